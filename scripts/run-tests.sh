@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the whole test suite.
+#   scripts/run-tests.sh            normal build (build/)
+#   scripts/run-tests.sh --sanitize AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+build=build
+flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ "${1:-}" = "--sanitize" ]; then
+  build=build-asan
+  flags=(-DCMAKE_BUILD_TYPE=Debug -DQORB_SANITIZE=ON)
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+cmake -S . -B "$build" "${flags[@]}" >/dev/null
+cmake --build "$build" -j"$(nproc)"
+cd "$build"
+ctest --output-on-failure -j"$(nproc)"
