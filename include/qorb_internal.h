@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <complib/cl_qlist.h>
+#include <linux/pci_regs.h>
 
 #include <qorb/qorb.h>
 #include <qorb/qorb_driver.h>

@@ -1,0 +1,44 @@
+/* Configuration space access through a device record. Both operations reach
+ * the live registers through the driver; the record's shadow is neither read
+ * nor updated. A null device handle or length pointer gives
+ * QORB_INVALID_PARAMETER and touches nothing. */
+#include "qorb_internal.h"
+
+QORB_API _QORB_STATUS_t ReadConfigSpace(void* handle, uint8_t* buffer, uint32_t offset, uint32_t* length)
+{
+    auto* device = static_cast<QORB_DEVICE_t*>(handle);
+    if (!device || !length)
+        return QORB_INVALID_PARAMETER;
+    uint32_t asked = *length;
+    uint32_t count = asked == 0 ? 0 : DriverReadConfig(device->bus, device->device, device->function, offset, asked, buffer);
+    *length = count;
+    return count != asked ? QORB_PCIE_CONFIG_READ_FAILED : QORB_SUCCESS;
+}
+
+QORB_API _QORB_STATUS_t WriteConfigSpace(void* handle, uint8_t* buffer, uint32_t offset, uint32_t* length)
+{
+    auto* device = static_cast<QORB_DEVICE_t*>(handle);
+    if (!device || !length)
+        return QORB_INVALID_PARAMETER;
+    uint32_t asked = *length;
+    uint32_t count = asked == 0 ? 0 : DriverWriteConfig(device->bus, device->device, device->function, offset, asked, buffer);
+    *length = count;
+    return count != asked ? QORB_PCIE_CONFIG_WRITE_FAILED : QORB_SUCCESS;
+}
+
+QORB_API _QORB_STATUS_t GetDevConfigPtr(void*, _PCI_CONFIG_SPACE_HEADER_t** header)
+{
+    if (header)
+        *header = nullptr;
+    return QORB_SUCCESS;
+}
+
+QORB_API _QORB_STATUS_t GetDevConfigSpace(void*, _PCI_CONFIG_SPACE_HEADER_t**)
+{
+    return QORB_SUCCESS;
+}
+
+QORB_API _QORB_STATUS_t WriteDeviceStatusReg(void*, int, int, int, int)
+{
+    return QORB_INVALID_PARAMETER;
+}
