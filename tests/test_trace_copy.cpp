@@ -14,7 +14,8 @@ protected:
     {
         const auto& bytes = trace.Bytes();
         ASSERT_LE(bytes.size(), sizeof fake->trace);
-        memcpy(fake->trace, bytes.data(), bytes.size());
+        if (!bytes.empty())
+            memcpy(fake->trace, bytes.data(), bytes.size());
         fake->traceLength = static_cast<uint32_t>(bytes.size());
         fake->bufferSize = bufferSize;
     }
