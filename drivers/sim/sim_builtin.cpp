@@ -263,6 +263,25 @@ FunctionImage SwitchDownstreamPort(uint16_t vendor, uint16_t device, uint8_t bus
         .Done();
 }
 
+/* An endpoint at BB:00.0 with every capability the library sizes. */
+FunctionImage FullEndpoint(uint8_t bus, uint16_t device, uint32_t classCode, uint32_t bar, uint8_t width,
+                           uint8_t vendorLength)
+{
+    return Builder(bus, 0x00, 0)
+        .Id(kBuiltinVendor, device, classCode, PCI_HEADER_TYPE_NORMAL)
+        .Bar0(bar)
+        .PowerManagement(0x40)
+        .Msi(0x50, true)
+        .PciExpress(0x70, Express{PCI_EXP_TYPE_ENDPOINT, kGen3, width, 0, kGen3, width})
+        .MsiX(0xB0, 8)
+        .VendorSpecific(0xC0, vendorLength)
+        .Aer(0x100)
+        .VirtualChannel(0x148)
+        .SerialNumber(0x168, 0x5153000000000000ull | static_cast<uint64_t>(bus) << 16)
+        .PowerBudgeting(0x178)
+        .Done();
+}
+
 } // namespace
 
 std::vector<FunctionImage> BuiltinPlatform()
@@ -333,19 +352,7 @@ std::vector<FunctionImage> BuiltinPlatform()
                     .Done());
 
     /* Below 00:02.0: an endpoint directly below the root port. */
-    f.push_back(Builder(0x06, 0x00, 0)
-                    .Id(kBuiltinVendor, 0x1020, 0x028000, PCI_HEADER_TYPE_NORMAL)
-                    .Bar0(0xF6000000)
-                    .PowerManagement(0x40)
-                    .Msi(0x50, true)
-                    .PciExpress(0x70, E{kEp, kGen3, 4, 0, kGen3, 4})
-                    .MsiX(0xB0, 8)
-                    .VendorSpecific(0xC0, 0x14)
-                    .Aer(0x100)
-                    .VirtualChannel(0x148)
-                    .SerialNumber(0x168, 0x5153000000060000ull)
-                    .PowerBudgeting(0x178)
-                    .Done());
+    f.push_back(FullEndpoint(0x06, 0x1020, 0x028000, 0xF6000000, 4, 0x14));
 
     /* Below 00:03.0: the ZEB test card (an upstream and a downstream
      * function) on the link above the DUT. */
@@ -359,19 +366,7 @@ std::vector<FunctionImage> BuiltinPlatform()
                     .Done());
     f.push_back(SwitchDownstreamPort(kZebVendor, 0x0002, 0x08, 0x00, 0x09,
                                      E{PCI_EXP_TYPE_DOWNSTREAM, kGen3, 8, 1, kGen3, 8}));
-    f.push_back(Builder(0x09, 0x00, 0)
-                    .Id(kBuiltinVendor, 0x1050, 0x118000, PCI_HEADER_TYPE_NORMAL)
-                    .Bar0(0xF5000000)
-                    .PowerManagement(0x40)
-                    .Msi(0x50, true)
-                    .PciExpress(0x70, E{kEp, kGen3, 8, 0, kGen3, 8})
-                    .MsiX(0xB0, 8)
-                    .VendorSpecific(0xC0, 0x18)
-                    .Aer(0x100)
-                    .VirtualChannel(0x148)
-                    .SerialNumber(0x168, 0x5153000000090000ull)
-                    .PowerBudgeting(0x178)
-                    .Done());
+    f.push_back(FullEndpoint(0x09, 0x1050, 0x118000, 0xF5000000, 8, 0x18));
 
     /* Below 00:1c.0: a PCI Express to PCI bridge and a conventional PCI
      * device (256 bytes of configuration space) behind it. */
