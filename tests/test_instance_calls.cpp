@@ -261,6 +261,26 @@ TEST_F(DriverState, SecondOpenRebindsTheDriverForEveryInstance)
     EXPECT_EQ(nocard->wrongContext, 0u);
 }
 
+TEST_F(DriverState, RebindingForgetsTheEntriesTheNewDriverLacks)
+{
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    void* first = handle;
+    handle = UntouchedHandle();
+    nocard->provide = TDRV_ALL & ~(TDRV_QUERY | TDRV_READ_EX | TDRV_WRITE | TDRV_CLOSE);
+    ASSERT_EQ(OpenEx(nocard.Path()).status, QORB_SUCCESS);
+    uint64_t base = 0, length = 0;
+    uint8_t start = 0, end = 0;
+    uint8_t buffer[4] = {};
+    EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 0);
+    EXPECT_EQ(QORB_ReadConfigSpace_Ex(0, 0, 0, 0, 4, buffer), 0u);
+    QORB_DEVICE_t record = RecordAt(0, 0, 0);
+    uint32_t count = 4;
+    EXPECT_EQ(WriteConfigSpace(&record, buffer, 0, &count), QORB_PCIE_CONFIG_WRITE_FAILED);
+    EXPECT_EQ(CloseQORB(first), QORB_SUCCESS);
+    EXPECT_EQ(full.Calls(), "GZVOQM") << "the first driver's entries are gone";
+    EXPECT_EQ(nocard.Calls(), "GOM");
+}
+
 TEST_F(DriverState, CloseWithoutAnInstanceStillClosesTheDriver)
 {
     EXPECT_EQ(CloseQORB(nullptr), QORB_SUCCESS);
