@@ -41,6 +41,15 @@ private:
     std::string m_errors;
 };
 
+/* Bad qorbsim.ini settings: the open fails and standard error names the
+ * problem. */
+inline void ExpectOpenFails(const std::string& iniText, const std::string& message)
+{
+    BuiltinSim sim(iniText);
+    EXPECT_EQ(sim.OpenStatus(), QORB_DRIVER_INIT_FAILED) << iniText;
+    EXPECT_NE(sim.Errors().find(message), std::string::npos) << sim.Errors();
+}
+
 /* A device record for a location, released at the end. */
 class Record {
 public:
