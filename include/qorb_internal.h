@@ -70,8 +70,8 @@ uint32_t DriverReadConfig(uint32_t bus, uint32_t dev, uint32_t fn, uint32_t offs
 uint32_t DriverWriteConfig(uint32_t bus, uint32_t dev, uint32_t fn, uint32_t offset, uint32_t length,
                            uint8_t* buffer);
 
-/* Device records. */
-QORB_DEVICE_t* CreateDeviceRecord(const uint8_t* header, uint8_t bus, uint8_t dev, uint8_t fn);
+/* Device records. Exported for the tests, which build records directly. */
+QORB_API QORB_DEVICE_t* CreateDeviceRecord(const uint8_t* header, uint8_t bus, uint8_t dev, uint8_t fn);
 void ReleaseTraceCopy(QORB_DEVICE_t* device);
 
 /* Capability length tables. */
