@@ -14,6 +14,7 @@
 #include "qorb_internal.h"
 #include "qorb_platform.h"
 #include "qorb_test_support.h"
+#include "zebfake_fixture.h"
 
 using qorbtest::ReadFile;
 using qorbtest::ScopedLog;
@@ -382,4 +383,26 @@ TEST(XmlLog, LargeTraceDumpHasOneLinePerWord)
     }
     EXPECT_EQ(body.substr(at), "</TBData>\n</TBContents></INFO>\n</QORBXMLLog>\n");
     CloseDevice(card);
+}
+
+/* With a card library bound, the dump carries the card's action count; a
+ * failed query is written as 0 whatever the library left in the count. */
+using LogTraceOnCard = ZebFakeTest;
+
+TEST_F(LogTraceOnCard, DumpWritesTheActionCountOrZeroWhenTheQueryFails)
+{
+    ScratchDir dir;
+    std::string path = dir.File("card.xml");
+    QORB_DEVICE_t* card = Card();
+    fake->actionCount = 42;
+    {
+        ScopedLog log(QORB_LOG_TYPE_XML, path);
+        EXPECT_EQ(LogTBContents(log.Handle(), card, nullptr), QORB_SUCCESS);
+        fake->slotResult[9] = QORB_STATUS_FAILED;
+        EXPECT_EQ(LogTBContents(log.Handle(), card, nullptr), QORB_SUCCESS);
+    }
+    EXPECT_EQ(Body(ReadFile(path)), TraceDump(42, 0, "") + TraceDump(0, 0, "") + "</QORBXMLLog>\n");
+    ASSERT_EQ(CardCalls().size(), 2u);
+    EXPECT_EQ(CardCalls()[0].slot, 9u);
+    EXPECT_EQ(CardCalls()[0].bus, 3u);
 }
