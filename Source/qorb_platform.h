@@ -12,8 +12,6 @@
 
 #include <string>
 
-#include <qorb/qorb_export.h>
-
 /* INI files: GetPrivateProfileString semantics. A missing file, section or
  * key yields the default; section and key are compared without case; the
  * first matching key wins; a value in matching quotes loses them; the value
@@ -47,16 +45,15 @@ void PlatformSleep(uint32_t milliseconds);
 struct QORB_LOCAL_TIME_t {
     uint32_t year, month, day, hour, minute, second;
 };
-/* The local clock; always succeeds. This and the system facts below are
- * exported for the tests, which compare log headers with them. */
-QORB_API void PlatformGetLocalTime(QORB_LOCAL_TIME_t* time);
+/* The local clock; always succeeds. */
+void PlatformGetLocalTime(QORB_LOCAL_TIME_t* time);
 
 struct QORB_SYSTEM_INFO_t {
     uint32_t processorArchitecture; /* 0: the x86 family (x86 and x86-64); 0xFFFF: anything else */
     uint32_t numberOfProcessors;
     uint32_t pageSize;              /* bytes */
 };
-QORB_API void PlatformGetSystemInfo(QORB_SYSTEM_INFO_t* info);
+void PlatformGetSystemInfo(QORB_SYSTEM_INFO_t* info);
 
 struct QORB_MEMORY_STATUS_t {
     uint64_t totalPhysical;         /* bytes */
@@ -64,7 +61,7 @@ struct QORB_MEMORY_STATUS_t {
     uint64_t totalVirtual;          /* address space of the build's pointer width */
     uint64_t availableVirtual;      /* that, less what the process has mapped */
 };
-QORB_API void PlatformGetMemoryStatus(QORB_MEMORY_STATUS_t* status);
+void PlatformGetMemoryStatus(QORB_MEMORY_STATUS_t* status);
 
 /* Auto-reset events. */
 enum QORB_WAIT_RESULT_t { QORB_WAIT_SIGNALED, QORB_WAIT_TIMEOUT, QORB_WAIT_FAILED };
