@@ -11,6 +11,10 @@
 #include <qorb/qorb.h>
 #include <qorb/qorb_driver.h>
 
+/* Internal entry points that the test suite reaches directly keep default
+ * visibility; they are not part of the API. */
+#define QORB_INTERNAL_API __attribute__((visibility("default")))
+
 #define QORB_MAX_PATH 255      /* path buffers of the open sequence */
 #define QORB_DLL_NAME_LEN 32   /* DLL name buffer, terminator included */
 
@@ -61,7 +65,7 @@ struct QORB_DRIVER_STATE_t {
     _VOK_LIB_INTERFACE_t* vok;
     uint64_t libraryHandle;    /* 0 = none loaded */
 };
-extern QORB_DRIVER_STATE_t g_qorbDriver;
+extern QORB_INTERNAL_API QORB_DRIVER_STATE_t g_qorbDriver;
 
 /* Configuration access: every access of the library goes through these two.
  * They answer the driver's byte count, 0 when the entry is missing. */
@@ -71,8 +75,8 @@ uint32_t DriverWriteConfig(uint32_t bus, uint32_t dev, uint32_t fn, uint32_t off
                            uint8_t* buffer);
 
 /* Device records. */
-QORB_DEVICE_t* CreateDeviceRecord(const uint8_t* header, uint8_t bus, uint8_t dev, uint8_t fn);
-void ReleaseTraceCopy(QORB_DEVICE_t* device);
+QORB_INTERNAL_API QORB_DEVICE_t* CreateDeviceRecord(const uint8_t* header, uint8_t bus, uint8_t dev, uint8_t fn);
+QORB_INTERNAL_API void ReleaseTraceCopy(QORB_DEVICE_t* device);
 
 /* Capability length tables. */
 _QORB_STATUS_t GetLegacyCapLength(uint32_t capabilityId, uint32_t* length);
