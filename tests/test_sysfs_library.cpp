@@ -1,6 +1,7 @@
 /* The sysfs driver opened by the library, as applications use it. */
 #include <gtest/gtest.h>
 
+#include "qorb_internal.h"
 #include "sysfs_test_support.h"
 
 using namespace qorbtest;
@@ -47,6 +48,38 @@ TEST_F(SysfsLibraryTest, RawReadsThroughTheLibrary)
     EXPECT_EQ(QORB_ReadConfigSpace_Ex(0, 3, 0, 0, 64, buffer), 0u);
     CloseQORB(instance);
     EXPECT_EQ(QORB_ReadConfigSpace_Ex(0, 2, 0, 0, 64, buffer), 0u) << "after CloseQORB";
+}
+
+TEST_F(SysfsLibraryTest, DeviceRecordsReadAndAreRefusedWrites)
+{
+    void* instance = Open();
+    ASSERT_NE(instance, nullptr);
+    uint8_t header[QORB_SHADOW_LENGTH] = {};
+    QORB_DEVICE_t* full = CreateDeviceRecord(header, 2, 0, 0);
+    QORB_DEVICE_t* unprivileged = CreateDeviceRecord(header, 2, 0, 1);
+    ASSERT_TRUE(full && unprivileged);
+
+    uint8_t buffer[256] = {};
+    uint32_t length = 256;
+    EXPECT_EQ(ReadConfigSpace(full, buffer, 0, &length), QORB_SUCCESS);
+    EXPECT_EQ(length, 256u);
+    EXPECT_EQ(buffer[0xFF], 0x77);
+    length = 4;
+    EXPECT_EQ(ReadConfigSpace(unprivileged, buffer, 0x40, &length), QORB_PCIE_CONFIG_READ_FAILED);
+    EXPECT_EQ(length, 0u);
+    length = 256;
+    EXPECT_EQ(ReadConfigSpace(unprivileged, buffer, 0, &length), QORB_PCIE_CONFIG_READ_FAILED);
+    EXPECT_EQ(length, 64u);
+
+    CaptureFd err(2);
+    length = 2;
+    EXPECT_EQ(WriteConfigSpace(full, buffer, 0x04, &length), QORB_PCIE_CONFIG_WRITE_FAILED);
+    EXPECT_EQ(length, 0u);
+    EXPECT_NE(err.Text().find("writes are disabled"), std::string::npos);
+
+    CloseDevice(full);
+    CloseDevice(unprivileged);
+    CloseQORB(instance);
 }
 
 TEST_F(SysfsLibraryTest, OpenCloseOpenStartsAfresh)
