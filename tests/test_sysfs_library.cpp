@@ -26,8 +26,10 @@ protected:
     {
         void* instance = nullptr;
         CaptureFd out(1);  /* the window falls back to PCIECfgInfo.ini, which is missing */
-        EXPECT_EQ(OpenQORBEx(&instance, 0, SysfsDriverPath(), 0xE0000000ull, 0), QORB_SUCCESS);
-        EXPECT_NE(out.Text().find("PCIECfgInfo.ini"), std::string::npos);
+        _QORB_STATUS_t status = OpenQORBEx(&instance, 0, SysfsDriverPath(), 0xE0000000ull, 0);
+        std::string text = out.Text();
+        EXPECT_EQ(status, QORB_SUCCESS);
+        EXPECT_NE(text.find("PCIECfgInfo.ini"), std::string::npos);
         return instance;
     }
 
@@ -102,9 +104,12 @@ TEST_F(SysfsLibraryTest, ABadConfigurationFailsTheOpen)
     void* instance = reinterpret_cast<void*>(0x1);
     CaptureFd out(1);
     CaptureFd err(2);
-    EXPECT_EQ(OpenQORBEx(&instance, 0, SysfsDriverPath(), 0, 0), QORB_DRIVER_INIT_FAILED);
-    EXPECT_NE(err.Text().find("bad value \"perhaps\" for allow_writes"), std::string::npos);
-    EXPECT_NE(out.Text().find("Initializing software based driver failed"), std::string::npos);
+    _QORB_STATUS_t status = OpenQORBEx(&instance, 0, SysfsDriverPath(), 0, 0);
+    std::string errText = err.Text();
+    std::string outText = out.Text();
+    EXPECT_EQ(status, QORB_DRIVER_INIT_FAILED);
+    EXPECT_NE(errText.find("bad value \"perhaps\" for allow_writes"), std::string::npos);
+    EXPECT_NE(outText.find("Initializing software based driver failed"), std::string::npos);
     EXPECT_EQ(instance, reinterpret_cast<void*>(0x1));
     uint64_t base;
     uint8_t start, end;
