@@ -3,6 +3,8 @@
 #ifndef QORB_SYSFS_TEST_SUPPORT_H
 #define QORB_SYSFS_TEST_SUPPORT_H
 
+#include <gtest/gtest.h>
+
 #include <dlfcn.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -157,8 +159,23 @@ inline std::string McfgTable(const std::vector<McfgEntry>& entries)
 
 #define QORB_SKIP_WITHOUT_SYSFS_DRIVER()                                                   \
     do {                                                                                   \
-        if (!*SysfsDriverPath())                                                           \
+        if (!*qorbtest::SysfsDriverPath())                                                 \
             GTEST_SKIP() << "the sysfs driver is not part of this build";                  \
     } while (0)
+
+/* A fake devices folder holding function 0000:00:00.0 (its 64-byte
+ * header) and the driver loaded directly. */
+class SysfsFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QORB_SKIP_WITHOUT_SYSFS_DRIVER();
+        ASSERT_TRUE(driver.Loaded());
+        fake.Add(0, 0, 0, std::vector<uint8_t>(64, 0x01));
+    }
+
+    qorbtest::FakeSysfs fake;
+    qorbtest::SysfsDriver driver;
+};
 
 #endif

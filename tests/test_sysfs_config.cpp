@@ -9,15 +9,8 @@ using namespace qorbtest;
 
 namespace {
 
-class SysfsConfigTest : public ::testing::Test {
+class SysfsConfigTest : public SysfsFixture {
 protected:
-    void SetUp() override
-    {
-        QORB_SKIP_WITHOUT_SYSFS_DRIVER();
-        ASSERT_TRUE(driver.Loaded());
-        fake.Add(0, 0, 0, std::vector<uint8_t>(64, 0x01));
-    }
-
     /* Opens with the given qorbsysfs.ini text and answers what went to
      * standard error; *opened tells whether OpenDriver succeeded. */
     std::string OpenWith(const std::string& ini, bool* opened)
@@ -27,9 +20,6 @@ protected:
         *opened = driver.Open();
         return err.Text();
     }
-
-    FakeSysfs fake;
-    SysfsDriver driver;
 };
 
 TEST_F(SysfsConfigTest, KeysAreReadWithoutRegardToCaseAndSlashes)

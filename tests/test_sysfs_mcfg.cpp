@@ -13,15 +13,8 @@ struct Window {
     uint8_t startBus = 0, endBus = 0;
 };
 
-class SysfsMcfgTest : public ::testing::Test {
+class SysfsMcfgTest : public SysfsFixture {
 protected:
-    void SetUp() override
-    {
-        QORB_SKIP_WITHOUT_SYSFS_DRIVER();
-        ASSERT_TRUE(driver.Loaded());
-        fake.Add(0, 0, 0, std::vector<uint8_t>(64, 0x01));
-    }
-
     Window Query(const std::string& table, const std::string& domain = "0000")
     {
         WriteFile(fake.File("MCFG"), table);
@@ -32,9 +25,6 @@ protected:
         w.answer = driver.Table().QueryMcfgTable(driver.Context(), &w.base, &w.startBus, &w.endBus, &w.length);
         return w;
     }
-
-    FakeSysfs fake;
-    SysfsDriver driver;
 };
 
 TEST_F(SysfsMcfgTest, TheEntryOfTheDomainGivesTheWindow)
