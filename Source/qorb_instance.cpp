@@ -58,12 +58,16 @@ bool JoinPath(const char* directory, const char* name, char* out)
     return CopyPath(out, joined);
 }
 
+} // namespace
+
 void ToBackslashes(char* text)
 {
     for (; *text; ++text)
         if (*text == '/')
             *text = '\\';
 }
+
+namespace {
 
 void ReadIniString(const char* section, const char* key, const char* defaultValue, char* out, uint32_t size,
                    const char* file)

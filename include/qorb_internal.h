@@ -94,6 +94,9 @@ static constexpr QORB_EXT_CAP_LENGTH_t g_qorbExtCapLengths[] = {
     {0x0004, 24},  /* Power Budgeting */
 };
 
+/* Every '/' of a zero-terminated text becomes a backslash, in place. */
+void ToBackslashes(char* text);
+
 /* Instance internals used by the search and open code. */
 void InsertDeviceIntoInstance(QORB_INSTANCE_t* instance, QORB_DEVICE_t* device);
 
