@@ -41,6 +41,7 @@ struct Capability {
 
 struct Function {
     Bdf at;
+    uint32_t domain;
     std::vector<Capability> caps;          /* in the order lspci lists them */
     std::optional<uint32_t> portType;       /* from the "Express" line */
     bool chainMarker = false;               /* lspci flagged the list ("<...>") */
@@ -102,7 +103,7 @@ inline std::vector<Function> Functions(const std::string& dump)
 {
     std::string text = qorbtest::RunCommand("lspci -F '" + dump + "' -vv 2>/dev/null");
     std::vector<Function> functions;
-    static const std::regex head(R"(^(?:[0-9a-f]{4}:)?([0-9a-f]{2}):([0-9a-f]{2})\.([0-7]) )");
+    static const std::regex head(R"(^(?:([0-9a-f]{4}):)?([0-9a-f]{2}):([0-9a-f]{2})\.([0-7]) )");
     static const std::regex cap(R"(^\tCapabilities: \[([0-9a-f]+)( v\d+)?\] (.*)$)");
     static const std::regex express(R"(^Express \(v\d+\) (.*)$)");
     std::istringstream in(text);
@@ -110,9 +111,10 @@ inline std::vector<Function> Functions(const std::string& dump)
     std::smatch m;
     while (std::getline(in, line)) {
         if (std::regex_search(line, m, head)) {
-            functions.push_back({{static_cast<uint8_t>(std::stoul(m[1], nullptr, 16)),
-                                  static_cast<uint8_t>(std::stoul(m[2], nullptr, 16)),
-                                  static_cast<uint8_t>(std::stoul(m[3]))},
+            functions.push_back({{static_cast<uint8_t>(std::stoul(m[2], nullptr, 16)),
+                                  static_cast<uint8_t>(std::stoul(m[3], nullptr, 16)),
+                                  static_cast<uint8_t>(std::stoul(m[4]))},
+                                 m[1].matched ? static_cast<uint32_t>(std::stoul(m[1], nullptr, 16)) : 0u,
                                  {}, std::nullopt, false});
             continue;
         }

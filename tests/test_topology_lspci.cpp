@@ -39,6 +39,8 @@ int CompareParents(const std::string& dump)
     int compared = 0;
     for (const lspci::Function& f : lspci::Functions(dump)) {
         SCOPED_TRACE(dump + " " + lspci::Text(f.at));
+        if (f.domain != 0)
+            continue;   /* the simulated driver serves PCI domain 0 only */
         if (!tree.count(f.at)) {
             ADD_FAILURE() << "function missing from lspci's tree";
             continue;
