@@ -2,11 +2,19 @@
  * configuration driver, opening it, the configuration window), closing, the
  * command-line parser and the two driver pass-through calls.
  *
- * Paths: the open sequence works in buffers of 255 characters, as the
- * original did. A path that does not fit (a long current directory, long INI
- * arguments, a driver path of 255 characters or more) is rejected, never cut:
- * the open prints "Path too long: <path>. Exiting." on standard error and
- * returns QORB_STATUS_FAILED, leaving the handle-out argument untouched.
+ * Paths: the open sequence works in buffers of 255 characters, terminator
+ * included, so a path holds at most 254 characters. A path that does not fit
+ * (a long current directory, long INI arguments, a driver path of 255
+ * characters or more) is rejected, never cut: the open prints
+ * "Path too long: <path>. Exiting." on standard error and returns
+ * QORB_STATUS_FAILED, leaving the handle-out argument untouched.
+ *
+ * A null handle-out argument, or a null driver path for OpenQORBEx, gives
+ * QORB_INVALID_PARAMETER before anything is read or loaded.
+ *
+ * CfgSpaceLength is converted as atoi() does, with values beyond the signed
+ * 32-bit range held at its ends (INT32_MAX, INT32_MIN) instead of wrapping;
+ * the number is then sign-extended, so "-1" maps a window of 2^64 - 1 bytes.
  *
  * Closing: CloseQORB closes the driver and unloads it for every instance, and
  * also forgets the test card and partner tables (they live in the unloaded
@@ -41,22 +49,37 @@ bool CopyPath(char* out, const char* text)
     return true;
 }
 
+_QORB_STATUS_t PathTooLong(const char* path)
+{
+    fprintf(stderr, "Path too long: %s. Exiting.\n", path);
+    return QORB_STATUS_FAILED;
+}
+
 /* out := directory, a backslash unless the directory ends in one, name.
- * False when the result does not fit in QORB_MAX_PATH characters. */
+ * False, with the message of a rejected path, when the result does not fit
+ * in QORB_MAX_PATH characters. */
 bool JoinPath(const char* directory, const char* name, char* out)
 {
     char joined[2 * QORB_MAX_PATH + 2];
     size_t dirLen = strlen(directory);
     size_t nameLen = strlen(name);
-    if (dirLen >= QORB_MAX_PATH || nameLen >= QORB_MAX_PATH)
+    if (dirLen >= QORB_MAX_PATH || nameLen >= QORB_MAX_PATH) {
+        fprintf(stderr, "Path too long: %s\\%s. Exiting.\n", directory, name);
         return false;
+    }
     memcpy(joined, directory, dirLen);
     size_t n = dirLen;
     if (dirLen == 0 || directory[dirLen - 1] != '\\')
         joined[n++] = '\\';
     memcpy(joined + n, name, nameLen + 1);
-    return CopyPath(out, joined);
+    if (!CopyPath(out, joined)) {
+        PathTooLong(joined);
+        return false;
+    }
+    return true;
 }
+
+} // namespace
 
 void ToBackslashes(char* text)
 {
@@ -64,6 +87,8 @@ void ToBackslashes(char* text)
         if (*text == '/')
             *text = '\\';
 }
+
+namespace {
 
 void ReadIniString(const char* section, const char* key, const char* defaultValue, char* out, uint32_t size,
                    const char* file)
@@ -76,10 +101,28 @@ void ReadIniString(const char* section, const char* key, const char* defaultValu
     PlatformGetPrivateProfileString(section, key, defaultValue, out, size, file);
 }
 
-_QORB_STATUS_t PathTooLong(const char* path)
+/* The current directory into a path buffer; false, with the message of a
+ * rejected path, when it does not fit. */
+bool CurrentDirectory(char* out)
 {
-    fprintf(stderr, "Path too long: %s. Exiting.\n", path);
-    return QORB_STATUS_FAILED;
+    if (PlatformGetCurrentDirectory(QORB_MAX_PATH, out) != 0)
+        return true;
+    char full[4096] = {};
+    PlatformGetCurrentDirectory(sizeof full, full);
+    PathTooLong(full[0] ? full : "(current directory)");
+    return false;
+}
+
+/* atoi() over the signed 32-bit range: leading blanks, an optional sign, the
+ * digits up to the first other character; beyond the range, its ends. */
+int32_t TextToInt32(const char* text)
+{
+    long long value = strtoll(text, nullptr, 10);
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    if (value < INT32_MIN)
+        return INT32_MIN;
+    return static_cast<int32_t>(value);
 }
 
 void* LoadDriverLibrary(const char* path) { return PlatformLoadLibrary(path); }
@@ -124,8 +167,7 @@ int SetupConfigWindow(uint64_t configBase)
     }
     char text[100] = {};
     ReadIniString("CfgSpaceInfo", "CfgSpaceLength", kDefaultCfgSpaceLength, text, sizeof text, kCfgSpaceIni);
-    int32_t length32 = static_cast<int32_t>(atoi(text));
-    uint64_t length = static_cast<uint64_t>(static_cast<int64_t>(length32));
+    uint64_t length = static_cast<uint64_t>(static_cast<int64_t>(TextToInt32(text)));
     if (!drv.MapConfigSpace)
         return 0;
     return drv.MapConfigSpace(g_qorbDriver.context, configBase, length) != 0 ? 1 : 0;
@@ -160,12 +202,12 @@ _QORB_STATUS_t OpenCommon(void** handle, const char* driverPath, uint64_t config
     }
     fclose(file);
 
+    /* A file that does not load is no failure by itself: the handle becomes
+     * 0 and the driver table stays as an earlier open left it. */
     void* library = LoadDriverLibrary(driverPath);
-    if (library) {
-        g_qorbDriver.libraryHandle = reinterpret_cast<uint64_t>(library);
-        if (!BindDriverInterfaces())
-            return QORB_STATUS_FAILED;
-    }
+    g_qorbDriver.libraryHandle = reinterpret_cast<uint64_t>(library);
+    if (library && !BindDriverInterfaces())
+        return QORB_STATUS_FAILED;
     if (!InitSoftwareDriver(configBase)) {
         printf("QORB::PCIExpress QORB. Initializing software based driver failed\n");
         return QORB_DRIVER_INIT_FAILED;
@@ -188,6 +230,8 @@ void InsertDeviceIntoInstance(QORB_INSTANCE_t* instance, QORB_DEVICE_t* device)
 QORB_API _QORB_STATUS_t OpenQORB(void** handle, int /*reserved*/, uint64_t configBase, const char* iniDirectory,
                                  const char* iniFileName)
 {
+    if (!handle)
+        return QORB_INVALID_PARAMETER;
     char pathA[QORB_MAX_PATH] = {};
     char pathB[QORB_MAX_PATH] = {};
     char dllName[QORB_DLL_NAME_LEN] = {};
@@ -195,11 +239,13 @@ QORB_API _QORB_STATUS_t OpenQORB(void** handle, int /*reserved*/, uint64_t confi
     const char* directory = iniDirectory;
     if (!directory) {
         char cwd[QORB_MAX_PATH] = {};
-        if (PlatformGetCurrentDirectory(QORB_MAX_PATH, cwd) == 0)
-            return PathTooLong("(current directory)");
+        if (!CurrentDirectory(cwd))
+            return QORB_STATUS_FAILED;
         size_t n = strlen(cwd);
-        if (n + strlen("/ini/") >= QORB_MAX_PATH)
-            return PathTooLong(cwd);
+        if (n + strlen("/ini/") >= QORB_MAX_PATH) {
+            fprintf(stderr, "Path too long: %s/ini/. Exiting.\n", cwd);
+            return QORB_STATUS_FAILED;
+        }
         memcpy(pathA, cwd, n);
         memcpy(pathA + n, "/ini/", sizeof "/ini/");
         directory = pathA;
@@ -207,7 +253,7 @@ QORB_API _QORB_STATUS_t OpenQORB(void** handle, int /*reserved*/, uint64_t confi
     const char* fileName = iniFileName ? iniFileName : kDefaultIniFile;
     char iniPath[QORB_MAX_PATH] = {};
     if (!JoinPath(directory, fileName, iniPath))
-        return PathTooLong(fileName);
+        return QORB_STATUS_FAILED;
     memcpy(pathA, iniPath, sizeof pathA);
     ToBackslashes(pathA);
 
@@ -218,12 +264,10 @@ QORB_API _QORB_STATUS_t OpenQORB(void** handle, int /*reserved*/, uint64_t confi
         return QORB_STATUS_FAILED;
     }
 
-    if (PlatformGetCurrentDirectory(QORB_MAX_PATH, pathB) == 0)
-        return PathTooLong("(current directory)");
+    if (!CurrentDirectory(pathB))
+        return QORB_STATUS_FAILED;
     if (!JoinPath(pathB, dllName, pathA))
-        return PathTooLong(pathB);
-    if (!handle)
-        return QORB_INVALID_PARAMETER;
+        return QORB_STATUS_FAILED;
     return OpenCommon(handle, pathA, configBase);
 }
 

@@ -7,6 +7,7 @@
 #include <string.h>
 #include <strings.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/sysinfo.h>
 #include <time.h>
 #include <unistd.h>
@@ -27,9 +28,20 @@ std::string PlatformFileSystemPath(const char* path)
 
 FILE* PlatformOpenFile(const char* path, const char* mode)
 {
-    if (!path)
+    if (!path || !mode)
         return nullptr;
-    return fopen(PlatformFileSystemPath(path).c_str(), mode);
+    FILE* file = fopen(PlatformFileSystemPath(path).c_str(), mode);
+    if (!file)
+        return nullptr;
+    /* Only plain files open: Linux lets a folder be opened for reading, and
+     * the open sequence must not take a folder for a driver or INI file. */
+    struct stat st;
+    if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
+        fclose(file);
+        errno = EISDIR;
+        return nullptr;
+    }
+    return file;
 }
 
 namespace {
@@ -41,11 +53,44 @@ struct ProfileLookup {
     bool found = false;
 };
 
+/* Profile files are read as the Windows profile reader reads them: leading
+ * blanks of a line are dropped (an indented "key=value" is a key, never the
+ * continuation of the one above), and a line longer than the parser's line
+ * buffer is cut there with its rest skipped (the rest never turns into a
+ * line of its own). */
+char* ProfileReadLine(char* line, int size, void* stream)
+{
+    FILE* file = static_cast<FILE*>(stream);
+    int c = getc(file);
+    if (c == EOF)
+        return nullptr;
+    while (c == ' ' || c == '\t')
+        c = getc(file);
+    int n = 0;
+    while (c != EOF && c != '\n') {
+        if (n < size - 1)
+            line[n++] = static_cast<char>(c);
+        c = getc(file);
+    }
+    line[n] = '\0';
+    return line;
+}
+
+/* A value written in matching double or single quotes is answered without
+ * them, as the Windows profile reader does. */
+std::string Unquote(const char* value)
+{
+    size_t n = strlen(value);
+    if (n >= 2 && (value[0] == '"' || value[0] == '\'') && value[n - 1] == value[0])
+        return std::string(value + 1, n - 2);
+    return value;
+}
+
 int ProfileHandler(void* user, const char* section, const char* name, const char* value)
 {
     auto* lookup = static_cast<ProfileLookup*>(user);
     if (!lookup->found && strcasecmp(section, lookup->section) == 0 && strcasecmp(name, lookup->key) == 0) {
-        lookup->value = value;
+        lookup->value = Unquote(value);
         lookup->found = true;
     }
     return 1;
@@ -75,7 +120,7 @@ uint32_t PlatformGetPrivateProfileString(const char* section, const char* key, c
     FILE* file = PlatformOpenFile(fileName, "r");
     if (!file)
         return CopyCut(fallback, out, size);
-    ini_parse_file(file, ProfileHandler, &lookup);
+    ini_parse_stream(ProfileReadLine, file, ProfileHandler, &lookup);
     fclose(file);
     return CopyCut(lookup.found ? lookup.value.c_str() : fallback, out, size);
 }
@@ -97,9 +142,15 @@ uint32_t PlatformGetCurrentDirectory(uint32_t size, char* out)
 
 void* PlatformLoadLibrary(const char* path)
 {
-    if (!path)
+    if (!path || !*path)
         return nullptr;
-    return dlopen(PlatformFileSystemPath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    /* dlopen() looks a name without a '/' up in the system's library path;
+     * the driver is the file the caller named, so such a name is taken
+     * relative to the current directory. */
+    std::string fsPath = PlatformFileSystemPath(path);
+    if (fsPath.find('/') == std::string::npos)
+        fsPath = "./" + fsPath;
+    return dlopen(fsPath.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 void* PlatformGetProcAddress(void* library, const char* name)

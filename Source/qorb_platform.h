@@ -14,8 +14,11 @@
 
 /* INI files: GetPrivateProfileString semantics. A missing file, section or
  * key yields the default; section and key are compared without case; the
- * value is cut to size - 1 characters. Answers the number of characters
- * stored, terminator excluded. */
+ * first matching key wins; a value in matching quotes loses them; the value
+ * is cut to size - 1 characters. Lines starting with ';' or '#' are comments,
+ * and so is the rest of a line from a ';' that follows a blank. A file name
+ * without a folder is taken from the current directory. Answers the number
+ * of characters stored, terminator excluded. */
 uint32_t PlatformGetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
                                          char* out, uint32_t size, const char* fileName);
 
@@ -26,10 +29,12 @@ uint32_t PlatformGetCurrentDirectory(uint32_t size, char* out);
 /* A path as the file system takes it: backslashes become '/'. */
 std::string PlatformFileSystemPath(const char* path);
 
-/* fopen() of a path written with either separator. */
+/* fopen() of a plain file whose path is written with either separator; a
+ * folder does not open. */
 FILE* PlatformOpenFile(const char* path, const char* mode);
 
-/* Shared objects: the driver "DLL". */
+/* Shared objects: the driver "DLL". A path without a folder names a file
+ * in the current directory (never one found through the library path). */
 void* PlatformLoadLibrary(const char* path);
 void* PlatformGetProcAddress(void* library, const char* name);
 void PlatformFreeLibrary(void* library);

@@ -11,6 +11,11 @@
 #include <qorb/qorb.h>
 #include <qorb/qorb_driver.h>
 
+/* Marks internal entry points that the test suite reaches directly. They keep
+ * hidden visibility: the test program links the library's code statically,
+ * and libqorb.so exports nothing but the API. */
+#define QORB_INTERNAL_API
+
 #define QORB_MAX_PATH 255      /* path buffers of the open sequence */
 #define QORB_DLL_NAME_LEN 32   /* DLL name buffer, terminator included */
 
@@ -67,7 +72,7 @@ struct QORB_DRIVER_STATE_t {
     _VOK_LIB_INTERFACE_t* vok;
     uint64_t libraryHandle;    /* 0 = none loaded */
 };
-extern QORB_DRIVER_STATE_t g_qorbDriver;
+extern QORB_INTERNAL_API QORB_DRIVER_STATE_t g_qorbDriver;
 
 /* Configuration access: every access of the library goes through these two.
  * They answer the driver's byte count, 0 when the entry is missing. */
@@ -77,8 +82,8 @@ uint32_t DriverWriteConfig(uint32_t bus, uint32_t dev, uint32_t fn, uint32_t off
                            uint8_t* buffer);
 
 /* Device records. */
-QORB_DEVICE_t* CreateDeviceRecord(const uint8_t* header, uint8_t bus, uint8_t dev, uint8_t fn);
-void ReleaseTraceCopy(QORB_DEVICE_t* device);
+QORB_INTERNAL_API QORB_DEVICE_t* CreateDeviceRecord(const uint8_t* header, uint8_t bus, uint8_t dev, uint8_t fn);
+QORB_INTERNAL_API void ReleaseTraceCopy(QORB_DEVICE_t* device);
 
 /* Capability length tables. */
 _QORB_STATUS_t GetLegacyCapLength(uint32_t capabilityId, uint32_t* length);
@@ -95,6 +100,9 @@ static constexpr QORB_EXT_CAP_LENGTH_t g_qorbExtCapLengths[] = {
     {0x0003, 12},  /* Device Serial Number */
     {0x0004, 24},  /* Power Budgeting */
 };
+
+/* Every '/' of a zero-terminated text becomes a backslash, in place. */
+void ToBackslashes(char* text);
 
 /* Instance internals used by the search and open code. */
 void InsertDeviceIntoInstance(QORB_INSTANCE_t* instance, QORB_DEVICE_t* device);

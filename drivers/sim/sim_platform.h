@@ -1,0 +1,54 @@
+/* The simulated platform: every function, found by location through a
+ * table of 256 x 32 x 8 pointers so that a probe of an empty location costs
+ * one table look-up, and the behaviour that spans functions. */
+#ifndef QORBSIM_PLATFORM_H
+#define QORBSIM_PLATFORM_H
+
+#include <stdint.h>
+
+#include <memory>
+#include <vector>
+
+#include "sim_config.h"
+#include "sim_function.h"
+
+namespace qorbsim {
+
+constexpr uint32_t kBuses = 256;
+constexpr uint32_t kDevices = 32;
+constexpr uint32_t kFunctions = 8;
+
+class Platform {
+public:
+    Platform();
+
+    /* Loads the dumps the configuration names, or the built-in platform
+     * when it names none. False (with the reasons on standard error) on bad
+     * input; the platform is then unusable. */
+    bool Load(const SimConfig& config);
+
+    /* The function at a location; null when there is none or it is hidden. */
+    SimFunction* Find(uint32_t bus, uint32_t dev, uint32_t fn) const
+    {
+        if (bus >= kBuses || dev >= kDevices || fn >= kFunctions)
+            return nullptr;
+        SimFunction* f = m_index[(bus * kDevices + dev) * kFunctions + fn];
+        return f && !f->hidden ? f : nullptr;
+    }
+
+    uint32_t Read(uint32_t bus, uint32_t dev, uint32_t fn, uint32_t offset, uint32_t length, uint8_t* buffer);
+    uint32_t Write(uint32_t bus, uint32_t dev, uint32_t fn, uint32_t offset, uint32_t length,
+                   const uint8_t* buffer);
+
+    size_t FunctionCount() const { return m_functions.size(); }
+
+private:
+    bool Add(const FunctionImage& image);
+
+    std::vector<std::unique_ptr<SimFunction>> m_functions;
+    std::vector<SimFunction*> m_index;
+};
+
+} // namespace qorbsim
+
+#endif

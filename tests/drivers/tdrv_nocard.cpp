@@ -1,0 +1,3 @@
+/* Test driver with the configuration table only. */
+#define TDRV_GET_INTERFACE
+#include "tdrv_impl.h"

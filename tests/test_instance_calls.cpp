@@ -1,0 +1,328 @@
+/* The calls beside the open sequence (command line, MCFG query, raw read)
+ * and the library-wide driver state: every open rebinds it, every close
+ * clears it for all instances. */
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include <qorb/qorb.h>
+
+#include "instance_fixture.h"
+#include "qorb_internal.h"
+
+using qorbtest::TestDriver;
+using qorbtest::UntouchedHandle;
+
+namespace {
+
+/* ------------------------------------------------------------ command line */
+
+struct Parsed {
+    int result;
+    std::string d, l;
+};
+
+Parsed Parse(std::vector<std::string> args)
+{
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    char d[64], l[64];
+    memset(d, 'x', sizeof d);
+    memset(l, 'x', sizeof l);
+    int result = ParseCmdLineOptions(static_cast<int>(args.size()), argv.data(), d, l);
+    return {result, d, l};
+}
+
+TEST(ParseCmdLine, OptionsWithoutRegardToCase)
+{
+    Parsed p = Parse({"prog", "-D", "x", "-L", "y"});
+    EXPECT_EQ(p.result, 0);
+    EXPECT_EQ(p.d, "x");
+    EXPECT_EQ(p.l, "y");
+    p = Parse({"prog", "-l", "log.txt", "-d", "dat.xml", "-H"});
+    EXPECT_EQ(p.result, 1);
+    EXPECT_EQ(p.d, "dat.xml");
+    EXPECT_EQ(p.l, "log.txt");
+}
+
+TEST(ParseCmdLine, BuffersStartEmpty)
+{
+    Parsed p = Parse({"prog"});
+    EXPECT_EQ(p.result, 0);
+    EXPECT_EQ(p.d, "");
+    EXPECT_EQ(p.l, "");
+    p = Parse({"prog", "-d"});
+    EXPECT_EQ(p.result, 0);
+    EXPECT_EQ(p.d, "") << "an option without a value leaves its buffer empty";
+    p = Parse({"prog", "-l"});
+    EXPECT_EQ(p.l, "");
+}
+
+TEST(ParseCmdLine, HelpAnywhere)
+{
+    EXPECT_EQ(Parse({"prog", "extra", "-h"}).result, 1);
+    EXPECT_EQ(Parse({"prog", "-h", "-d", "x"}).result, 1);
+    EXPECT_EQ(Parse({"prog", "-help"}).result, 0) << "only the exact option counts";
+    EXPECT_EQ(Parse({"prog", "h"}).result, 0);
+}
+
+TEST(ParseCmdLine, TheValueIsNeverAnOption)
+{
+    /* "-d -h": "-h" is the value of "-d" and is not seen as help. */
+    Parsed p = Parse({"prog", "-d", "-h"});
+    EXPECT_EQ(p.result, 0);
+    EXPECT_EQ(p.d, "-h");
+    /* The argument vector's first entry is the program, never an option. */
+    p = Parse({"-h", "-l", "a", "-l", "b"});
+    EXPECT_EQ(p.result, 0);
+    EXPECT_EQ(p.l, "b") << "a repeated option keeps the last value";
+}
+
+TEST(ParseCmdLine, CountBoundsTheScan)
+{
+    std::string prog = "prog", d = "-d", v = "value", h = "-h";
+    char* argv[] = {prog.data(), d.data(), v.data(), h.data(), nullptr};
+    char dv[16] = "old", lv[16] = "old";
+    EXPECT_EQ(ParseCmdLineOptions(2, argv, dv, lv), 0);
+    EXPECT_STREQ(dv, "") << "the value lies beyond the count";
+    EXPECT_EQ(ParseCmdLineOptions(3, argv, dv, lv), 0);
+    EXPECT_STREQ(dv, "value");
+    EXPECT_EQ(ParseCmdLineOptions(0, argv, dv, lv), 0);
+    EXPECT_STREQ(dv, "");
+    EXPECT_EQ(ParseCmdLineOptions(4, argv, dv, lv), 1);
+}
+
+/* ---------------------------------------------------------- pass-through */
+
+class PassThrough : public qorbtest::InstanceTest {
+protected:
+    TestDriver full{TestDriver::BuiltPath("tdrv_full")};
+};
+
+TEST_F(PassThrough, McfgQueryForwardsTheDriversAnswer)
+{
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    full->queryAnswer = 7;
+    full->mcfgBase = 0xE0000000ull;
+    full->mcfgStartBus = 0x10;
+    full->mcfgEndBus = 0x7F;
+    full->mcfgLength = 0x7000000ull;
+    uint64_t base = 0, length = 0;
+    uint8_t start = 0, end = 0;
+    EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 7);
+    EXPECT_EQ(base, 0xE0000000ull);
+    EXPECT_EQ(start, 0x10);
+    EXPECT_EQ(end, 0x7F);
+    EXPECT_EQ(length, 0x7000000ull);
+    full->queryAnswer = 0;
+    EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 0);
+    EXPECT_EQ(full->wrongContext, 0u);
+}
+
+TEST_F(PassThrough, McfgQueryWithoutTheEntryOrAfterClose)
+{
+    uint64_t base = 1, length = 1;
+    uint8_t start = 1, end = 1;
+    EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 0) << "no driver bound";
+
+    full->provide = TDRV_ALL & ~TDRV_QUERY;
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 0);
+    EXPECT_EQ(CloseQORB(handle), QORB_SUCCESS);
+    handle = UntouchedHandle();
+
+    full->provide = TDRV_ALL;
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 1);
+    EXPECT_EQ(CloseQORB(handle), QORB_SUCCESS);
+    handle = UntouchedHandle();
+    std::string before = full.Calls();
+    EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 0);
+    EXPECT_EQ(full.Calls(), before) << "the closed driver is not called";
+}
+
+TEST_F(PassThrough, RawReadForwardsItsValuesAndAnswer)
+{
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    full->readExAnswer = 0xDEADBEEFu;
+    uint8_t buffer[8] = {};
+    EXPECT_EQ(QORB_ReadConfigSpace_Ex(1, 2, 3, 0x100, 0xFFFFFFFFu, buffer), 0xDEADBEEFu);
+    const uint32_t expected[5] = {1, 2, 3, 0x100, 0xFFFFFFFFu};
+    EXPECT_EQ(memcmp(full->readExArgs, expected, sizeof expected), 0);
+    EXPECT_EQ(full->readExBuffer, buffer);
+    EXPECT_EQ(full->wrongContext, 0u);
+}
+
+TEST_F(PassThrough, RawReadNeedsBothReadEntries)
+{
+    uint8_t buffer[8] = {};
+    EXPECT_EQ(QORB_ReadConfigSpace_Ex(0, 0, 0, 0, 4, buffer), 0u) << "no driver bound";
+    full->provide = TDRV_ALL & ~TDRV_READ;
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    EXPECT_EQ(QORB_ReadConfigSpace_Ex(0, 0, 0, 0, 4, buffer), 0u);
+    EXPECT_EQ(full.Calls().find('X'), std::string::npos) << "ReadConfigEx is not called without ReadConfig";
+    CloseQORB(handle);
+    handle = UntouchedHandle();
+
+    full->provide = TDRV_ALL & ~TDRV_READ_EX;
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    EXPECT_EQ(QORB_ReadConfigSpace_Ex(0, 0, 0, 0, 4, buffer), 0u);
+    CloseQORB(handle);
+    handle = UntouchedHandle();
+
+    full->provide = TDRV_ALL;
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    CloseQORB(handle);
+    handle = UntouchedHandle();
+    EXPECT_EQ(QORB_ReadConfigSpace_Ex(0, 0, 0, 0, 4, buffer), 0u) << "answers 0 after the close";
+    EXPECT_EQ(full.Calls().find('X'), std::string::npos);
+}
+
+/* ---------------------------------------------------- driver state rules */
+
+/* A device record at a location, as the searches build them. */
+QORB_DEVICE_t RecordAt(uint8_t bus, uint8_t dev, uint8_t fn)
+{
+    QORB_DEVICE_t record{};
+    record.bus = bus;
+    record.device = dev;
+    record.function = fn;
+    return record;
+}
+
+class DriverState : public qorbtest::InstanceTest {
+protected:
+    TestDriver full{TestDriver::BuiltPath("tdrv_full")};
+    TestDriver nocard{TestDriver::BuiltPath("tdrv_nocard")};
+};
+
+TEST_F(DriverState, ConfigurationCyclesReachTheDriver)
+{
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    QORB_DEVICE_t record = RecordAt(3, 0x1F, 7);
+    uint8_t buffer[16] = {};
+    uint32_t length = 8;
+    EXPECT_EQ(ReadConfigSpace(&record, buffer, 0x40, &length), QORB_SUCCESS);
+    EXPECT_EQ(length, 8u);
+    const uint32_t readArgs[5] = {3, 0x1F, 7, 0x40, 8};
+    EXPECT_EQ(memcmp(full->readArgs, readArgs, sizeof readArgs), 0);
+    EXPECT_EQ(buffer[0], 0x40);
+    EXPECT_EQ(buffer[7], 0x47);
+
+    full->readShortBy = 2;
+    length = 8;
+    EXPECT_EQ(ReadConfigSpace(&record, buffer, 0, &length), QORB_PCIE_CONFIG_READ_FAILED);
+    EXPECT_EQ(length, 6u);
+
+    uint8_t data[4] = {0xDE, 0xAD, 0xBE, 0xEF};
+    length = 4;
+    EXPECT_EQ(WriteConfigSpace(&record, data, 0x104, &length), QORB_SUCCESS);
+    const uint32_t writeArgs[5] = {3, 0x1F, 7, 0x104, 4};
+    EXPECT_EQ(memcmp(full->writeArgs, writeArgs, sizeof writeArgs), 0);
+    EXPECT_EQ(memcmp(full->written, data, sizeof data), 0);
+    EXPECT_EQ(full->wrongContext, 0u);
+}
+
+TEST_F(DriverState, SecondOpenRebindsTheDriverForEveryInstance)
+{
+    full->context = 0xAAAA0001u;
+    nocard->context = 0xBBBB0002u;
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    void* first = handle;
+    handle = UntouchedHandle();
+    ASSERT_EQ(OpenEx(nocard.Path()).status, QORB_SUCCESS);
+    void* second = handle;
+    handle = UntouchedHandle();
+
+    QORB_DEVICE_t record = RecordAt(1, 2, 3);
+    uint8_t buffer[4];
+    uint32_t length = 4;
+    EXPECT_EQ(ReadConfigSpace(&record, buffer, 0, &length), QORB_SUCCESS);
+    EXPECT_EQ(full.Calls(), "GZVOQM");
+    EXPECT_EQ(nocard.Calls(), "GOQMR") << "the second driver serves the reads of both instances";
+    EXPECT_EQ(nocard->wrongContext, 0u) << "with its own context";
+
+    /* Closing either instance closes the one bound driver for both. */
+    EXPECT_EQ(CloseQORB(first), QORB_SUCCESS);
+    EXPECT_EQ(nocard.Calls(), "GOQMRC");
+    EXPECT_EQ(full.Calls(), "GZVOQM");
+    length = 4;
+    EXPECT_EQ(ReadConfigSpace(&record, buffer, 0, &length), QORB_PCIE_CONFIG_READ_FAILED);
+    EXPECT_EQ(length, 0u);
+    length = 4;
+    EXPECT_EQ(WriteConfigSpace(&record, buffer, 0, &length), QORB_PCIE_CONFIG_WRITE_FAILED);
+    EXPECT_EQ(CloseQORB(second), QORB_SUCCESS);
+    EXPECT_EQ(nocard.Calls(), "GOQMRC") << "a second close finds no driver to close";
+    EXPECT_EQ(nocard->wrongContext, 0u);
+}
+
+TEST_F(DriverState, RebindingForgetsTheEntriesTheNewDriverLacks)
+{
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    void* first = handle;
+    handle = UntouchedHandle();
+    nocard->provide = TDRV_ALL & ~(TDRV_QUERY | TDRV_READ_EX | TDRV_WRITE | TDRV_CLOSE);
+    ASSERT_EQ(OpenEx(nocard.Path()).status, QORB_SUCCESS);
+    uint64_t base = 0, length = 0;
+    uint8_t start = 0, end = 0;
+    uint8_t buffer[4] = {};
+    EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 0);
+    EXPECT_EQ(QORB_ReadConfigSpace_Ex(0, 0, 0, 0, 4, buffer), 0u);
+    QORB_DEVICE_t record = RecordAt(0, 0, 0);
+    uint32_t count = 4;
+    EXPECT_EQ(WriteConfigSpace(&record, buffer, 0, &count), QORB_PCIE_CONFIG_WRITE_FAILED);
+    EXPECT_EQ(CloseQORB(first), QORB_SUCCESS);
+    EXPECT_EQ(full.Calls(), "GZVOQM") << "the first driver's entries are gone";
+    EXPECT_EQ(nocard.Calls(), "GOM");
+}
+
+TEST_F(DriverState, CloseWithoutAnInstanceStillClosesTheDriver)
+{
+    EXPECT_EQ(CloseQORB(nullptr), QORB_SUCCESS);
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    EXPECT_EQ(CloseQORB(nullptr), QORB_SUCCESS);
+    EXPECT_EQ(full.Calls(), "GZVOQMC");
+    EXPECT_EQ(CloseQORB(handle), QORB_SUCCESS);
+    handle = UntouchedHandle();
+    EXPECT_EQ(full.Calls(), "GZVOQMC");
+}
+
+TEST_F(DriverState, ReopenAfterCloseBindsAgain)
+{
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    CloseQORB(handle);
+    handle = UntouchedHandle();
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    QORB_DEVICE_t record = RecordAt(0, 0, 0);
+    uint8_t buffer[4];
+    uint32_t length = 4;
+    EXPECT_EQ(ReadConfigSpace(&record, buffer, 0, &length), QORB_SUCCESS);
+    EXPECT_EQ(full.Calls(), "GZVOQMCGZVOQMR");
+}
+
+/* The records an instance lists are detached when it closes and remain the
+ * finder's to close. */
+TEST_F(DriverState, CloseDetachesTheInstancesDeviceRecords)
+{
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    auto* instance = static_cast<QORB_INSTANCE_t*>(handle);
+    EXPECT_STREQ(instance->userName, "qorb_user");
+    EXPECT_EQ(instance->deviceList.state, CL_INITIALIZED);
+    EXPECT_EQ(cl_qlist_count(&instance->deviceList), 0u);
+    QORB_DEVICE_t a = RecordAt(1, 0, 0), b = RecordAt(2, 0, 0);
+    cl_qlist_insert_tail(&instance->deviceList, &a.listItem);
+    a.owner = instance;
+    cl_qlist_insert_tail(&instance->deviceList, &b.listItem);
+    b.owner = instance;
+    EXPECT_EQ(CloseQORB(handle), QORB_SUCCESS);
+    handle = UntouchedHandle();
+    EXPECT_EQ(a.owner, nullptr);
+    EXPECT_EQ(b.owner, nullptr);
+}
+
+} // namespace

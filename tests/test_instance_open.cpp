@@ -1,0 +1,292 @@
+/* The open sequence over the test drivers: each row of the failure table,
+ * the configuration window, the test card tables, and what a failed open
+ * leaves behind. */
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include <qorb/qorb.h>
+
+#include "instance_fixture.h"
+
+using qorbtest::kNoCfgSpaceIni;
+using qorbtest::kSoftwareDriverFailed;
+using qorbtest::OpenResult;
+using qorbtest::TestDriver;
+using qorbtest::UntouchedHandle;
+
+namespace {
+
+class OpenFailure : public qorbtest::InstanceTest {
+protected:
+    TestDriver full{TestDriver::BuiltPath("tdrv_full")};
+};
+
+TEST_F(OpenFailure, DriverWithoutGetInterfaceFailsSilently)
+{
+    TestDriver noIface(TestDriver::BuiltPath("tdrv_noiface"));
+    OpenResult r = OpenEx(noIface.Path());
+    EXPECT_EQ(r.status, QORB_STATUS_FAILED);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(handle, UntouchedHandle());
+    EXPECT_EQ(noIface.Calls(), "") << "the test card tables are looked up only after the driver table";
+}
+
+TEST_F(OpenFailure, GetInterfaceAnsweringZeroFailsSilently)
+{
+    full->getInterfaceAnswer = 0;
+    OpenResult r = OpenEx(full.Path());
+    EXPECT_EQ(r.status, QORB_STATUS_FAILED);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(handle, UntouchedHandle());
+    EXPECT_EQ(full.Calls(), "G");
+    /* The table it filled before answering 0 is not used either. */
+    uint64_t base = 0, length = 0;
+    uint8_t start = 0, end = 0;
+    EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 1) << "the table stays as the driver left it";
+}
+
+TEST_F(OpenFailure, NoOpenDriverEntry)
+{
+    full->provide = TDRV_ALL & ~TDRV_OPEN;
+    OpenResult r = OpenEx(full.Path());
+    EXPECT_EQ(r.status, QORB_DRIVER_INIT_FAILED);
+    EXPECT_EQ(r.out, kSoftwareDriverFailed);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(handle, UntouchedHandle());
+    EXPECT_EQ(full.Calls(), "GZV");
+}
+
+TEST_F(OpenFailure, OpenDriverAnsweringZero)
+{
+    full->openAnswer = 0;
+    OpenResult r = OpenEx(full.Path());
+    EXPECT_EQ(r.status, QORB_DRIVER_INIT_FAILED);
+    EXPECT_EQ(r.out, kSoftwareDriverFailed);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(handle, UntouchedHandle());
+    EXPECT_EQ(full.Calls(), "GZVO");
+}
+
+TEST_F(OpenFailure, NoMapEntryReadsTheLengthFileThenFails)
+{
+    full->provide = TDRV_ALL & ~TDRV_MAP;
+    OpenResult r = OpenEx(full.Path());
+    EXPECT_EQ(r.status, QORB_DRIVER_INIT_FAILED);
+    EXPECT_EQ(r.out, std::string(kNoCfgSpaceIni) + kSoftwareDriverFailed);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(handle, UntouchedHandle());
+    EXPECT_EQ(full.Calls(), "GZVOQ");
+}
+
+TEST_F(OpenFailure, NoMapAndNoQueryEntry)
+{
+    full->provide = TDRV_ALL & ~(TDRV_MAP | TDRV_QUERY);
+    OpenResult r = OpenEx(full.Path());
+    EXPECT_EQ(r.status, QORB_DRIVER_INIT_FAILED);
+    EXPECT_EQ(r.out, std::string(kNoCfgSpaceIni) + kSoftwareDriverFailed);
+    EXPECT_EQ(full.Calls(), "GZVO");
+}
+
+TEST_F(OpenFailure, MapAnsweringZeroIsTriedOnBothWindows)
+{
+    full->mapAnswer = 0;
+    OpenResult r = OpenEx(full.Path());
+    EXPECT_EQ(r.status, QORB_DRIVER_INIT_FAILED);
+    EXPECT_EQ(r.out, std::string(kNoCfgSpaceIni) + kSoftwareDriverFailed);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(handle, UntouchedHandle());
+    EXPECT_EQ(full.Calls(), "GZVOQMM");
+    EXPECT_EQ(full->mapBase, kConfigBase) << "the second try maps the configuration base of the open";
+    EXPECT_EQ(full->mapLength, 52428800u);
+}
+
+TEST_F(OpenFailure, MissingDriverFile)
+{
+    OpenResult r = OpenEx("/nonexistent/qorb/driver.so");
+    EXPECT_EQ(r.status, QORB_STATUS_FAILED);
+    EXPECT_EQ(r.err, "Failed to open DLL file /nonexistent/qorb/driver.so. Exiting.\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(handle, UntouchedHandle());
+}
+
+TEST_F(OpenFailure, FolderIsNoDriverFile)
+{
+    std::filesystem::create_directory(scratch.File("drv.so"));
+    OpenResult r = OpenEx(scratch.File("drv.so"));
+    EXPECT_EQ(r.status, QORB_STATUS_FAILED);
+    EXPECT_EQ(r.err, "Failed to open DLL file " + scratch.File("drv.so") + ". Exiting.\n");
+    EXPECT_EQ(handle, UntouchedHandle());
+}
+
+TEST_F(OpenFailure, UnloadableFileOnFirstOpen)
+{
+    qorbtest::WriteFile(scratch.File("x.so"), "this is not a shared object\n");
+    OpenResult r = OpenEx(scratch.File("x.so"));
+    EXPECT_EQ(r.status, QORB_DRIVER_INIT_FAILED);
+    EXPECT_EQ(r.out, kSoftwareDriverFailed);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(handle, UntouchedHandle());
+}
+
+TEST_F(OpenFailure, NullHandleOutTouchesNoDriver)
+{
+    EXPECT_EQ(OpenQORBEx(nullptr, 0, full.Path().c_str(), kConfigBase, 0), QORB_INVALID_PARAMETER);
+    EXPECT_EQ(OpenQORB(nullptr, 0, kConfigBase, nullptr, nullptr), QORB_INVALID_PARAMETER);
+    void* h = UntouchedHandle();
+    EXPECT_EQ(OpenQORBEx(&h, 0, nullptr, kConfigBase, 0), QORB_INVALID_PARAMETER);
+    EXPECT_EQ(h, UntouchedHandle());
+    EXPECT_EQ(full.Calls(), "");
+}
+
+class OpenSuccess : public qorbtest::InstanceTest {
+protected:
+    TestDriver full{TestDriver::BuiltPath("tdrv_full")};
+};
+
+TEST_F(OpenSuccess, WindowFromTheMcfgTable)
+{
+    full->mcfgBase = 0xC0000000ull;
+    full->mcfgLength = 0x10000000ull;
+    OpenResult r = OpenEx(full.Path());
+    ASSERT_EQ(r.status, QORB_SUCCESS);
+    EXPECT_EQ(r.out, "") << "the length file is not read when the MCFG window maps";
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(handle, UntouchedHandle());
+    EXPECT_NE(handle, nullptr);
+    EXPECT_EQ(full.Calls(), "GZVOQM");
+    EXPECT_EQ(full->mapBase, 0xC0000000ull);
+    EXPECT_EQ(full->mapLength, 0x10000000ull);
+    EXPECT_EQ(full->wrongContext, 0u) << "every entry gets the context OpenDriver stored";
+}
+
+TEST_F(OpenSuccess, McfgQueryAnsweringZeroFallsBackToTheConfigurationBase)
+{
+    full->queryAnswer = 0;
+    OpenResult r = OpenEx(full.Path(), 0xF8000000ull);
+    ASSERT_EQ(r.status, QORB_SUCCESS);
+    EXPECT_EQ(r.out, kNoCfgSpaceIni);
+    EXPECT_EQ(full.Calls(), "GZVOQM");
+    EXPECT_EQ(full->mapBase, 0xF8000000ull);
+    EXPECT_EQ(full->mapLength, 52428800u);
+}
+
+TEST_F(OpenSuccess, WithoutTestCardTables)
+{
+    TestDriver nocard(TestDriver::BuiltPath("tdrv_nocard"));
+    OpenResult r = OpenEx(nocard.Path());
+    ASSERT_EQ(r.status, QORB_SUCCESS);
+    EXPECT_EQ(nocard.Calls(), "GOQM");
+}
+
+TEST_F(OpenSuccess, TestCardTablesAreOpenedOnceAndTheirAnswerIgnored)
+{
+    OpenResult r = OpenEx(full.Path());
+    ASSERT_EQ(r.status, QORB_SUCCESS);
+    EXPECT_EQ(full.Calls(), "GZVOQM");
+    EXPECT_NE(full->zebTableOut, nullptr);
+    EXPECT_NE(full->vokTableOut, nullptr);
+    EXPECT_NE(full->zebTableOut, full->vokTableOut);
+}
+
+TEST_F(OpenSuccess, BareNameIsTakenFromTheCurrentDirectory)
+{
+    std::filesystem::copy_file(TestDriver::BuiltPath("tdrv_full"), scratch.File("localdrv.so"));
+    TestDriver local(scratch.File("localdrv.so"));
+    OpenResult r = OpenEx("localdrv.so");
+    ASSERT_EQ(r.status, QORB_SUCCESS) << r.out << r.err;
+    EXPECT_EQ(local.Calls(), "GZVOQM");
+    EXPECT_EQ(full.Calls(), "");
+}
+
+TEST_F(OpenSuccess, BackslashPathReachesTheFile)
+{
+    std::filesystem::create_directory(scratch.File("sub"));
+    std::filesystem::copy_file(TestDriver::BuiltPath("tdrv_full"), scratch.File("sub/drv.so"));
+    TestDriver local(scratch.File("sub/drv.so"));
+    OpenResult r = OpenEx(scratch.Path() + "\\sub\\drv.so");
+    ASSERT_EQ(r.status, QORB_SUCCESS) << r.out << r.err;
+    EXPECT_EQ(local.Calls(), "GZVOQM");
+}
+
+TEST_F(OpenSuccess, EachOpenMakesItsOwnInstance)
+{
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    void* second = UntouchedHandle();
+    ASSERT_EQ(OpenQORBEx(&second, 7, full.Path().c_str(), kConfigBase, 0xFFFFFFFFu), QORB_SUCCESS);
+    EXPECT_NE(second, handle);
+    EXPECT_EQ(full.Calls(), "GZVOQMGZVOQM") << "every open binds and opens the driver again";
+    EXPECT_EQ(CloseQORB(second), QORB_SUCCESS);
+}
+
+/* A file that does not load leaves the driver table as the earlier open
+ * filled it: the open goes on with that driver. */
+TEST_F(OpenSuccess, UnloadableFileAfterAnOpenReusesTheBoundDriver)
+{
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    void* first = handle;
+    handle = UntouchedHandle();
+    qorbtest::WriteFile(scratch.File("x.so"), "not a shared object");
+    OpenResult r = OpenEx(scratch.File("x.so"));
+    EXPECT_EQ(r.status, QORB_SUCCESS);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(full.Calls(), "GZVOQMOQM");
+    EXPECT_EQ(CloseQORB(first), QORB_SUCCESS);
+    EXPECT_EQ(full.Calls(), "GZVOQMOQMC");
+}
+
+/* The window length from PCIECfgInfo.ini when the driver has no MCFG query. */
+struct LengthCase {
+    const char* ini;       /* contents of PCIECfgInfo.ini, or nullptr for no file */
+    uint64_t length;
+};
+
+class CfgSpaceLength : public qorbtest::InstanceTest, public ::testing::WithParamInterface<LengthCase> {
+protected:
+    TestDriver nocard{TestDriver::BuiltPath("tdrv_nocard")};
+};
+
+TEST_P(CfgSpaceLength, MapsTheConfigurationBaseWithTheLength)
+{
+    const LengthCase& c = GetParam();
+    if (c.ini)
+        qorbtest::WriteFile(scratch.File("PCIECfgInfo.ini"), c.ini);
+    nocard->provide = TDRV_ALL & ~TDRV_QUERY;
+    OpenResult r = OpenEx(nocard.Path(), 0x0000000123400000ull);
+    ASSERT_EQ(r.status, QORB_SUCCESS);
+    EXPECT_EQ(r.out, c.ini ? "" : kNoCfgSpaceIni);
+    EXPECT_EQ(nocard.Calls(), "GOM");
+    EXPECT_EQ(nocard->mapBase, 0x0000000123400000ull);
+    EXPECT_EQ(nocard->mapLength, c.length);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, CfgSpaceLength,
+    ::testing::Values(LengthCase{nullptr, 52428800u},
+                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=268435456\n", 268435456u},
+                      LengthCase{"[cfgspaceinfo]\r\ncfgspacelength = 1048576\r\n", 1048576u},
+                      LengthCase{"[Other]\nCfgSpaceLength=1\n", 52428800u},
+                      LengthCase{"[CfgSpaceInfo]\nLength=1\n", 52428800u},
+                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=-1\n", 0xFFFFFFFFFFFFFFFFull},
+                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=-268435456\n", 0xFFFFFFFFF0000000ull},
+                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=12abc\n", 12u},
+                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=abc\n", 0u},
+                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=\n", 0u},
+                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=2147483647\n", 2147483647u},
+                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=4294967296\n", 2147483647u},
+                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=-99999999999\n", 0xFFFFFFFF80000000ull},
+                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=7\nCfgSpaceLength=9\n", 7u}));
+
+TEST_F(OpenSuccess, LengthFileIsAFileNotAFolder)
+{
+    std::filesystem::create_directory(scratch.File("PCIECfgInfo.ini"));
+    full->queryAnswer = 0;
+    OpenResult r = OpenEx(full.Path());
+    ASSERT_EQ(r.status, QORB_SUCCESS);
+    EXPECT_EQ(r.out, kNoCfgSpaceIni);
+    EXPECT_EQ(full->mapLength, 52428800u);
+}
+
+} // namespace
