@@ -137,7 +137,7 @@ TEST(Link, SwitchDownstreamPortActsTwoLevelsUp)
 
 TEST(Link, RetrainSetsLinkTrainingInThePortUntilTrainingEnds)
 {
-    SimPlatform platform(Platform(0x0040), "[link]\ntraining_ms = 300\n");
+    SimPlatform platform(Platform(0x0040), "[link]\ntraining_ms = 3000\n");
     ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
     Opened dut(1, 0, 0);
     void* port = nullptr;
@@ -147,7 +147,7 @@ TEST(Link, RetrainSetsLinkTrainingInThePortUntilTrainingEnds)
     /* Retrain Link reads back 0; Link Training is set while the link trains. */
     EXPECT_EQ(Read16(port, kPcieCap + 0x10), 0x0040);
     EXPECT_EQ(QORB_WaitForDeviceToRetrain(port, 0), QORB_STATUS_FAILED);
-    EXPECT_EQ(QORB_WaitForDeviceToRetrain(port, 600), QORB_SUCCESS);
+    EXPECT_EQ(QORB_WaitForDeviceToRetrain(port, 3200), QORB_SUCCESS);
 }
 
 TEST(Link, DisabledLinkHidesTheDeviceUntilEnabled)
