@@ -191,3 +191,19 @@ TEST(Link, NegativeDelayTestsAtOnce)
     Opened root(0, 0x1c, 0);
     EXPECT_EQ(QORB_WaitForDeviceToRetrain(root.dev, -5), QORB_SUCCESS);
 }
+
+TEST(Link, RetrainBelowASwitchTrainsTheDownstreamPort)
+{
+    SimPlatform platform(Platform(), "[link]\ntraining_ms = 3000\n");
+    ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
+    Opened dut(4, 0, 0);
+    Opened down(3, 1, 0);
+    EXPECT_EQ(QORB_WaitForDeviceToRetrain(down.dev, 0), QORB_SUCCESS);
+    EXPECT_EQ(QORB_RetrainDUTLink(dut.dev), QORB_SUCCESS);
+    EXPECT_EQ(QORB_WaitForDeviceToRetrain(down.dev, 0), QORB_STATUS_FAILED);
+    /* The switch downstream port as DUT retrains the root port above the switch. */
+    Opened root(0, 0x1d, 0);
+    EXPECT_EQ(QORB_WaitForDeviceToRetrain(root.dev, 0), QORB_SUCCESS);
+    EXPECT_EQ(QORB_RetrainDUTLink(down.dev), QORB_SUCCESS);
+    EXPECT_EQ(QORB_WaitForDeviceToRetrain(root.dev, 0), QORB_STATUS_FAILED);
+}
