@@ -28,6 +28,8 @@ TEST(CardEndToEnd, InjectedBadTlpIsSeenInTraceAerAndLog)
     _qorb_cmd_map_t cmd{};
     cmd.command = QORB_ZEB_CMD_BAD_TLP;
     cmd.count = 1;
+    cmd.packetKind = 1;  /* the first completion with data */
+    cmd.tlpType = 0x4A;
     ASSERT_EQ(ProgramZEBCmd(card, &cmd), QORB_SUCCESS);
     const int reads = 3;
     ASSERT_EQ(ArmZEB(card, 0), QORB_SUCCESS);
