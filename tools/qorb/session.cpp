@@ -155,7 +155,7 @@ void Selection::AddOptions(CLI::App* cmd)
     cmd->add_option("-d", idText, "Select functions by identity: [vendor]:[device][:class] (hexadecimal)");
 }
 
-void Selection::Parse()
+void Selection::Parse() const
 {
     if (!slotText.empty()) {
         std::string error = qorbcli::ParseSlotSelector(slotText, &slot);

@@ -98,11 +98,11 @@ struct Function {
 /* The device selection options of a subcommand (-s and -d). */
 struct Selection {
     std::string slotText, idText;
-    qorbcli::SlotSelector slot;
-    qorbcli::IdSelector ids;
+    mutable qorbcli::SlotSelector slot;   /* filled by Parse() */
+    mutable qorbcli::IdSelector ids;
     bool Given() const { return !slotText.empty() || !idText.empty(); }
     void AddOptions(CLI::App* cmd);
-    void Parse();  /* throws UsageError for a malformed selector */
+    void Parse() const;  /* throws UsageError for a malformed selector */
     std::string Text() const;
 };
 
