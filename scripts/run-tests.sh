@@ -16,4 +16,13 @@ fi
 cmake -S . -B "$build" "${flags[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 cd "$build"
-ctest --output-on-failure -j"$(nproc)"
+status=0
+ctest --output-on-failure -j"$(nproc)" || status=$?
+# ctest names skipped tests but not why: show the first line of each reason.
+log=Testing/Temporary/LastTest.log
+if [ -f "$log" ] && grep -q ': Skipped$' "$log"; then
+  echo "Skipped tests:"
+  awk '/^\[ RUN      \]/ { name = $4 }
+       /: Skipped$/ { getline reason; printf "  %s: %s\n", name, reason }' "$log"
+fi
+exit "$status"

@@ -239,6 +239,7 @@ TEST_F(OpenSuccess, UnloadableFileAfterAnOpenReusesTheBoundDriver)
 
 /* The window length from PCIECfgInfo.ini when the driver has no MCFG query. */
 struct LengthCase {
+    const char* name;
     const char* ini;       /* contents of PCIECfgInfo.ini, or nullptr for no file */
     uint64_t length;
 };
@@ -264,20 +265,22 @@ TEST_P(CfgSpaceLength, MapsTheConfigurationBaseWithTheLength)
 
 INSTANTIATE_TEST_SUITE_P(
     Values, CfgSpaceLength,
-    ::testing::Values(LengthCase{nullptr, 52428800u},
-                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=268435456\n", 268435456u},
-                      LengthCase{"[cfgspaceinfo]\r\ncfgspacelength = 1048576\r\n", 1048576u},
-                      LengthCase{"[Other]\nCfgSpaceLength=1\n", 52428800u},
-                      LengthCase{"[CfgSpaceInfo]\nLength=1\n", 52428800u},
-                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=-1\n", 0xFFFFFFFFFFFFFFFFull},
-                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=-268435456\n", 0xFFFFFFFFF0000000ull},
-                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=12abc\n", 12u},
-                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=abc\n", 0u},
-                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=\n", 0u},
-                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=2147483647\n", 2147483647u},
-                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=4294967296\n", 2147483647u},
-                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=-99999999999\n", 0xFFFFFFFF80000000ull},
-                      LengthCase{"[CfgSpaceInfo]\nCfgSpaceLength=7\nCfgSpaceLength=9\n", 7u}));
+    ::testing::Values(LengthCase{"NoFile", nullptr, 52428800u},
+                      LengthCase{"Value", "[CfgSpaceInfo]\nCfgSpaceLength=268435456\n", 268435456u},
+                      LengthCase{"AnyCase", "[cfgspaceinfo]\r\ncfgspacelength = 1048576\r\n", 1048576u},
+                      LengthCase{"OtherSection", "[Other]\nCfgSpaceLength=1\n", 52428800u},
+                      LengthCase{"OtherKey", "[CfgSpaceInfo]\nLength=1\n", 52428800u},
+                      LengthCase{"MinusOne", "[CfgSpaceInfo]\nCfgSpaceLength=-1\n", 0xFFFFFFFFFFFFFFFFull},
+                      LengthCase{"Negative", "[CfgSpaceInfo]\nCfgSpaceLength=-268435456\n", 0xFFFFFFFFF0000000ull},
+                      LengthCase{"TrailingText", "[CfgSpaceInfo]\nCfgSpaceLength=12abc\n", 12u},
+                      LengthCase{"NoDigits", "[CfgSpaceInfo]\nCfgSpaceLength=abc\n", 0u},
+                      LengthCase{"Empty", "[CfgSpaceInfo]\nCfgSpaceLength=\n", 0u},
+                      LengthCase{"Largest", "[CfgSpaceInfo]\nCfgSpaceLength=2147483647\n", 2147483647u},
+                      LengthCase{"AboveRange", "[CfgSpaceInfo]\nCfgSpaceLength=4294967296\n", 2147483647u},
+                      LengthCase{"BelowRange", "[CfgSpaceInfo]\nCfgSpaceLength=-99999999999\n",
+                                 0xFFFFFFFF80000000ull},
+                      LengthCase{"FirstOfTwo", "[CfgSpaceInfo]\nCfgSpaceLength=7\nCfgSpaceLength=9\n", 7u}),
+    [](const ::testing::TestParamInfo<LengthCase>& info) { return std::string(info.param.name); });
 
 TEST_F(OpenSuccess, LengthFileIsAFileNotAFolder)
 {

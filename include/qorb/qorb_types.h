@@ -390,14 +390,16 @@ enum _QORB_LOG_ACTION_t : uint32_t {
  * Test card (ZEB) and partner (VOK)
  * ------------------------------------------------------------------------ */
 
-/* Operating modes of the ZEB test card. */
+/* Operating modes of the ZEB test card, passed unchanged to the card library
+ * (ChangeZEBMode by value, QueryZEBMode by pointer); docs/test-card.md. */
 enum _QORB_ZEB_OP_MODE_t : uint32_t {
     QORB_ZEB_MODE_PASSTHROUGH = 0, /* forwards traffic, records nothing */
     QORB_ZEB_MODE_MONITOR     = 1, /* records link traffic while armed */
     QORB_ZEB_MODE_INJECT      = 2, /* records and carries out programmed commands */
 };
 
-/* Errors the card can be told to inject (_qorb_cmd_map_t::command). */
+/* Errors the card can be told to inject (_qorb_cmd_map_t::command). Each time
+ * the card carries one out it adds 1 to its action count. */
 enum _QORB_ZEB_CMD_t : uint32_t {
     QORB_ZEB_CMD_NONE                 = 0,
     QORB_ZEB_CMD_BAD_TLP              = 1, /* corrupt LCRC: Nak and replay follow */
@@ -411,7 +413,8 @@ enum _QORB_ZEB_CMD_t : uint32_t {
     QORB_ZEB_CMD_FC_PROTOCOL_ERROR    = 9, /* flow control update beyond the advertised credit */
 };
 
-/* A command for the card. */
+/* A command for the card, handed unchanged to the card library by
+ * ProgramZEBCmd; qorb reads no field of it. */
 struct _qorb_cmd_map_t {
     uint32_t command;      /* _QORB_ZEB_CMD_t: which error to inject */
     uint32_t count;        /* how many times to carry it out (0 is taken as 1) */
@@ -422,7 +425,8 @@ struct _qorb_cmd_map_t {
     uint16_t reserved;
 };
 
-/* What a user can ask a card. */
+/* The card's properties, filled by the card library for
+ * QORB_GetZEBProperties; qorb reads no field of it. */
 struct _qorb_zeb_query_prop_t {
     uint32_t traceBufferSize;   /* trace buffer capacity in bytes */
     uint32_t firmwareRevision;  /* major << 16 | minor */
@@ -484,7 +488,10 @@ enum _QORB_UI_TYPE_t : uint32_t {
 #define QORB_INTF_VERSION 0x00010001u
 #define QORB_INTF_SLOTS 20
 
-/* Pointer-sized slots indexed by position; slot 0 holds the version word. */
+/* The interface table filled by QORBGetIntf: 20 pointer-sized slots that an
+ * application indexes by position. Slot 0 holds the version word
+ * QORB_INTF_VERSION; slots 10, 11 and 19 are null; every other slot holds
+ * the address of an exported operation (see QORBGetIntf). */
 struct _QORB_INTF_t {
     uintptr_t slot[QORB_INTF_SLOTS];
 };
