@@ -1,12 +1,10 @@
 /* The error checks: AER status clear at start, and every error the ZEB
  * above the DUT injects, seen set in the DUT's AER status, cleared, and
  * found in the card's trace. */
-#include <chrono>
-#include <thread>
-
 #include "check.h"
 #include "config_rules.h"
 #include "names.h"
+#include "trace.h"
 
 namespace qorbtool {
 
@@ -78,7 +76,7 @@ ZebAbove::ZebAbove(const CheckDut& dut)
     void* second = nullptr;
     _QORB_STATUS_t status = QORB_GetUpstreamZEB(dut.device, &first, &second);
     if (status != QORB_SUCCESS) {
-        m_reason = "no ZEB test card above " + dut.slot + " (" + StatusText(status) + ")";
+        m_reason = "no ZEB test card above " + dut.slot;
         return;
     }
     m_first = Device(first);
@@ -116,17 +114,31 @@ namespace {
 uint32_t CountEvidence(void* zeb, const Injection& injection)
 {
     uint32_t count = 0;
-    if (injection.dllpEvidence) {
-        uint8_t pattern[6] = {injection.evidenceType, 0, 0, 0, 0, 0};
-        if (GetNumDLLPMatches(zeb, pattern, 0, &count) != QORB_SUCCESS)
-            return 0;
-        return count;
+    switch (injection.evidence) {
+    case Evidence::kDllp: {
+        uint8_t pattern[6] = {injection.type, 0, 0, 0, 0, 0};
+        return GetNumDLLPMatches(zeb, pattern, 0, &count) == QORB_SUCCESS ? count : 0;
     }
-    uint8_t pattern[4] = {injection.evidenceType, 0, 0, 0};
-    if (GetNumTLPMatches(zeb, pattern, QORB_TLP_MATCH_FMT | QORB_TLP_MATCH_TYPE | QORB_TLP_MATCH_STRICT, &count) !=
-        QORB_SUCCESS)
+    case Evidence::kTlp: {
+        uint8_t pattern[4] = {injection.type, 0, 0, 0};
+        uint32_t flags = QORB_TLP_MATCH_FMT | QORB_TLP_MATCH_TYPE | QORB_TLP_MATCH_STRICT;
+        return GetNumTLPMatches(zeb, pattern, flags, &count) == QORB_SUCCESS ? count : 0;
+    }
+    default:
+        break;
+    }
+    uint32_t bytes = 0;
+    GetBytesInZEBTB(zeb, &bytes);
+    std::vector<uint8_t> copy(bytes);
+    if (bytes && GetTBContents(zeb, copy.data(), &bytes) != QORB_SUCCESS)
         return 0;
-    return count;
+    copy.resize(bytes);
+    qorbcli::TraceTally tally = qorbcli::TallyTrace(qorbcli::WalkTrace(copy));
+    switch (injection.evidence) {
+    case Evidence::kReplay: return tally.replays;
+    case Evidence::kUrCompletion: return tally.urCompletions;
+    default: return tally.requests > tally.completions ? tally.requests - tally.completions : 0;
+    }
 }
 
 } // namespace
@@ -173,14 +185,17 @@ void CheckInjection(const CheckDut& dut, const CheckLogs& logs, const ZebAbove& 
         r.message = "the ZEB at " + zeb.Slot() + " does not inject " + injection.name + ": " + StatusText(status);
         return;
     }
-    /* Give the card a moment of link traffic to act on. */
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    /* The card acts on link traffic: a configuration read of the DUT makes
+     * some (its request, completion and their DLLPs). */
+    uint8_t header[4];
+    ReadConfig(dut.device, 0, sizeof header, header);
     DisarmZEB(card);
     uint32_t actions = 0;
     QORB_ZEB_GetActionCount(card, &actions);
     status = ZEBGetTraceBuffer(card);
     LogTBContents(logs.xml, card, nullptr);
     uint32_t evidence = status == QORB_SUCCESS ? CountEvidence(card, injection) : 0;
+    bool enough = evidence >= injection.minimum;
     _qorb_cmd_map_t none = {};
     ProgramZEBCmd(card, &none);
     ChangeZEBMode(card, oldMode);
@@ -190,12 +205,13 @@ void CheckInjection(const CheckDut& dut, const CheckLogs& logs, const ZebAbove& 
     bool cleared = set && AssertOnLogs(injection.assertion, dut.device, logs, 0, false) == QORB_SUCCESS;
     r.details.push_back(std::string(set ? "" : "not ") + "set after the injection" +
                         (set ? cleared ? ", clear after clearing" : ", still set after clearing" : ""));
-    r.details.push_back(std::to_string(evidence) + " x " + injection.evidenceText + " in the trace");
+    r.details.push_back("evidence in the trace: " + std::to_string(evidence) + " (" + injection.evidenceText + ", " +
+                        std::to_string(injection.minimum) + " needed)");
     if (!set) {
         ReadAer(dut.device, &aer, &several);
         StatusDetails(aer, r.details);
     }
-    if (set && cleared && evidence > 0) {
+    if (set && cleared && enough) {
         r.outcome = Outcome::kPass;
         r.message = field + " status set by the injection, cleared, and " + injection.evidenceText +
                     " found in the trace";

@@ -43,10 +43,11 @@ void CheckConfigHeader(const CheckDut& dut, qorbcli::CheckResult& r)
     }
     int portType = PortType(dut.device);
     uint8_t layout = image[PCI_HEADER_TYPE] & 0x7f;
-    std::string what = portType < 0 ? "conventional PCI function" : qorbcli::PortTypeName(static_cast<uint32_t>(portType));
+    std::string what = portType < 0 ? "no PCI Express capability"
+                                    : "port type " + qorbcli::PortTypeName(static_cast<uint32_t>(portType));
     Judge(r, qorbcli::CheckHeader(image, portType),
           "IDs " + qorbcli::Hex(dut.vendor, 4) + ":" + qorbcli::Hex(dut.deviceId, 4) + ", type " +
-              std::to_string(layout) + " header for a " + what + ", Capabilities Pointer " +
+              std::to_string(layout) + " header, " + what + ", Capabilities Pointer " +
               qorbcli::Hex(image[PCI_CAPABILITY_LIST], 2));
 }
 

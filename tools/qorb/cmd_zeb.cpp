@@ -11,23 +11,28 @@ namespace qorbtool {
 
 const std::vector<Injection>& Injections()
 {
+    /* The card acts on the first packet it can after it is programmed; the
+     * evidence is what that leaves in the trace. */
     static const std::vector<Injection> list = {
-        {"bad-tlp", QORB_ZEB_CMD_BAD_TLP, QORB_ADVERR_Util_AssertBadTLPStatus, true, 0x10, "a Nak DLLP"},
-        {"bad-dllp", QORB_ZEB_CMD_BAD_DLLP, QORB_ADVERR_Util_AssertBadDLLPStatus, true, 0x00, "an Ack DLLP"},
-        {"replay-timeout", QORB_ZEB_CMD_REPLAY_TIMER_TIMEOUT, QORB_ADVERR_Util_AssertReplayTimerTimeoutStatus, false,
-         0x40, "the replayed MWr32 TLP"},
-        {"replay-rollover", QORB_ZEB_CMD_REPLAY_NUM_ROLLOVER, QORB_ADVERR_Util_AssertReplayNumberRolloverStatus, false,
-         0x40, "the replayed MWr32 TLP"},
-        {"receiver-error", QORB_ZEB_CMD_RECEIVER_ERROR, QORB_ADVERR_Util_AssertReceiverErrorStatus, true, 0x10,
+        {"bad-tlp", QORB_ZEB_CMD_BAD_TLP, QORB_ADVERR_Util_AssertBadTLPStatus, Evidence::kDllp, 0x10, 1,
          "a Nak DLLP"},
-        {"unsupported-request", QORB_ZEB_CMD_UNSUPPORTED_REQUEST, QORB_ADVERR_Util_AssertUnsupportedRequestErrorStatus,
-         false, 0x0a, "the Cpl TLP answering the request"},
-        {"completion-timeout", QORB_ZEB_CMD_COMPLETION_TIMEOUT, QORB_ADVERR_Util_AssertCompletionTimeoutStatus, false,
-         0x00, "the MRd32 TLP left without completion"},
-        {"dl-protocol", QORB_ZEB_CMD_DL_PROTOCOL_ERROR, QORB_ADVERR_Util_AssertDLProtocolErrorStatus, true, 0x00,
-         "the Ack DLLP for a sequence number never sent"},
-        {"fc-protocol", QORB_ZEB_CMD_FC_PROTOCOL_ERROR, QORB_ADVERR_Util_AssertFlowControlProtocolErrorStatus, true,
-         0x80, "the UpdateFC-P DLLP beyond the advertised credit"},
+        {"bad-dllp", QORB_ZEB_CMD_BAD_DLLP, QORB_ADVERR_Util_AssertBadDLLPStatus, Evidence::kDllp, 0x00, 1,
+         "the corrupted Ack DLLP"},
+        {"replay-timeout", QORB_ZEB_CMD_REPLAY_TIMER_TIMEOUT, QORB_ADVERR_Util_AssertReplayTimerTimeoutStatus,
+         Evidence::kReplay, 0, 1, "a replayed TLP"},
+        {"replay-rollover", QORB_ZEB_CMD_REPLAY_NUM_ROLLOVER, QORB_ADVERR_Util_AssertReplayNumberRolloverStatus,
+         Evidence::kReplay, 0, 4, "four replays of a TLP"},
+        {"receiver-error", QORB_ZEB_CMD_RECEIVER_ERROR, QORB_ADVERR_Util_AssertReceiverErrorStatus, Evidence::kDllp,
+         0x10, 1, "a Nak DLLP"},
+        {"unsupported-request", QORB_ZEB_CMD_UNSUPPORTED_REQUEST,
+         QORB_ADVERR_Util_AssertUnsupportedRequestErrorStatus, Evidence::kUrCompletion, 0, 1,
+         "a completion with status Unsupported Request"},
+        {"completion-timeout", QORB_ZEB_CMD_COMPLETION_TIMEOUT, QORB_ADVERR_Util_AssertCompletionTimeoutStatus,
+         Evidence::kUnanswered, 0, 1, "a request left without completion"},
+        {"dl-protocol", QORB_ZEB_CMD_DL_PROTOCOL_ERROR, QORB_ADVERR_Util_AssertDLProtocolErrorStatus, Evidence::kDllp,
+         0x00, 1, "an Ack DLLP"},
+        {"fc-protocol", QORB_ZEB_CMD_FC_PROTOCOL_ERROR, QORB_ADVERR_Util_AssertFlowControlProtocolErrorStatus,
+         Evidence::kDllp, 0x90, 1, "an UpdateFC-NP DLLP"},
     };
     return list;
 }

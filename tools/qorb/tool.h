@@ -166,12 +166,20 @@ const AerAssertion* FindAerAssertion(AerAssertFn fn);
 
 /* The errors the test card injects, with the AER bit each must set in the
  * DUT and the packet that shows it in the trace. */
+enum class Evidence {
+    kDllp,          /* DLLPs of the type, found with the library's DLLP search */
+    kTlp,           /* TLPs with the Fmt/Type byte, found with the library's TLP search */
+    kReplay,        /* TLPs the card put on the link itself (replays) */
+    kUrCompletion,  /* completions with status Unsupported Request */
+    kUnanswered,    /* configuration requests left without completion */
+};
 struct Injection {
     const char* name;       /* the operand of "qorb zeb inject" */
     uint32_t command;       /* _QORB_ZEB_CMD_t */
     AerAssertFn assertion;
-    bool dllpEvidence;      /* evidence is a DLLP of this type, else a TLP of this Fmt/Type byte */
-    uint8_t evidenceType;
+    Evidence evidence;
+    uint8_t type;           /* DLLP type or TLP Fmt/Type byte */
+    unsigned minimum;       /* packets needed */
     const char* evidenceText;
 };
 const std::vector<Injection>& Injections();
