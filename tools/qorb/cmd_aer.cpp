@@ -2,6 +2,8 @@
  * lspci prints it; --clear writes the set status bits back to clear them. */
 #include "config_rules.h"
 #include "names.h"
+#include <CLI/CLI.hpp>
+
 #include "tool.h"
 
 namespace qorbtool {

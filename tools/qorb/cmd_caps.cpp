@@ -2,6 +2,8 @@
  * legacy list first and then the extended list. */
 #include "json.h"
 #include "names.h"
+#include <CLI/CLI.hpp>
+
 #include "tool.h"
 
 namespace qorbtool {
@@ -12,9 +14,6 @@ struct CapsOptions {
     Selection selection;
     bool json = false;
 };
-
-/* No walk can visit more capabilities than configuration space holds. */
-constexpr unsigned kMaxCapabilities = 1024;
 
 struct CapEntry {
     _QORB_PCI_DEVICE_CAP_INFO_t info;
@@ -27,30 +26,11 @@ struct CapEntry {
     }
 };
 
-/* The walk, and why it ended when that was not the end of the lists. */
 std::vector<CapEntry> Walk(void* device, std::string* stop)
 {
     std::vector<CapEntry> entries;
-    void* current = nullptr;
-    _QORB_STATUS_t status = GetFirstCapability(device, &current);
-    while (status == QORB_SUCCESS && current) {
-        CapEntry entry;
-        QORB_QueryCapInfo(current, &entry.info);
-        entries.push_back(entry);
-        if (entries.size() >= kMaxCapabilities) {
-            QORB_FreeCapabilityHandle(current);
-            *stop = "stopped after " + std::to_string(kMaxCapabilities) + " capabilities";
-            return entries;
-        }
-        void* next = nullptr;
-        status = GetNextCapability(device, &next, current);
-        QORB_FreeCapabilityHandle(current);
-        current = next;
-    }
-    if (status != QORB_SUCCESS && status != QORB_PCIE_CAP_DOES_NOT_EXIST)
-        *stop = "walk ended with " + StatusText(status);
-    else
-        stop->clear();
+    for (const _QORB_PCI_DEVICE_CAP_INFO_t& info : WalkCapabilities(device, stop))
+        entries.push_back(CapEntry{info});
     return entries;
 }
 

@@ -8,6 +8,8 @@
 #include <errno.h>
 #include <string.h>
 
+#include <CLI/CLI.hpp>
+
 #include "check.h"
 #include "names.h"
 

@@ -3,6 +3,8 @@
  * wait until the port that trains the link reports Link Training clear. */
 #include "config_rules.h"
 #include "names.h"
+#include <CLI/CLI.hpp>
+
 #include "tool.h"
 
 namespace qorbtool {

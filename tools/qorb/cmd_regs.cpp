@@ -4,6 +4,8 @@
  * function in bus order; read prints one value a line. */
 #include "names.h"
 #include "regspec.h"
+#include <CLI/CLI.hpp>
+
 #include "tool.h"
 
 namespace qorbtool {
@@ -21,20 +23,12 @@ struct RegisterOptions {
 bool FindCapability(void* device, const qorbcli::RegisterSpec& spec, uint32_t* offset)
 {
     bool extended = spec.base == qorbcli::RegisterSpec::kExtendedCap;
-    void* current = nullptr;
-    _QORB_STATUS_t status = GetFirstCapability(device, &current);
-    for (unsigned n = 0; status == QORB_SUCCESS && current && n < 1024; n++) {
-        _QORB_PCI_DEVICE_CAP_INFO_t info;
-        QORB_QueryCapInfo(current, &info);
+    std::string stop;
+    for (const _QORB_PCI_DEVICE_CAP_INFO_t& info : WalkCapabilities(device, &stop)) {
         if (info.capabilityId == spec.capId && (info.offset >= 0x100) == extended) {
-            QORB_FreeCapabilityHandle(current);
             *offset = info.offset;
             return true;
         }
-        void* next = nullptr;
-        status = GetNextCapability(device, &next, current);
-        QORB_FreeCapabilityHandle(current);
-        current = next;
     }
     return false;
 }

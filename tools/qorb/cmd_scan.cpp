@@ -3,6 +3,8 @@
 
 #include "json.h"
 #include "names.h"
+#include <CLI/CLI.hpp>
+
 #include "tool.h"
 
 namespace qorbtool {

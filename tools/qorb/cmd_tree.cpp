@@ -5,6 +5,8 @@
 #include <map>
 
 #include "names.h"
+#include <CLI/CLI.hpp>
+
 #include "tool.h"
 
 namespace qorbtool {

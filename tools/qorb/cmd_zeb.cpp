@@ -5,6 +5,8 @@
 
 #include "names.h"
 #include "trace.h"
+#include <CLI/CLI.hpp>
+
 #include "tool.h"
 
 namespace qorbtool {

@@ -7,6 +7,8 @@
 
 #include <iostream>
 
+#include <CLI/CLI.hpp>
+
 #include "tool.h"
 
 using namespace qorbtool;

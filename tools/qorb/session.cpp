@@ -8,6 +8,8 @@
 #include <linux/pci_regs.h>
 
 #include "names.h"
+#include <CLI/CLI.hpp>
+
 #include "tool.h"
 
 namespace qorbtool {
@@ -203,6 +205,32 @@ bool ReadPcieCapability(void* device, _PCIE_CAPABILITY_STRUCT_t* cap)
     _QORB_STATUS_t status = GetPCIECapability(device, cap, &handle);
     QORB_FreeCapabilityHandle(handle);
     return status == QORB_SUCCESS;
+}
+
+std::vector<_QORB_PCI_DEVICE_CAP_INFO_t> WalkCapabilities(void* device, std::string* stop)
+{
+    constexpr size_t kMaxCapabilities = 1024;
+    std::vector<_QORB_PCI_DEVICE_CAP_INFO_t> entries;
+    stop->clear();
+    void* current = nullptr;
+    _QORB_STATUS_t status = GetFirstCapability(device, &current);
+    while (status == QORB_SUCCESS && current) {
+        _QORB_PCI_DEVICE_CAP_INFO_t info;
+        QORB_QueryCapInfo(current, &info);
+        entries.push_back(info);
+        if (entries.size() >= kMaxCapabilities) {
+            QORB_FreeCapabilityHandle(current);
+            *stop = "stopped after " + std::to_string(kMaxCapabilities) + " capabilities";
+            return entries;
+        }
+        void* next = nullptr;
+        status = GetNextCapability(device, &next, current);
+        QORB_FreeCapabilityHandle(current);
+        current = next;
+    }
+    if (status != QORB_SUCCESS && status != QORB_PCIE_CAP_DOES_NOT_EXIST)
+        *stop = "walk ended with " + StatusText(status);
+    return entries;
 }
 
 std::string DeviceSlot(void* device)

@@ -12,10 +12,13 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
 #include <qorb/qorb.h>
 
 #include "selector.h"
+
+namespace CLI {
+class App;
+}
 
 namespace qorbtool {
 
@@ -120,6 +123,10 @@ bool ReadConfig(void* device, uint32_t offset, uint32_t length, uint8_t* buffer)
 std::vector<uint8_t> ReadConfigImage(void* device);
 /* The PCI Express capability structure; false when it cannot be had. */
 bool ReadPcieCapability(void* device, _PCIE_CAPABILITY_STRUCT_t* cap);
+/* The library's capability walk of a device: legacy list, then extended.
+ * *stop tells why it ended early ("" when it reached the end). Bounded by
+ * the number of capabilities configuration space can hold. */
+std::vector<_QORB_PCI_DEVICE_CAP_INFO_t> WalkCapabilities(void* device, std::string* stop);
 /* Slot text of any device record. */
 std::string DeviceSlot(void* device);
 
