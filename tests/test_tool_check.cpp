@@ -67,8 +67,9 @@ TEST_F(ToolCheck, BuiltinPlatformPassesEveryCheck)
         << run.out;
     for (const char* dut : {"03:00.0", "06:00.0", "09:00.0", "04:00.1"})
         EXPECT_NE(CheckLine(run.out, "CFG.1.1#1.1", dut).find("PASS"), std::string::npos) << dut;
-    if (card)
+    if (card) {
         EXPECT_EQ(CheckLine(run.out, "DLL.2.1#1.1", "09:00.0").rfind("PASS", 0), 0u) << run.out;
+    }
     EXPECT_NE(CheckLine(run.out, "DLL.2.1#1.1", "06:00.0").find("SKIP  DLL.2.1#1.1      06:00.0  injected Bad TLP: "
                                                                "no ZEB test card above 06:00.0"),
               std::string::npos);
@@ -91,10 +92,11 @@ TEST_F(ToolCheck, BuiltinPlatformPassesEveryCheck)
     std::string text = ReadFile("check.log");
     EXPECT_NE(text.find("Now Starting Test:DLL.2.1#1.6 injected Flow Control Protocol Error (09:00.0)"),
               std::string::npos);
-    if (card)
+    if (card) {
         EXPECT_NE(text.find("::(Adv Error Uncorrectable Status Register : Flow Control Protocol Error Status bit ) "
                         "(Expected : SET) Actual value (SET)::"),
               std::string::npos);
+    }
 }
 
 TEST_F(ToolCheck, DefaultPlatformIsTheShippedExample)

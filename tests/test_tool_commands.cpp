@@ -125,7 +125,7 @@ TEST_F(ToolCommands, BadArgumentsGiveStatusTwoAndOneLine)
         const char* message;
     } cases[] = {
         {"", "A subcommand is required"},
-        {"frobnicate", "frobnicate"},
+        {"frobnicate", "A subcommand is required"},
         {"scan -s 1:2:3:4", "-s 1:2:3:4: Invalid slot selector"},
         {"scan -s 00:20.0", "Invalid slot number"},
         {"scan -d 8086", "Invalid ID selector"},
@@ -137,7 +137,7 @@ TEST_F(ToolCommands, BadArgumentsGiveStatusTwoAndOneLine)
         {"caps -s 05:00.0", "no function matches -s 05:00.0"},
         {"link retrain -s 00:", "matches 2 functions"},
         {"link retrain", "needs a function"},
-        {"link sideways -s 01:00.0", "sideways"},
+        {"link sideways -s 01:00.0", "A subcommand is required"},
         {"zeb arm", "no ZEB test card was found"},
         {"zeb inject nothing", "nothing"},
         {"--driver ./missing.so scan", "driver ./missing.so: No such file or directory"},

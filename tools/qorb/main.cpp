@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <iostream>
+#include <sstream>
 
 #include <CLI/CLI.hpp>
 
@@ -42,13 +43,16 @@ int main(int argc, char** argv)
 
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e, std::cout, std::cerr);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e, std::cout, std::cerr);
     } catch (const CLI::ParseError& e) {
-        if (e.get_exit_code() == 0)
-            return app.exit(e, std::cout, std::cerr);
+        if (e.get_exit_code() == 0) {
+            /* Help and version text are results: they go to the tool's
+             * standard output, which the library's diagnostics do not share. */
+            std::ostringstream out, err;
+            int status = app.exit(e, out, err);
+            fputs(out.str().c_str(), Out());
+            fputs(err.str().c_str(), stderr);
+            return status;
+        }
         fprintf(stderr, "qorb: %s (see qorb --help)\n", e.what());
         return kExitUsage;
     } catch (const UsageError& e) {

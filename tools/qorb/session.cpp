@@ -213,7 +213,10 @@ std::vector<_QORB_PCI_DEVICE_CAP_INFO_t> WalkCapabilities(void* device, std::str
     std::vector<_QORB_PCI_DEVICE_CAP_INFO_t> entries;
     stop->clear();
     void* current = nullptr;
-    _QORB_STATUS_t status = GetFirstCapability(device, &current);
+    /* A function without capabilities fails the first step: an empty walk. */
+    if (GetFirstCapability(device, &current) != QORB_SUCCESS)
+        return entries;
+    _QORB_STATUS_t status = QORB_SUCCESS;
     while (status == QORB_SUCCESS && current) {
         _QORB_PCI_DEVICE_CAP_INFO_t info;
         QORB_QueryCapInfo(current, &info);
