@@ -20,5 +20,8 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/qorbConfigVersion.cmake
 install(FILES ${CMAKE_BINARY_DIR}/qorbConfig.cmake ${CMAKE_BINARY_DIR}/qorbConfigVersion.cmake
   DESTINATION ${QORB_CMAKE_DIR})
 
+# The pkg-config file finds the prefix from its own place, so that an install
+# with "cmake --install --prefix DIR" is found where it went.
+file(RELATIVE_PATH QORB_PC_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/qorb.pc.in ${CMAKE_BINARY_DIR}/qorb.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/qorb.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

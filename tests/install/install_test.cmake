@@ -17,7 +17,6 @@ endfunction()
 file(MAKE_DIRECTORY ${WORK_DIR})
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
-include(GNUInstallDirs)
 file(GLOB libdir RELATIVE ${prefix} ${prefix}/lib*/libqorb.so ${prefix}/lib/*/libqorb.so)
 list(GET libdir 0 libdir)
 get_filename_component(libdir ${libdir} DIRECTORY)
