@@ -75,12 +75,14 @@ TEST(SimRegisters, IdentityAndCapabilityHeadersStayReadOnly)
     /* One write over the whole space: only the writable bytes change. */
     EXPECT_EQ(d.Write(1, 0, 0, 0, 4096, ones), 4096u);
     std::vector<uint8_t> after = Bytes(d, 1, 0, 0, 0, 4096);
+    /* Identity, structure, and the capability registers of PCI Express
+     * (capabilities, device and link capabilities). */
     const uint32_t readOnly[] = {0x00, 0x01, 0x02, 0x03, 0x08, 0x09, 0x0A, 0x0B, 0x0E, 0x34, 0x40, 0x41,
-                                 0x50, 0x51, 0x100, 0x101, 0x102, 0x103, 0x140, 0x141, 0x142, 0x143};
+                                 0x50, 0x51, 0x52, 0x53, 0x54, 0x57, 0x5C, 0x5F, 0x100, 0x101, 0x102, 0x103,
+                                 0x140, 0x141, 0x142, 0x143};
     for (uint32_t off : readOnly)
         EXPECT_EQ(after[off], before[off]) << "offset " << std::hex << off;
-    const uint32_t writable[] = {0x04, 0x0C, 0x10, 0x13, 0x3C, 0x44, 0x52, 0x58, 0x60, 0x104, 0x110, 0x144, 0x200,
-                                 0xFFF};
+    const uint32_t writable[] = {0x04, 0x0C, 0x10, 0x13, 0x3C, 0x44, 0x58, 0x61, 0x108, 0x114, 0x144, 0x200, 0xFFF};
     for (uint32_t off : writable)
         EXPECT_EQ(after[off], 0xFF) << "offset " << std::hex << off;
     /* Writes of part of a register work byte by byte. */

@@ -73,11 +73,23 @@ void SimFunction::Set32(uint32_t offset, uint32_t value)
     Set16(offset + 2, static_cast<uint16_t>(value >> 16));
 }
 
+void SimFunction::Preset8(uint32_t offset, uint8_t value)
+{
+    m_regs[offset] = value;
+    m_powerOn[offset] = value;
+}
+
+void SimFunction::Rescan()
+{
+    m_legacyCaps.clear();
+    m_extendedCaps.clear();
+    WalkCapabilities();
+}
+
 void SimFunction::Preset16(uint32_t offset, uint16_t value)
 {
-    Set16(offset, value);
-    m_powerOn[offset] = static_cast<uint8_t>(value);
-    m_powerOn[offset + 1] = static_cast<uint8_t>(value >> 8);
+    Preset8(offset, static_cast<uint8_t>(value));
+    Preset8(offset + 1, static_cast<uint8_t>(value >> 8));
 }
 
 void SimFunction::Preset32(uint32_t offset, uint32_t value)

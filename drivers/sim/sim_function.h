@@ -47,6 +47,7 @@ public:
     void Set16(uint32_t offset, uint16_t value);
     void Set32(uint32_t offset, uint32_t value);
     /* Changes a register both live and in the power-on contents. */
+    void Preset8(uint32_t offset, uint8_t value);
     void Preset32(uint32_t offset, uint32_t value);
     void Preset16(uint32_t offset, uint16_t value);
 
@@ -66,8 +67,15 @@ public:
     /* PCI Express port type, or -1 without a PCI Express capability. */
     int PortType() const;
 
+    /* Walks the capability lists again (after a list was changed on
+     * purpose at load time). */
+    void Rescan();
+
     /* Hidden functions (below a disabled link) do not answer. */
     bool hidden = false;
+    /* Index of the function's downstream port state in the link model;
+     * -1 for every function that is not a downstream port. */
+    int linkPort = -1;
 
 private:
     void WalkCapabilities();

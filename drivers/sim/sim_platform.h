@@ -11,6 +11,7 @@
 
 #include "sim_config.h"
 #include "sim_function.h"
+#include "sim_link.h"
 
 namespace qorbsim {
 
@@ -23,16 +24,23 @@ public:
     Platform();
 
     /* Loads the dumps the configuration names, or the built-in platform
-     * when it names none. False (with the reasons on standard error) on bad
-     * input; the platform is then unusable. */
+     * when it names none, then applies the configuration's function
+     * settings. False (with the reasons on standard error) on bad input;
+     * the platform is then unusable. */
     bool Load(const SimConfig& config);
 
-    /* The function at a location; null when there is none or it is hidden. */
-    SimFunction* Find(uint32_t bus, uint32_t dev, uint32_t fn) const
+    /* The function at a location, hidden or not; null when there is none. */
+    SimFunction* At(uint32_t bus, uint32_t dev, uint32_t fn) const
     {
         if (bus >= kBuses || dev >= kDevices || fn >= kFunctions)
             return nullptr;
-        SimFunction* f = m_index[(bus * kDevices + dev) * kFunctions + fn];
+        return m_index[(bus * kDevices + dev) * kFunctions + fn];
+    }
+    /* The function that answers at a location: null when there is none or
+     * it is hidden below a disabled link. */
+    SimFunction* Find(uint32_t bus, uint32_t dev, uint32_t fn) const
+    {
+        SimFunction* f = At(bus, dev, fn);
         return f && !f->hidden ? f : nullptr;
     }
 
@@ -40,13 +48,19 @@ public:
     uint32_t Write(uint32_t bus, uint32_t dev, uint32_t fn, uint32_t offset, uint32_t length,
                    const uint8_t* buffer);
 
-    size_t FunctionCount() const { return m_functions.size(); }
+    LinkModel& Links() { return m_links; }
 
 private:
     bool Add(const FunctionImage& image);
+    /* [function] sections: the capability list breaks change a function's
+     * power-on contents and come first; register presets and stuck link
+     * training come once the register rules and link model are in place. */
+    bool ApplyListBreaks(const SimConfig& config);
+    bool ApplyPresets(const SimConfig& config);
 
     std::vector<std::unique_ptr<SimFunction>> m_functions;
     std::vector<SimFunction*> m_index;
+    LinkModel m_links;
 };
 
 } // namespace qorbsim

@@ -159,6 +159,8 @@ QORB_API _QORB_STATUS_t StopTest(void* log);
 QORB_API _QORB_STATUS_t StartTestCase(void* log, const char* name);
 QORB_API _QORB_STATUS_t StartTestCase(void* log, const char* name, _QORB_TEST_NUM_t* list, uint32_t count);
 QORB_API _QORB_STATUS_t StopTestCase(void* log);
+/* Formats into 2048 bytes, terminator included; a longer text is cut to its
+ * first 2047 bytes. */
 QORB_API _QORB_STATUS_t WriteToLog(void* log, int32_t kind, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 QORB_API _QORB_STATUS_t EnableLogging(void* log);

@@ -108,6 +108,9 @@ public:
     _QORB_STATUS_t WriteText(int32_t kind, const char* text) override;
 
     _QORB_STATUS_t WriteTestElement(const _QORB_TEST_NUM_t* list, uint32_t count, void* dut);
+    /* One "0x%08x" line per 32-bit little-endian word of the card's trace
+     * copy; when the byte count is not a multiple of 4 the last word holds the
+     * remaining bytes and zeros beyond them (nothing outside the copy is read). */
     _QORB_STATUS_t WriteTraceBuffer(void* device, uint32_t* numBytes);
 
 protected:
