@@ -2,7 +2,10 @@
  *
  * CloseDevice releases the record's trace copy with the record. The record
  * behind the parent link is a separate record that belongs to this one: it is
- * released with it (OpenDevice replaces and releases an earlier parent). */
+ * released with it (OpenDevice replaces and releases an earlier parent).
+ * Closing a record that is some device's parent link clears that link, so a
+ * caller who closes a parent record anyway leaves no dangling link and
+ * nothing is released twice. */
 #include <stdlib.h>
 #include <string.h>
 
@@ -40,16 +43,24 @@ QORB_API _QORB_STATUS_t EnumerateDevice(void*, _QORB_ENUM_METHOD_t, _QORB_ENUM_S
     return QORB_SUCCESS;
 }
 
+/* A record is in its owner's device list only when it was inserted there:
+ * test cards found through an instance carry the owner but are not listed. */
 QORB_API _QORB_STATUS_t CloseDevice(void* handle)
 {
     auto* device = static_cast<QORB_DEVICE_t*>(handle);
     if (!device)
         return QORB_SUCCESS;
-    if (device->owner) {
+    if (device->owner && device->listItem.p_next) {
         cl_qlist_remove_item(&device->owner->deviceList, &device->listItem);
-        device->owner = nullptr;
+        device->listItem.p_next = device->listItem.p_prev = nullptr;
+    }
+    device->owner = nullptr;
+    if (device->linkedFrom) {
+        device->linkedFrom->parent = nullptr;
+        device->linkedFrom = nullptr;
     }
     if (device->parent) {
+        device->parent->linkedFrom = nullptr;
         CloseDevice(device->parent);
         device->parent = nullptr;
     }

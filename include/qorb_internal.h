@@ -47,6 +47,9 @@ struct QORB_DEVICE_t {
     uint32_t traceCopyLength;
     uint8_t configShadow[QORB_SHADOW_LENGTH];
     QORB_INSTANCE_t* owner;
+    /* On a record that is some device's parent link: that device. CloseDevice
+     * of such a record clears the device's link, so the link never dangles. */
+    QORB_DEVICE_t* linkedFrom;
 };
 
 /* The record behind a capability handle. */
@@ -56,6 +59,9 @@ struct QORB_CAP_HANDLE_t {
     uint32_t capabilityId;
     uint32_t length;
     uint32_t nextOffset;
+    /* Position of the capability in its list (1 = first), counted by the
+     * walk so that a list whose pointers form a cycle still ends. */
+    uint32_t walkStep;
 };
 
 /* Library-wide driver state, shared by every instance. */
@@ -100,6 +106,12 @@ void ToBackslashes(char* text);
 
 /* Instance internals used by the search and open code. */
 void InsertDeviceIntoInstance(QORB_INSTANCE_t* instance, QORB_DEVICE_t* device);
+
+/* Device/Port Type field of a PCI Express capability structure. */
+inline uint32_t PciePortType(const _PCIE_CAPABILITY_STRUCT_t& cap)
+{
+    return (cap.pcieCapabilities & PCI_EXP_FLAGS_TYPE) >> 4;
+}
 
 /* Parent resolution and the bridge search (device topology). */
 QORB_DEVICE_t* ResolveParent(QORB_DEVICE_t* device);

@@ -154,13 +154,34 @@ SimPlatform::SimPlatform(const std::vector<DumpFunction>& functions, const std::
     Open();
 }
 
+SimPlatform::SimPlatform(const std::vector<DumpFunction>& functions, const std::string& extraIni,
+                         const std::string& driverPath)
+{
+    WriteFile(File("platform.txt"), DumpText(functions));
+    WriteFile(File("qorbsim.ini"), "[platform]\ndump = platform.txt\n" + extraIni);
+    Open(driverPath);
+}
+
+SimPlatform::SimPlatform(const std::vector<std::string>& dumpFiles)
+{
+    std::string ini = "[platform]\n";
+    for (const std::string& file : dumpFiles)
+        ini += "dump = " + file + "\n";
+    WriteFile(File("qorbsim.ini"), ini);
+    Open();
+}
+
 SimPlatform::SimPlatform()
 {
     Open();
 }
 
-void SimPlatform::Open()
+void SimPlatform::Open(const std::string& driverPath)
 {
+    if (!driverPath.empty()) {
+        m_status = OpenQORBEx(&m_instance, 0, driverPath.c_str(), 0xE0000000ull, 0);
+        return;
+    }
 #ifdef QORB_SIM_DRIVER_PATH
     m_status = OpenQORBEx(&m_instance, 0, QORB_SIM_DRIVER_PATH, 0xE0000000ull, 0);
 #else

@@ -78,6 +78,11 @@ std::string DumpText(const std::vector<DumpFunction>& functions);
 class SimPlatform : public ScratchDir {
 public:
     explicit SimPlatform(const std::vector<DumpFunction>& functions, const std::string& extraIni = "");
+    /* The same, opened through another configuration driver (for example a
+     * test driver that wraps the simulator). */
+    SimPlatform(const std::vector<DumpFunction>& functions, const std::string& extraIni, const std::string& driverPath);
+    /* The simulator on existing dump files (absolute paths). */
+    explicit SimPlatform(const std::vector<std::string>& dumpFiles);
     /* The simulator's built-in platform. */
     SimPlatform();
     ~SimPlatform();
@@ -85,7 +90,7 @@ public:
     _QORB_STATUS_t OpenStatus() const { return m_status; }
 
 private:
-    void Open();
+    void Open(const std::string& driverPath = "");
     void* m_instance = nullptr;
     _QORB_STATUS_t m_status = QORB_STATUS_FAILED;
 };
