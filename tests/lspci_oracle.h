@@ -17,6 +17,7 @@
 #include <qorb/qorb.h>
 
 #include "qorb_test_support.h"
+#include "topology_test_platforms.h"
 
 namespace lspci {
 
@@ -225,6 +226,35 @@ inline bool WriteServedDump(const std::string& path)
             }
     qorbtest::WriteFile(path, qorbtest::DumpText(functions));
     return !functions.empty();
+}
+
+/* Why the real dumps cannot be compared with lspci here, or "". */
+inline std::string MissingForRealDumps()
+{
+    if (!qorbtest::HaveLspci())
+        return "lspci is not installed";
+    if (qorbtest::PlatformsDir().empty())
+        return "the platforms folder is missing";
+    if (!topotest::HaveSim())
+        return "the simulated driver is not built";
+    return "";
+}
+
+/* Opens each dump of the platforms folder alone on the simulated driver and
+ * runs compare(dump) on it; answers the sum of what compare answers. */
+template <typename Compare>
+int ForEachRealDump(Compare compare)
+{
+    int total = 0;
+    std::vector<std::string> dumps = Dumps(qorbtest::PlatformsDir());
+    EXPECT_FALSE(dumps.empty());
+    for (const std::string& dump : dumps) {
+        qorbtest::SimPlatform platform(std::vector<std::string>{dump});
+        EXPECT_EQ(QORB_SUCCESS, platform.OpenStatus()) << dump;
+        if (platform.OpenStatus() == QORB_SUCCESS)
+            total += compare(dump);
+    }
+    return total;
 }
 
 } // namespace lspci

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <functional>
+
 #include "topology_test_platforms.h"
 
 using namespace topotest;
@@ -402,57 +404,48 @@ TEST(CapsLookup, ShortReadsAndChangingRegisters)
     ProbeDriver probe;
     TOPO_REQUIRE_PROBE_PLATFORM(platform, probe);
     Device device(kComplete);
-    {
-        probe.limit(0x50, 0x51, 2, 1);
-        CaptureFd out(1);
-        EXPECT_EQ(QORB_PCIE_CONFIG_READ_FAILED, GetPCIECapability(*device, nullptr, nullptr));
-        EXPECT_EQ(Prefix("**ERROR***:[%s] file[%s] line[%d]", "HelpGetPCICapability", "reading config space at offset") +
-                      " reading config space at offset[80] length[1] failed\n",
-                  out.Text());
-    }
-    {
+
+    auto pcie = [](void* d) { return GetPCIECapability(static_cast<void*>(d), nullptr, nullptr); };
+    auto aer = [](void* d) { return GetAdvErrRepCapability(d, nullptr, nullptr); };
+    struct Case {
+        const char* what;
+        std::function<void()> arm;
+        _QORB_STATUS_t (*run)(void*);
+        _QORB_STATUS_t status;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"header read short", [&] { probe.limit(0x50, 0x51, 2, 1); }, pcie, QORB_PCIE_CONFIG_READ_FAILED,
+         Prefix("**ERROR***:[%s] file[%s] line[%d]", "HelpGetPCICapability", "reading config space at offset") +
+             " reading config space at offset[80] length[1] failed\n"},
+        {"structure read short", [&] { probe.limit(0x70, 0x71, 3, 10); }, pcie, QORB_PCIE_CONFIG_READ_FAILED,
+         Prefix("[%s] file[%s] line[%d]", "HelpGetPCICapability", "Reading PCI config space for CapType") +
+             " Reading PCI config space for CapType[16] at offset[112] length[10] failed\n"},
+        {"ID changed between reads", [&] { probe.patch(0x70, 0x11, 3); }, pcie, QORB_INVALID_PARAMETER,
+         Prefix("****ERROR***[%s] file[%s] line[%d]", "HelpGetPCICapability", "capability id in whole cap") +
+             " capability id in whole cap not                                equal to cap id in header. "
+             "Repeat configuration read error. offset[112] length[36]\n"},
+        {"extended structure read short", [&] { probe.limit(0x100, 0x101, 5, 8); }, aer, QORB_PCIE_CAP_OUT_OF_RANGE,
+         Prefix("[%s] file[%s] line[%d]", "HelpGetPCIECapability", "ReadConfigSpace from offset") +
+             " ReadConfigSpace from offset[256] length[8] failed\n"},
+        {"extended ID changed between reads", [&] { probe.patch(0x100, 0x02, 5); }, aer, QORB_INVALID_PARAMETER, ""},
+        {"extended space unreadable", [&] { probe.limit(0x100, 0x1000, 1, 3); },
+         [](void* d) {
+             _QORB_STATUS_t statuses[] = {
+                 GetAdvErrRepCapability(d, nullptr, nullptr), GetDeviceVirtualChannelCapability(d, nullptr, nullptr),
+                 GetDeviceSerialNumberCapability(d, nullptr, nullptr), GetPowerBudgetingCapability(d, nullptr, nullptr)};
+             for (_QORB_STATUS_t status : statuses)
+                 if (status != QORB_PCIE_CAP_OUT_OF_RANGE)
+                     return status;
+             return QORB_PCIE_CAP_OUT_OF_RANGE;
+         },
+         QORB_PCIE_CAP_OUT_OF_RANGE, ""},
+    };
+    for (const Case& c : cases) {
         probe.reset();
-        probe.limit(0x70, 0x71, 3, 10);
+        c.arm();
         CaptureFd out(1);
-        EXPECT_EQ(QORB_PCIE_CONFIG_READ_FAILED, GetPCIECapability(*device, nullptr, nullptr));
-        EXPECT_EQ(Prefix("[%s] file[%s] line[%d]", "HelpGetPCICapability", "Reading PCI config space for CapType") +
-                      " Reading PCI config space for CapType[16] at offset[112] length[10] failed\n",
-                  out.Text());
-    }
-    {
-        probe.reset();
-        probe.patch(0x70, 0x11, 3);
-        CaptureFd out(1);
-        EXPECT_EQ(QORB_INVALID_PARAMETER, GetPCIECapability(*device, nullptr, nullptr));
-        EXPECT_EQ(Prefix("****ERROR***[%s] file[%s] line[%d]", "HelpGetPCICapability", "capability id in whole cap") +
-                      " capability id in whole cap not                                equal to cap id in header. "
-                      "Repeat configuration read error. offset[112] length[36]\n",
-                  out.Text());
-    }
-    {
-        probe.reset();
-        probe.limit(0x100, 0x101, 5, 8);
-        CaptureFd out(1);
-        EXPECT_EQ(QORB_PCIE_CAP_OUT_OF_RANGE, GetAdvErrRepCapability(*device, nullptr, nullptr));
-        EXPECT_EQ(Prefix("[%s] file[%s] line[%d]", "HelpGetPCIECapability", "ReadConfigSpace from offset") +
-                      " ReadConfigSpace from offset[256] length[8] failed\n",
-                  out.Text());
-    }
-    {
-        probe.reset();
-        probe.patch(0x100, 0x02, 5);
-        CaptureFd out(1);
-        EXPECT_EQ(QORB_INVALID_PARAMETER, GetAdvErrRepCapability(*device, nullptr, nullptr));
-        EXPECT_EQ("", out.Text());
-    }
-    {
-        probe.reset();
-        probe.limit(0x100, 0x1000, 1, 3);
-        CaptureFd out(1);
-        EXPECT_EQ(QORB_PCIE_CAP_OUT_OF_RANGE, GetAdvErrRepCapability(*device, nullptr, nullptr));
-        EXPECT_EQ(QORB_PCIE_CAP_OUT_OF_RANGE, GetDeviceVirtualChannelCapability(*device, nullptr, nullptr));
-        EXPECT_EQ(QORB_PCIE_CAP_OUT_OF_RANGE, GetDeviceSerialNumberCapability(*device, nullptr, nullptr));
-        EXPECT_EQ(QORB_PCIE_CAP_OUT_OF_RANGE, GetPowerBudgetingCapability(*device, nullptr, nullptr));
-        EXPECT_EQ("", out.Text());
+        EXPECT_EQ(c.status, c.run(*device)) << c.what;
+        EXPECT_EQ(c.text, out.Text()) << c.what;
     }
 }

@@ -327,7 +327,7 @@ TEST(CapsWalk, HandlesReachRegistersRelativeToTheCapability)
     uint32_t back = 0;
     length = 4;
     ASSERT_EQ(QORB_SUCCESS, ReadConfigSpace(*device, reinterpret_cast<uint8_t*>(&back), 0x108, &length));
-    EXPECT_NE(0x11223344u, back) << "the write reached configuration offset 0x108";
+    EXPECT_EQ(0x00000001u, back) << "the write reached configuration offset 0x108";
 
     probe.limit(0x104, 0x105, 4, 2);
     length = 4;
@@ -339,4 +339,27 @@ TEST(CapsWalk, HandlesReachRegistersRelativeToTheCapability)
     EXPECT_EQ(QORB_INVALID_PARAMETER, GetCapOffset(nullptr, &length));
     EXPECT_EQ(QORB_SUCCESS, QORB_FreeCapabilityHandle(aer));
     EXPECT_EQ(QORB_SUCCESS, QORB_FreeCapabilityHandle(nullptr));
+}
+
+TEST(CapsWalk, BuiltInDutWalksBothLists)
+{
+    SimPlatform platform;
+    TOPO_REQUIRE_PLATFORM(platform);
+    void* dut = nullptr;
+    ASSERT_EQ(QORB_SUCCESS, FindDevice(uint8_t{9}, uint8_t{0}, uint8_t{0}, &dut));
+    _QORB_STATUS_t end;
+    std::vector<Step> steps = Walk(dut, &end);
+    std::vector<std::pair<uint32_t, uint32_t>> seen;
+    for (const Step& s : steps)
+        seen.push_back({s.offset, s.id});
+    std::vector<std::pair<uint32_t, uint32_t>> expected = {
+        {0x40, 0x01}, {0x50, 0x05}, {0x70, 0x10}, {0xB0, 0x11}, {0xC0, 0x09},
+        {0x100, 0x0001}, {0x148, 0x0002}, {0x168, 0x0003}, {0x178, 0x0004},
+    };
+    EXPECT_EQ(expected, seen);
+    ASSERT_EQ(expected.size(), steps.size());
+    EXPECT_EQ(24u, steps[4].length) << "vendor-specific length from the structure";
+    EXPECT_EQ(0u, steps[3].length) << "MSI-X: the table gives 0";
+    EXPECT_EQ(QORB_PCIE_CAP_DOES_NOT_EXIST, end);
+    CloseDevice(dut);
 }

@@ -55,6 +55,15 @@ TEST_F(DatErrors, EmptyFileAndTextAreNotDocuments)
     EXPECT_EQ(dat.stderrText, "EXPAT XML PARSER . ERROR (desc(syntax error))  in dat file at line 3\n");
 }
 
+/* A folder opens on Linux but yields no bytes: it is no document. */
+TEST_F(DatErrors, FolderIsNoDocument)
+{
+    dat.Parse(dir.Path());
+    EXPECT_EQ(dat.status, QORB_NO_DAT_FILE);
+    EXPECT_NE(dat.stderrText.find("ERROR"), std::string::npos) << dat.stderrText;
+    EXPECT_EQ(dat->dutCount, 0);
+}
+
 TEST_F(DatErrors, ErrorPastTheFirstBlockCountsLinesOfEveryBlock)
 {
     std::string text = "<p>\n";

@@ -200,3 +200,14 @@ TEST(TopologyParent, RepeatedOpenGivesFreshParentAndParentBelongsToChild)
     ASSERT_EQ(QORB_SUCCESS, OpenDevice(endpoint, QORB_ACCESS_READ_ONLY));
     EXPECT_EQ(QORB_SUCCESS, CloseDevice(endpoint));
 }
+
+TEST(TopologyParent, BuiltInDutBelowTheTestCard)
+{
+    SimPlatform platform;
+    TOPO_REQUIRE_PLATFORM(platform);
+    EXPECT_EQ((Bdf{8, 0, 0}), OpenAt({9, 0, 0}).parent) << "the DUT's link is the card's downstream function";
+    EXPECT_EQ((Bdf{0, 3, 0}), OpenAt({8, 0, 0}).parent) << "the card's downstream function: above the card";
+    EXPECT_EQ((Bdf{2, 0, 0}), OpenAt({3, 0, 0}).parent);
+    EXPECT_EQ((Bdf{0, 1, 0}), OpenAt({2, 2, 0}).parent) << "an empty downstream port still has its switch";
+    EXPECT_FALSE(OpenAt({0, 0x1F, 0}).hasParent) << "root complex integrated endpoint";
+}

@@ -5,6 +5,7 @@
 
 #include "qorb_internal.h"
 #include "topology_test_platforms.h"
+#include "zebfake_fixture.h"
 
 using namespace topotest;
 using qorbtest::SimPlatform;
@@ -320,4 +321,29 @@ TEST(TopologySearch, PortTypeSearchReadsCapabilitiesOfPresentFunctionsOnly)
      * read each; 06:01.0 has no capability list and costs nothing more. */
     EXPECT_EQ(6u * 2, others);
     EXPECT_EQ(0u, bus255);
+}
+
+using TopologyTestCard = ZebFakeTest;
+
+TEST_F(TopologyTestCard, CardsFoundThroughAnInstanceAreNotListed)
+{
+    AddFunction(3, 0, 0, 1);
+    AddFunction(4, 0, 0, 0);
+    auto* instance = static_cast<QORB_INSTANCE_t*>(Instance());
+    _QORB_DEVICE_FIND_INFO_t card{};
+    card.busNumber = 3;
+    void* found = nullptr;
+    ASSERT_EQ(QORB_SUCCESS, FindDevice(instance, &found, QORB_FIND_LOCATION, &card));
+    EXPECT_EQ(1, static_cast<QORB_DEVICE_t*>(found)->isZeb);
+    EXPECT_EQ(0u, cl_qlist_count(&instance->deviceList));
+    _QORB_DEVICE_FIND_INFO_t other{};
+    other.busNumber = 4;
+    void* listed = nullptr;
+    ASSERT_EQ(QORB_SUCCESS, FindDevice(instance, &listed, QORB_FIND_LOCATION, &other));
+    EXPECT_EQ(0, static_cast<QORB_DEVICE_t*>(listed)->isZeb);
+    EXPECT_EQ(1u, cl_qlist_count(&instance->deviceList));
+    EXPECT_EQ(QORB_SUCCESS, CloseDevice(found));
+    EXPECT_EQ(1u, cl_qlist_count(&instance->deviceList)) << "closing the card leaves the list alone";
+    EXPECT_EQ(QORB_SUCCESS, CloseDevice(listed));
+    EXPECT_EQ(0u, cl_qlist_count(&instance->deviceList));
 }

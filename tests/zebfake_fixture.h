@@ -89,6 +89,7 @@ protected:
     }
 
     void Keep(void* record) { m_records.push_back(record); }
+    void* Instance() const { return m_instance; }
 
     ZebFakeState* fake = nullptr;
 

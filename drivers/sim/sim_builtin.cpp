@@ -351,8 +351,9 @@ std::vector<FunctionImage> BuiltinPlatform()
                     .Aer(0x100)
                     .Done());
 
-    /* Below 00:02.0: an endpoint directly below the root port. */
-    f.push_back(FullEndpoint(0x06, 0x1020, 0x028000, 0xF6000000, 4, 0x14));
+    /* Below 00:02.0: an endpoint directly below the root port, the partner
+     * device. */
+    f.push_back(FullEndpoint(0x06, kVokDevice, 0x028000, 0xF6000000, 4, 0x14));
 
     /* Below 00:03.0: the ZEB test card (an upstream and a downstream
      * function) on the link above the DUT. */

@@ -12,6 +12,9 @@ namespace qorbsim {
 
 constexpr uint16_t kBuiltinVendor = 0x5153;   /* the simulated platform's functions */
 constexpr uint16_t kZebVendor = 0x5A45;       /* the ZEB test card's two functions */
+/* The partner device (VOK): any function with these IDs; 06:00.0 in the
+ * built-in platform. */
+constexpr uint16_t kVokDevice = 0x1020;
 
 std::vector<FunctionImage> BuiltinPlatform();
 

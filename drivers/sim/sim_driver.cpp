@@ -109,6 +109,9 @@ uint32_t CloseDriver(uint32_t context)
 }
 
 } // namespace
+
+Platform* OpenedPlatform() { return g_platform.get(); }
+
 } // namespace qorbsim
 
 extern "C" QORB_DRIVER_EXPORT uint32_t ConfigDriver_GetInterface(_CONFIG_DRIVER_INTERFACE_t* table)

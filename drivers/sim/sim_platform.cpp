@@ -8,7 +8,7 @@
 
 namespace qorbsim {
 
-Platform::Platform() : m_index(kBuses * kDevices * kFunctions, nullptr) {}
+Platform::Platform() : m_index(kBuses * kDevices * kFunctions, nullptr), m_cardOfBus(kBuses, -1) {}
 
 bool Platform::Load(const SimConfig& config)
 {
@@ -38,6 +38,7 @@ bool Platform::Load(const SimConfig& config)
         all.push_back(f.get());
     }
     m_links.Setup(all, config.trainingMs);
+    FindCards();
     return ApplyPresets(config);
 }
 
@@ -54,22 +55,80 @@ bool Platform::Add(const FunctionImage& image)
     return true;
 }
 
+/* A card is a downstream function (5a45:0002) whose bus is the secondary
+ * bus of an upstream function (5a45:0001). */
+void Platform::FindCards()
+{
+    for (const auto& down : m_functions) {
+        if (down->Get16(PCI_VENDOR_ID) != kZebVendor || down->Get16(PCI_DEVICE_ID) != kZebDownstreamDevice ||
+            down->HeaderType() != PCI_HEADER_TYPE_BRIDGE)
+            continue;
+        for (const auto& up : m_functions) {
+            if (up->Get16(PCI_VENDOR_ID) == kZebVendor && up->Get16(PCI_DEVICE_ID) == kZebUpstreamDevice &&
+                up->HeaderType() == PCI_HEADER_TYPE_BRIDGE && up->Get8(PCI_SECONDARY_BUS) == down->Bus()) {
+                m_cards.push_back(std::make_unique<ZebCard>(*this, *up, *down));
+                break;
+            }
+        }
+    }
+    /* A bus below several cards belongs to the nearest: the one with the
+     * narrowest bus range. */
+    for (uint32_t bus = 0; bus < kBuses; ++bus) {
+        int best = -1;
+        for (size_t i = 0; i < m_cards.size(); ++i) {
+            const ZebCard& c = *m_cards[i];
+            if (bus < c.FirstBus() || bus > c.LastBus() || c.FirstBus() <= c.Downstream().Bus())
+                continue;
+            if (best < 0 || c.LastBus() - c.FirstBus() <
+                                m_cards[static_cast<size_t>(best)]->LastBus() - m_cards[static_cast<size_t>(best)]->FirstBus())
+                best = static_cast<int>(i);
+        }
+        m_cardOfBus[bus] = best;
+    }
+    m_links.onTraining = [this](SimFunction& port) {
+        for (const auto& card : m_cards)
+            if (&card->Downstream() == &port)
+                card->LinkTrains();
+    };
+}
+
+ZebCard* Platform::CardAt(uint32_t bus, uint32_t dev, uint32_t fn) const
+{
+    for (const auto& card : m_cards)
+        if (card->Owns(bus, dev, fn))
+            return card.get();
+    return nullptr;
+}
+
+ZebCard* Platform::CardAbove(uint32_t bus) const
+{
+    if (bus >= kBuses || m_cardOfBus[bus] < 0)
+        return nullptr;
+    return m_cards[static_cast<size_t>(m_cardOfBus[bus])].get();
+}
+
 uint32_t Platform::Read(uint32_t bus, uint32_t dev, uint32_t fn, uint32_t offset, uint32_t length, uint8_t* buffer)
 {
     SimFunction* f = Find(bus, dev, fn);
-    if (!f)
+    if (!f) {
+        CardSees(bus, dev, fn, offset, length, false, nullptr, 0);
         return 0;
+    }
     if (f->linkPort >= 0)
         m_links.Refresh(*f);
-    return f->Read(offset, length, buffer);
+    uint32_t n = f->Read(offset, length, buffer);
+    CardSees(bus, dev, fn, offset, length, false, nullptr, n);
+    return n;
 }
 
 uint32_t Platform::Write(uint32_t bus, uint32_t dev, uint32_t fn, uint32_t offset, uint32_t length,
                          const uint8_t* buffer)
 {
     SimFunction* f = Find(bus, dev, fn);
-    if (!f)
+    if (!f) {
+        CardSees(bus, dev, fn, offset, length, true, buffer, 0);
         return 0;
+    }
     if (f->linkPort >= 0)
         m_links.Refresh(*f);
     uint16_t cap = f->FindLegacyCap(PCI_CAP_ID_EXP);
@@ -79,6 +138,7 @@ uint32_t Platform::Write(uint32_t bus, uint32_t dev, uint32_t fn, uint32_t offse
     uint32_t n = f->Write(offset, length, buffer);
     if (linkControl && n > control - offset)
         m_links.AfterLinkControlWrite(*f, oldControl);
+    CardSees(bus, dev, fn, offset, length, true, buffer, n);
     return n;
 }
 

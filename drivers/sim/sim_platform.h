@@ -6,9 +6,11 @@
 
 #include <stdint.h>
 
+#include <array>
 #include <memory>
 #include <vector>
 
+#include "sim_card.h"
 #include "sim_config.h"
 #include "sim_function.h"
 #include "sim_link.h"
@@ -50,6 +52,11 @@ public:
 
     LinkModel& Links() { return m_links; }
 
+    /* The test card one of whose two functions is at the location. */
+    ZebCard* CardAt(uint32_t bus, uint32_t dev, uint32_t fn) const;
+    /* The nearest test card above a bus (whose monitored link leads to it). */
+    ZebCard* CardAbove(uint32_t bus) const;
+
 private:
     bool Add(const FunctionImage& image);
     /* [function] sections: the capability list breaks change a function's
@@ -57,11 +64,24 @@ private:
      * training come once the register rules and link model are in place. */
     bool ApplyListBreaks(const SimConfig& config);
     bool ApplyPresets(const SimConfig& config);
+    void FindCards();
+    void CardSees(uint32_t bus, uint32_t dev, uint32_t fn, uint32_t offset, uint32_t length, bool write,
+                  const uint8_t* data, uint32_t served)
+    {
+        if (bus < kBuses && m_cardOfBus[bus] >= 0)
+            m_cards[static_cast<size_t>(m_cardOfBus[bus])]->ConfigAccess(bus, dev, fn, offset, length, write, data,
+                                                                        served);
+    }
 
     std::vector<std::unique_ptr<SimFunction>> m_functions;
     std::vector<SimFunction*> m_index;
     LinkModel m_links;
+    std::vector<std::unique_ptr<ZebCard>> m_cards;
+    std::vector<int> m_cardOfBus;   /* per bus: the nearest card above it, or -1 */
 };
+
+/* The platform of the open driver; null while it is closed. */
+Platform* OpenedPlatform();
 
 } // namespace qorbsim
 

@@ -1,0 +1,62 @@
+/* The test card's trace buffer, in the entry format qorb reads: an 8-byte
+ * header (marker 0xf1, kind, TLP length in doublewords, time stamp) and a
+ * payload, entries end to end. */
+#ifndef QORBSIM_TRACE_H
+#define QORBSIM_TRACE_H
+
+#include <stdint.h>
+
+#include <chrono>
+#include <vector>
+
+#include "sim_packets.h"
+
+namespace qorbsim {
+
+enum class TraceKind : uint8_t {
+    kTlpDownstream = 0,
+    kTlpUpstream = 1,
+    kTlpByCard = 2,
+    kDllp = 3,
+    kArmed = 4,
+    kSuspended = 5,
+    kResumed = 6,
+    kFull = 7,
+};
+
+enum class Direction : uint8_t { kDownstream = 0, kUpstream = 1 };
+
+/* Bits of the trace configuration word. */
+constexpr uint32_t kTraceDllps = 1u << 9;
+constexpr uint32_t kTraceTlpMask = 3u << 10;
+constexpr uint32_t kTraceTlpHeaders = 1u << 10;
+constexpr uint32_t kTraceTimeStamps = 1u << 12;
+/* At power-on: DLLPs and whole TLPs, no time stamps. */
+constexpr uint32_t kTraceConfigDefault = kTraceDllps | kTraceTlpMask;
+constexpr uint32_t kTraceCapacity = 1u << 20;
+
+class TraceBuffer {
+public:
+    /* Empties the buffer and starts the time stamps at 0. */
+    void Restart();
+    void Tlp(TraceKind kind, const qorbsim::Tlp& tlp);
+    void Dllp(Direction direction, const qorbsim::Dllp& dllp);
+    void Event(TraceKind kind);
+    /* Fills the buffer with a 32-bit pattern (little-endian) to its
+     * capacity; recording stops until the next Restart. */
+    void Pattern(uint32_t pattern);
+
+    const std::vector<uint8_t>& Bytes() const { return m_bytes; }
+    uint32_t config = kTraceConfigDefault;
+
+private:
+    bool Entry(uint8_t kindByte, uint16_t dwords, const uint8_t* payload, uint32_t payloadBytes);
+
+    std::vector<uint8_t> m_bytes;
+    bool m_full = false;
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+};
+
+} // namespace qorbsim
+
+#endif
