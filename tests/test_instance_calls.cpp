@@ -281,6 +281,31 @@ TEST_F(DriverState, RebindingForgetsTheEntriesTheNewDriverLacks)
     EXPECT_EQ(nocard.Calls(), "GOM");
 }
 
+TEST_F(DriverState, CardTablesOutliveARebindWithoutThemAndGoAtClose)
+{
+    ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
+    void* first = handle;
+    handle = UntouchedHandle();
+    ASSERT_NE(g_qorbDriver.zeb, nullptr);
+    ASSERT_NE(g_qorbDriver.vok, nullptr);
+    EXPECT_EQ(g_qorbDriver.zeb->IsZEB(0x42, 0, 0), 1u);
+    EXPECT_EQ(g_qorbDriver.vok->IsVOK(0x43, 0, 0), 1u);
+    _ZEB_LIB_INTERFACE_t* zeb = g_qorbDriver.zeb;
+    _VOK_LIB_INTERFACE_t* vok = g_qorbDriver.vok;
+
+    /* A driver without card tables leaves the bound ones in place. */
+    ASSERT_EQ(OpenEx(nocard.Path()).status, QORB_SUCCESS);
+    EXPECT_EQ(g_qorbDriver.zeb, zeb);
+    EXPECT_EQ(g_qorbDriver.vok, vok);
+
+    EXPECT_EQ(CloseQORB(first), QORB_SUCCESS);
+    EXPECT_EQ(g_qorbDriver.zeb, nullptr);
+    EXPECT_EQ(g_qorbDriver.vok, nullptr);
+    EXPECT_EQ(g_qorbDriver.libraryHandle, 0u);
+    const _CONFIG_DRIVER_INTERFACE_t empty{};
+    EXPECT_EQ(memcmp(&g_qorbDriver.table, &empty, sizeof empty), 0) << "every entry cleared";
+}
+
 TEST_F(DriverState, CloseWithoutAnInstanceStillClosesTheDriver)
 {
     EXPECT_EQ(CloseQORB(nullptr), QORB_SUCCESS);

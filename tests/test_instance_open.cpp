@@ -8,6 +8,7 @@
 #include <qorb/qorb.h>
 
 #include "instance_fixture.h"
+#include "qorb_internal.h"
 
 using qorbtest::kNoCfgSpaceIni;
 using qorbtest::kSoftwareDriverFailed;
@@ -229,10 +230,12 @@ TEST_F(OpenSuccess, UnloadableFileAfterAnOpenReusesTheBoundDriver)
     void* first = handle;
     handle = UntouchedHandle();
     qorbtest::WriteFile(scratch.File("x.so"), "not a shared object");
+    ASSERT_NE(g_qorbDriver.libraryHandle, 0u);
     OpenResult r = OpenEx(scratch.File("x.so"));
     EXPECT_EQ(r.status, QORB_SUCCESS);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(full.Calls(), "GZVOQMOQM");
+    EXPECT_EQ(g_qorbDriver.libraryHandle, 0u) << "the handle is what the failed load answered";
     EXPECT_EQ(CloseQORB(first), QORB_SUCCESS);
     EXPECT_EQ(full.Calls(), "GZVOQMOQMC");
 }

@@ -1,7 +1,9 @@
 /* The sysfs configuration driver on a fake devices folder, loaded directly. */
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <string.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 
@@ -10,6 +12,17 @@
 using namespace qorbtest;
 
 namespace {
+
+size_t OpenFiles()
+{
+    size_t count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir))
+            ++count;
+        closedir(dir);
+    }
+    return count;
+}
 
 ConfigSpace Function(uint16_t vendor, uint16_t device)
 {
@@ -227,6 +240,47 @@ TEST_F(SysfsDriverTest, OnlyTheCurrentContextIsServed)
     ASSERT_TRUE(driver.Open());
     EXPECT_NE(driver.Context(), first);
     EXPECT_EQ(driver.Read(0, 0, 0, 0, 64, buffer), 64u);
+}
+
+TEST_F(SysfsDriverTest, ConfigFilesStayOpenUntilTheDriverCloses)
+{
+    fake.Ini();
+    size_t before = OpenFiles();
+    ASSERT_TRUE(driver.Open());
+    EXPECT_EQ(OpenFiles(), before + 3);
+    uint8_t buffer[64];
+    EXPECT_EQ(driver.Read(0, 0, 0, 0, 64, buffer), 64u);
+    EXPECT_EQ(OpenFiles(), before + 3);
+    driver.Close();
+    EXPECT_EQ(OpenFiles(), before);
+}
+
+/* With a low open-file limit the driver keeps half of it and opens the other
+ * functions' files for each access. */
+TEST_F(SysfsDriverTest, FunctionsBeyondTheOpenFileLimitAreStillServed)
+{
+    for (uint32_t dev = 0; dev < 32; ++dev)
+        fake.Add(0x20, dev, 0, std::vector<uint8_t>(64, static_cast<uint8_t>(dev)));
+    fake.Ini();
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    size_t before = OpenFiles();
+    struct rlimit low = saved;
+    low.rlim_cur = before + 24;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    bool opened = driver.Open();
+    size_t kept = OpenFiles() - before;
+    uint32_t served = 0;
+    uint8_t buffer[64];
+    for (uint32_t dev = 0; dev < 32; ++dev)
+        if (driver.Read(0x20, dev, 0, 0, 64, buffer) == 64 && buffer[0] == dev)
+            ++served;
+    size_t keptAfter = OpenFiles() - before;
+    setrlimit(RLIMIT_NOFILE, &saved);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(kept, (before + 24) / 2);
+    EXPECT_EQ(keptAfter, kept) << "files opened for one access must be closed again";
+    EXPECT_EQ(served, 32u);
 }
 
 TEST(SysfsDriverExports, OnlyTheTableEntryIsExported)

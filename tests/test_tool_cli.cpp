@@ -359,6 +359,27 @@ TEST(ToolTrace, WalkStopsAtMalformedEntries)
     EXPECT_EQ(DescribeEntry(WalkTrace(shortTlp).at(0)), "TLP MRd32 len 1 (header cut short)");
 }
 
+TEST(ToolTrace, TallyTellsWhatTheCardDid)
+{
+    std::vector<uint8_t> copy;
+    std::vector<uint8_t> cfgRd = {0x04, 0, 0, 1, 0, 0, 1, 0x0f, 0x09, 0x00, 0x00, 0x00};
+    Entry(copy, 0, cfgRd);                                                      /* request */
+    Entry(copy, 2, cfgRd);                                                      /* its replay */
+    Entry(copy, 1, {0x4a, 0, 0, 1, 0x09, 0x00, 0x00, 0x04, 0, 0, 1, 0, 1, 2, 3, 4}); /* CplD, SC */
+    Entry(copy, 0, cfgRd);                                                      /* unanswered */
+    Entry(copy, 0, {0x40, 0, 0, 1, 0, 0, 2, 0x0f, 0, 0, 0, 0, 9, 9, 9, 9});     /* MWr32: posted */
+    Entry(copy, 1, {0x0a, 0, 0, 0, 0x09, 0x00, 0x20, 0x04, 0, 0, 3, 0});      /* Cpl, UR */
+    Entry(copy, 3, {0, 0x10, 0, 0, 1, 0, 0, 0});
+    Entry(copy, 4, {});
+    TraceTally t = TallyTrace(WalkTrace(copy));
+    EXPECT_EQ(t.tlps, 6u);
+    EXPECT_EQ(t.dllps, 1u);
+    EXPECT_EQ(t.replays, 1u);
+    EXPECT_EQ(t.requests, 2u);
+    EXPECT_EQ(t.completions, 2u);
+    EXPECT_EQ(t.urCompletions, 1u);
+}
+
 TEST(ToolOutput, JsonKeepsOrderAndEscapes)
 {
     Json doc = Json::Object();

@@ -154,4 +154,34 @@ std::string DescribeEntry(const TraceEntry& entry)
     return line;
 }
 
+TraceTally TallyTrace(const std::vector<TraceEntry>& entries)
+{
+    TraceTally t;
+    for (const TraceEntry& e : entries) {
+        if (e.kind == 3) {
+            t.dllps++;
+            continue;
+        }
+        if (e.kind > 3 || e.payload.empty())
+            continue;
+        t.tlps++;
+        if (e.kind == 2) {
+            t.replays++;
+            continue;
+        }
+        unsigned fmt = (e.payload[0] >> 5) & 3;
+        unsigned type = e.payload[0] & 0x1f;
+        if (type == 0x0a || type == 0x0b) {
+            t.completions++;
+            if (e.payload.size() >= 8 && (e.payload[6] >> 5) == 1)
+                t.urCompletions++;
+        } else if ((type == 0x00 || type == 0x01) && fmt < 2) {
+            t.requests++; /* memory read */
+        } else if (type == 0x02 || type == 0x04 || type == 0x05) {
+            t.requests++; /* I/O and configuration requests are all non-posted */
+        }
+    }
+    return t;
+}
+
 } // namespace qorbcli

@@ -35,6 +35,17 @@ std::string DllpTypeName(uint8_t type);
  * channel (with sequence number or credits where the type has them). */
 std::string DescribeEntry(const TraceEntry& entry);
 
+/* Counts over a trace that tell what the test card did. */
+struct TraceTally {
+    unsigned tlps = 0;
+    unsigned dllps = 0;
+    unsigned replays = 0;        /* kind 2: TLPs the card put on the link itself */
+    unsigned requests = 0;       /* non-posted requests (reads, configuration and I/O) of kinds 0 and 1 */
+    unsigned completions = 0;    /* Cpl, CplD, CplLk, CplDLk of kinds 0 and 1 */
+    unsigned urCompletions = 0;  /* completions with status Unsupported Request */
+};
+TraceTally TallyTrace(const std::vector<TraceEntry>& entries);
+
 } // namespace qorbcli
 
 #endif

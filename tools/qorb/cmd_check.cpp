@@ -1,0 +1,254 @@
+/* qorb check: reads the platform file, finds each DUT, and runs the
+ * checklist on it (docs/checklist.md). Every check is one test in each log
+ * (console, XML, and the text log when asked), reported with LogAssert under
+ * its checklist name, one line on standard output and one JUnit test case.
+ * Exit status 0 when no check failed, 1 otherwise; skipped checks (a check
+ * that cannot run on this DUT) do not fail the run. */
+#include <chrono>
+#include <errno.h>
+#include <string.h>
+
+#include <CLI/CLI.hpp>
+
+#include "check.h"
+#include "names.h"
+
+namespace qorbtool {
+
+using qorbcli::CheckKind;
+using qorbcli::CheckResult;
+using qorbcli::Outcome;
+
+std::vector<void*> CheckLogs::All() const
+{
+    std::vector<void*> all;
+    for (void* log : {xml, text, console})
+        if (log)
+            all.push_back(log);
+    return all;
+}
+
+namespace {
+
+struct CheckOptions {
+    std::string platform;
+    std::string xml = "qorb-check.xml";
+    std::string log;
+    std::string junit;
+    bool noLink = false;
+    bool noInject = false;
+    CheckSettings settings;
+};
+
+int32_t KindOf(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::kPass: return QORB_LOG_SUCCESS;
+    case Outcome::kFail: return QORB_LOG_FAIL;
+    case Outcome::kSkip: return QORB_LOG_WARNING;
+    }
+    return QORB_LOG_INFO;
+}
+
+/* Runs the checks and keeps their results. */
+class Runner {
+public:
+    explicit Runner(const CheckLogs& logs) : m_logs(logs) {}
+
+    void Run(CheckKind kind, const std::string& dut, void* device, const std::function<void(CheckResult&)>& body)
+    {
+        const qorbcli::CheckDef& def = qorbcli::FindCheck(kind);
+        _QORB_TEST_NUM_t num = qorbcli::TestNumber(def);
+        std::string title = qorbcli::CheckName(def) + " " + def.title + " (" + dut + ")";
+        if (m_logs.console)
+            StartTest(m_logs.console, title.c_str());
+        if (m_logs.text)
+            StartTest(m_logs.text, title.c_str());
+        StartTest(m_logs.xml, title.c_str(), &num, 1, device);
+
+        CheckResult r;
+        r.kind = kind;
+        r.dut = dut;
+        auto start = std::chrono::steady_clock::now();
+        body(r);
+        r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+        std::string text = std::string(qorbcli::OutcomeWord(r.outcome)) + " " + def.title + " (" + dut + "): " +
+                           r.message + "\n";
+        for (void* log : m_logs.All()) {
+            for (const std::string& detail : r.details)
+                WriteToLog(log, QORB_LOG_INFO, "  %s\n", detail.c_str());
+            LogAssert(log, KindOf(r.outcome), &num, text.c_str());
+            StopTest(log);
+        }
+        fprintf(Out(), "%-4s  %-16s %-8s %s: %s\n", qorbcli::OutcomeWord(r.outcome), qorbcli::CheckName(def).c_str(),
+                dut.c_str(), def.title, r.message.c_str());
+        m_report.Add(std::move(r));
+    }
+
+    const qorbcli::CheckReport& Report() const { return m_report; }
+
+private:
+    const CheckLogs& m_logs;
+    qorbcli::CheckReport m_report;
+};
+
+std::string DescribeEntry(const _QORB_DAT_INFO_t& info, int i)
+{
+    uint32_t flags = info.dutFindFlags[i];
+    const _QORB_DEVICE_FIND_INFO_t& f = info.dutFindInfo[i];
+    std::string text = "DUT " + std::to_string(i + 1);
+    std::string what;
+    if (flags & (QORB_FIND_VENDOR_ID | QORB_FIND_DEVICE_ID))
+        what = qorbcli::Hex(f.vendorId, 4) + ":" + qorbcli::Hex(f.deviceId, 4);
+    if (flags & QORB_FIND_LOCATION)
+        what += (what.empty() ? "" : " at ") + qorbcli::SlotText(static_cast<uint8_t>(f.busNumber), f.deviceNumber,
+                                                                 f.functionNumber);
+    return what.empty() ? text : text + " " + what;
+}
+
+void CheckWritable(const std::string& path, const char* what)
+{
+    FILE* f = fopen(path.c_str(), "a");
+    if (!f)
+        throw UsageError(std::string("cannot write the ") + what + " " + path + ": " + strerror(errno));
+    fclose(f);
+}
+
+void* MakeLog(_QORB_LOG_TYPE_t type, const std::string& name)
+{
+    void* log = nullptr;
+    _QORB_STATUS_t status = CreateLog(nullptr, &log, type, name.empty() ? nullptr : name.c_str(),
+                                      QORB_LOG_ACTION_CREATE);
+    if (status != QORB_SUCCESS)
+        throw UsageError("cannot create a log: " + StatusText(status));
+    return log;
+}
+
+void CheckOneDut(Runner& runner, const CheckLogs& logs, const CheckSettings& settings, void* device)
+{
+    CheckDut dut;
+    dut.device = device;
+    QORB_GetDeviceProperties(device, &dut.bus, &dut.dev, &dut.fn, &dut.vendor, &dut.deviceId);
+    dut.slot = qorbcli::SlotText(dut.bus, dut.dev, dut.fn);
+    OpenDevice(device, QORB_ACCESS_READ_WRITE);
+
+    runner.Run(CheckKind::kHeader, dut.slot, device, [&](CheckResult& r) { CheckConfigHeader(dut, r); });
+    runner.Run(CheckKind::kCapList, dut.slot, device, [&](CheckResult& r) { CheckCapabilityLists(dut, r); });
+    runner.Run(CheckKind::kPcieCap, dut.slot, device, [&](CheckResult& r) { CheckPcieCapability(dut, r); });
+    runner.Run(CheckKind::kAerClear, dut.slot, device, [&](CheckResult& r) { CheckAerClear(dut, logs, r); });
+    runner.Run(CheckKind::kRetrain, dut.slot, device, [&](CheckResult& r) { CheckRetrain(dut, settings, r); });
+    runner.Run(CheckKind::kDisableEnable, dut.slot, device,
+               [&](CheckResult& r) { CheckDisableEnable(dut, settings, r); });
+
+    std::unique_ptr<ZebAbove> zeb;
+    if (settings.injectChecks)
+        zeb = std::make_unique<ZebAbove>(dut);
+    for (const Injection& injection : Injections()) {
+        runner.Run(InjectionCheck(injection), dut.slot, device, [&](CheckResult& r) {
+            if (!zeb) {
+                r.outcome = Outcome::kSkip;
+                r.message = "error injection was turned off (--no-inject)";
+                return;
+            }
+            CheckInjection(dut, logs, *zeb, injection, r);
+        });
+    }
+}
+
+int RunCheck(CheckOptions& o)
+{
+    std::string platform = o.platform;
+    if (platform.empty()) {
+        platform = FindShippedFile("builtin-platform.xml", {QORB_TOOL_REL_DATADIR, QORB_TOOL_DATADIR});
+        if (platform.empty())
+            throw UsageError("the example platform file builtin-platform.xml is not installed; give --platform FILE");
+    }
+    _QORB_DAT_INFO_t info;
+    memset(&info, 0, sizeof info);
+    std::vector<char> name(platform.begin(), platform.end());
+    name.push_back('\0');
+    _QORB_STATUS_t status = parseDatFile(name.data(), &info);
+    std::unique_ptr<_QORB_DAT_INFO_t, void (*)(_QORB_DAT_INFO_t*)> owner(&info, QORB_FreeDatInfo);
+    if (status != QORB_SUCCESS)
+        throw UsageError("cannot read the platform file " + platform + ": " + StatusText(status));
+    if (info.dutCount <= 0)
+        throw UsageError("the platform file " + platform + " names no DUT");
+
+    CheckWritable(o.xml, "XML log");
+    if (!o.log.empty())
+        CheckWritable(o.log, "text log");
+    if (!o.junit.empty())
+        CheckWritable(o.junit, "JUnit report");
+
+    Session session;
+    fprintf(Out(), "qorb check: platform %s, %d DUT%s, driver %s\n", platform.c_str(), info.dutCount,
+            info.dutCount == 1 ? "" : "s", session.DriverText().c_str());
+
+    CheckLogs logs;
+    logs.xml = MakeLog(QORB_LOG_TYPE_XML, o.xml);
+    logs.console = MakeLog(QORB_LOG_TYPE_CONSOLE, "");
+    if (!o.log.empty())
+        logs.text = MakeLog(QORB_LOG_TYPE_RAW_TEXT, o.log);
+    o.settings.linkChecks = !o.noLink;
+    o.settings.injectChecks = !o.noInject;
+
+    Runner runner(logs);
+    int duts = std::min<int>(info.dutCount, QORB_MAX_DUTS);
+    for (int i = 0; i < duts; i++) {
+        std::string entry = DescribeEntry(info, i);
+        void* device = nullptr;
+        status = FindDevice(session.Instance(), &device, info.dutFindFlags[i], &info.dutFindInfo[i]);
+        std::string slot = device ? DeviceSlot(device) : entry;
+        runner.Run(CheckKind::kPresent, slot, device, [&](CheckResult& r) {
+            if (status == QORB_SUCCESS) {
+                r.outcome = Outcome::kPass;
+                r.message = entry + " found at " + slot;
+            } else {
+                r.outcome = Outcome::kFail;
+                r.message = entry + " was not found: " + StatusText(status);
+            }
+        });
+        if (status != QORB_SUCCESS)
+            continue;
+        Device record(device);
+        CheckOneDut(runner, logs, o.settings, device);
+    }
+
+    for (void* log : {logs.text, logs.xml, logs.console})
+        if (log)
+            CloseLog(log);
+    const qorbcli::CheckReport& report = runner.Report();
+    if (!o.junit.empty()) {
+        FILE* f = fopen(o.junit.c_str(), "w");
+        if (!f || fputs(report.JUnitXml().c_str(), f) < 0 || fclose(f) != 0)
+            throw UsageError("cannot write the JUnit report " + o.junit);
+    }
+    fprintf(Out(), "qorb check: %s; XML log %s%s%s\n", report.Summary().c_str(), o.xml.c_str(),
+            o.junit.empty() ? "" : ", JUnit report ", o.junit.c_str());
+    return report.Passed() ? kExitOk : kExitFailed;
+}
+
+} // namespace
+
+void AddCheckCommand(CLI::App& app)
+{
+    auto o = std::make_shared<CheckOptions>();
+    CLI::App* cmd = app.add_subcommand("check", "Run the compliance checklist on every DUT of a platform file");
+    cmd->add_option("--platform", o->platform,
+                    "Platform file (XML) naming the DUTs; default: the example file of the simulated platform");
+    cmd->add_option("--xml", o->xml, "XML log file")->capture_default_str();
+    cmd->add_option("--log", o->log, "Also write a text log to this file");
+    cmd->add_option("--junit", o->junit, "Also write the results as a JUnit XML report to this file");
+    cmd->add_flag("--no-link", o->noLink, "Skip the checks that retrain, disable and enable the DUT's link");
+    cmd->add_flag("--no-inject", o->noInject, "Skip the test card's error injections");
+    cmd->add_option("--delay", o->settings.wait.delayMs, "Milliseconds before each test of Link Training")
+        ->check(CLI::Range(0, 60000))
+        ->capture_default_str();
+    cmd->add_option("--tries", o->settings.wait.tries, "How often Link Training is tested at most")
+        ->check(CLI::Range(1, 100000))
+        ->capture_default_str();
+    cmd->callback([o] { ExitStatus() = RunCheck(*o); });
+}
+
+} // namespace qorbtool
