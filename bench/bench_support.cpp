@@ -1,0 +1,89 @@
+#include "bench_support.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+extern char** environ;
+
+namespace qorbbench {
+
+namespace {
+
+std::vector<Row>& RowList()
+{
+    static std::vector<Row> rows;
+    return rows;
+}
+
+std::string g_workDir;
+
+void RemoveWorkDir()
+{
+    std::error_code ec;
+    if (!g_workDir.empty())
+        std::filesystem::remove_all(g_workDir, ec);
+}
+
+} // namespace
+
+void AddRow(const Row& row)
+{
+    RowList().push_back(row);
+}
+
+const std::vector<Row>& Rows()
+{
+    return RowList();
+}
+
+int RunCommand(const std::vector<std::string>& argv, const std::string& outPath)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid;
+    int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return -1;
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+const std::string& WorkDir()
+{
+    if (g_workDir.empty()) {
+        char tmpl[] = "/tmp/qorbbench-XXXXXX";
+        if (!mkdtemp(tmpl)) {
+            perror("qorb_bench: mkdtemp");
+            exit(1);
+        }
+        g_workDir = tmpl;
+        atexit(RemoveWorkDir);
+    }
+    return g_workDir;
+}
+
+bool WriteBytes(const std::string& path, const void* bytes, size_t length)
+{
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = fwrite(bytes, 1, length, f) == length;
+    return fclose(f) == 0 && ok;
+}
+
+} // namespace qorbbench
