@@ -31,13 +31,24 @@ constexpr uint16_t kIdLocationScanBusEnd = 0x00FF; /* ends a bus for the IDs-and
 
 /* One location's probe: the buffer a record is built from. */
 struct Probe {
-    uint8_t header[QORB_SHADOW_LENGTH];
+    mutable uint8_t header[QORB_SHADOW_LENGTH]; /* the tail is cleared lazily, see Header() */
 
+    Probe() { memset(header, 0, sizeof header); }
+
+    /* Only the 64 bytes a probe reads are cleared per location: clearing the
+     * whole buffer 65,280 times was most of a full scan's time. */
     bool Read(uint32_t bus, uint32_t dev, uint32_t fn)
     {
-        memset(header, 0, sizeof header);
+        memset(header, 0, QORB_PROBE_LENGTH);
         uint32_t count = DriverReadConfig(bus, dev, fn, 0, QORB_PROBE_LENGTH, header);
         return count == QORB_PROBE_LENGTH && VendorId() != kVendorAbsent;
+    }
+    /* The buffer a record is built from: the probed bytes, zeros after them
+     * (whatever a driver may have written past the 64 bytes it was asked for). */
+    const uint8_t* Header() const
+    {
+        memset(header + QORB_PROBE_LENGTH, 0, sizeof header - QORB_PROBE_LENGTH);
+        return header;
     }
     uint16_t VendorId() const { return static_cast<uint16_t>(header[PCI_VENDOR_ID] | (header[PCI_VENDOR_ID + 1] << 8)); }
     uint16_t DeviceId() const { return static_cast<uint16_t>(header[PCI_DEVICE_ID] | (header[PCI_DEVICE_ID + 1] << 8)); }
@@ -86,7 +97,7 @@ bool Scan(Location start, Probe& probe, Location* hit, Judge judge)
 
 _QORB_STATUS_t Record(const Probe& probe, Location where, void** out)
 {
-    QORB_DEVICE_t* record = CreateDeviceRecord(probe.header, static_cast<uint8_t>(where.bus),
+    QORB_DEVICE_t* record = CreateDeviceRecord(probe.Header(), static_cast<uint8_t>(where.bus),
                                                static_cast<uint8_t>(where.dev), static_cast<uint8_t>(where.fn));
     if (!record)
         return QORB_INSUFFICIENT_RESOURCES;
@@ -128,7 +139,7 @@ _QORB_STATUS_t FindByPortType(uint32_t portType, Location start, void** out)
     _QORB_STATUS_t failure = QORB_DEVICE_NOT_FOUND;
     QORB_DEVICE_t* result = nullptr;
     Scan(start, probe, &hit, [&](const Probe& p, Location here) {
-        QORB_DEVICE_t* record = CreateDeviceRecord(p.header, static_cast<uint8_t>(here.bus),
+        QORB_DEVICE_t* record = CreateDeviceRecord(p.Header(), static_cast<uint8_t>(here.bus),
                                                    static_cast<uint8_t>(here.dev), static_cast<uint8_t>(here.fn));
         if (!record) {
             failure = QORB_INSUFFICIENT_RESOURCES;
@@ -320,7 +331,7 @@ QORB_DEVICE_t* FindUpstreamBridge(QORB_DEVICE_t* device)
     });
     if (!found)
         return nullptr;
-    return CreateDeviceRecord(probe.header, static_cast<uint8_t>(hit.bus), static_cast<uint8_t>(hit.dev),
+    return CreateDeviceRecord(probe.Header(), static_cast<uint8_t>(hit.bus), static_cast<uint8_t>(hit.dev),
                               static_cast<uint8_t>(hit.fn));
 }
 
