@@ -20,12 +20,12 @@ struct RegisterOptions {
 
 /* The offset of the first capability with the ID in the list the operand
  * names; false when the function has none. */
-bool FindCapability(void* device, const qorbcli::RegisterSpec& spec, uint32_t* offset)
+bool FindCapability(void* device, const qorbcli::RegisterSpec& regSpec, uint32_t* offset)
 {
-    bool extended = spec.base == qorbcli::RegisterSpec::kExtendedCap;
+    bool extended = regSpec.base == qorbcli::RegisterSpec::kExtendedCap;
     std::string stop;
     for (const _QORB_PCI_DEVICE_CAP_INFO_t& info : WalkCapabilities(device, &stop)) {
-        if (info.capabilityId == spec.capId && (info.offset >= 0x100) == extended) {
+        if (info.capabilityId == regSpec.capId && (info.offset >= 0x100) == extended) {
             *offset = info.offset;
             return true;
         }
@@ -37,25 +37,25 @@ std::vector<qorbcli::RegisterSpec> ParseOperands(const std::vector<std::string>&
 {
     std::vector<qorbcli::RegisterSpec> specs;
     for (const std::string& text : operands) {
-        qorbcli::RegisterSpec spec;
-        std::string error = qorbcli::ParseRegisterSpec(text, withValue, &spec);
-        if (error.empty() && spec.base == qorbcli::RegisterSpec::kAbsolute)
-            error = qorbcli::CheckRegisterAddress(spec.offset, spec.width);
+        qorbcli::RegisterSpec regSpec;
+        std::string error = qorbcli::ParseRegisterSpec(text, withValue, &regSpec);
+        if (error.empty() && regSpec.base == qorbcli::RegisterSpec::kAbsolute)
+            error = qorbcli::CheckRegisterAddress(regSpec.offset, regSpec.width);
         if (!error.empty())
             throw UsageError(error);
-        specs.push_back(spec);
+        specs.push_back(regSpec);
     }
     return specs;
 }
 
 /* The absolute address of an operand on one function; "" or the reason. */
-std::string Resolve(void* device, const qorbcli::RegisterSpec& spec, const std::string& text, uint32_t* address)
+std::string Resolve(void* device, const qorbcli::RegisterSpec& regSpec, const std::string& text, uint32_t* address)
 {
     uint32_t base = 0;
-    if (spec.base != qorbcli::RegisterSpec::kAbsolute && !FindCapability(device, spec, &base))
+    if (regSpec.base != qorbcli::RegisterSpec::kAbsolute && !FindCapability(device, regSpec, &base))
         return "no capability for " + text;
-    *address = base + spec.offset;
-    return qorbcli::CheckRegisterAddress(*address, spec.width);
+    *address = base + regSpec.offset;
+    return qorbcli::CheckRegisterAddress(*address, regSpec.width);
 }
 
 uint32_t FromBytes(const uint8_t* b, unsigned width)
@@ -80,29 +80,29 @@ void RunRegisters(const RegisterOptions& options, bool write)
     for (const Function& f : found) {
         Device record = OpenFunction(f);
         for (size_t i = 0; i < specs.size(); i++) {
-            const qorbcli::RegisterSpec& spec = specs[i];
+            const qorbcli::RegisterSpec& regSpec = specs[i];
             const std::string& text = options.operands[i];
             uint32_t address = 0;
-            std::string error = Resolve(record.Get(), spec, text, &address);
+            std::string error = Resolve(record.Get(), regSpec, text, &address);
             uint8_t bytes[4] = {0, 0, 0, 0};
-            uint32_t n = spec.width;
+            uint32_t n = regSpec.width;
             _QORB_STATUS_t status = QORB_SUCCESS;
-            if (error.empty() && (!write || spec.mask != (spec.width == 4 ? 0xffffffffu : (1u << 8 * spec.width) - 1))) {
+            if (error.empty() && (!write || regSpec.mask != (regSpec.width == 4 ? 0xffffffffu : (1u << 8 * regSpec.width) - 1))) {
                 status = ReadConfigSpace(record.Get(), bytes, address, &n);
                 if (status != QORB_SUCCESS)
                     error = "reading " + text + " failed: " + StatusText(status);
             }
             if (error.empty() && write) {
-                uint32_t value = (FromBytes(bytes, spec.width) & ~spec.mask) | (spec.value & spec.mask);
-                for (unsigned b = 0; b < spec.width; b++)
+                uint32_t value = (FromBytes(bytes, regSpec.width) & ~regSpec.mask) | (regSpec.value & regSpec.mask);
+                for (unsigned b = 0; b < regSpec.width; b++)
                     bytes[b] = static_cast<uint8_t>(value >> 8 * b);
-                n = spec.width;
+                n = regSpec.width;
                 status = WriteConfigSpace(record.Get(), bytes, address, &n);
                 if (status != QORB_SUCCESS)
                     error = "writing " + text + " failed: " + StatusText(status);
                 else if (options.verbose)
                     fprintf(Out(), "%s @%s <- %s\n", f.Slot().c_str(), qorbcli::Hex(address, 3).c_str(),
-                            qorbcli::RegisterValueText(value, spec.width).c_str());
+                            qorbcli::RegisterValueText(value, regSpec.width).c_str());
             }
             if (!error.empty()) {
                 fprintf(stderr, "qorb: %s: %s\n", f.Slot().c_str(), error.c_str());
@@ -110,7 +110,7 @@ void RunRegisters(const RegisterOptions& options, bool write)
                 continue;
             }
             if (!write) {
-                std::string value = qorbcli::RegisterValueText(FromBytes(bytes, spec.width), spec.width);
+                std::string value = qorbcli::RegisterValueText(FromBytes(bytes, regSpec.width), regSpec.width);
                 if (options.verbose)
                     fprintf(Out(), "%s @%s = %s\n", f.Slot().c_str(), qorbcli::Hex(address, 3).c_str(), value.c_str());
                 else

@@ -83,21 +83,21 @@ bool LookupCap(const NamedCap (&table)[N], const std::string& name, uint32_t* id
 }
 
 /* CAP_NAME / CAPnn and ECAP_NAME / ECAPnnnn. */
-std::string ParseCapBase(const std::string& text, RegisterSpec* spec)
+std::string ParseCapBase(const std::string& text, RegisterSpec* regSpec)
 {
     bool extended = StartsWithNoCase(text, "ECAP");
     std::string rest = text.substr(extended ? 4 : 3);
-    spec->base = extended ? RegisterSpec::kExtendedCap : RegisterSpec::kLegacyCap;
+    regSpec->base = extended ? RegisterSpec::kExtendedCap : RegisterSpec::kLegacyCap;
     if (!rest.empty() && rest[0] == '_') {
-        if (!(extended ? LookupCap(kExtendedCaps, rest.substr(1), &spec->capId)
-                       : LookupCap(kLegacyCaps, rest.substr(1), &spec->capId)))
+        if (!(extended ? LookupCap(kExtendedCaps, rest.substr(1), &regSpec->capId)
+                       : LookupCap(kLegacyCaps, rest.substr(1), &regSpec->capId)))
             return "Unknown capability name " + text;
         return "";
     }
     uint64_t id = 0;
     if (!ParseHexField(rest, extended ? 0xffff : 0xff, &id))
         return "Invalid capability ID in " + text;
-    spec->capId = static_cast<uint32_t>(id);
+    regSpec->capId = static_cast<uint32_t>(id);
     return "";
 }
 
@@ -105,7 +105,7 @@ std::string ParseCapBase(const std::string& text, RegisterSpec* spec)
 
 std::string ParseRegisterSpec(const std::string& text, bool withValue, RegisterSpec* out)
 {
-    RegisterSpec spec;
+    RegisterSpec regSpec;
     std::string reg = text;
     std::string valueText;
     size_t eq = reg.find('=');
@@ -123,11 +123,11 @@ std::string ParseRegisterSpec(const std::string& text, bool withValue, RegisterS
         std::string width = reg.substr(dot + 1);
         reg = reg.substr(0, dot);
         if (strcasecmp(width.c_str(), "b") == 0)
-            spec.width = 1;
+            regSpec.width = 1;
         else if (strcasecmp(width.c_str(), "w") == 0)
-            spec.width = 2;
+            regSpec.width = 2;
         else if (strcasecmp(width.c_str(), "l") == 0)
-            spec.width = 4;
+            regSpec.width = 4;
         else
             return "Invalid width \"" + width + "\" in " + text + " (expected b, w or l)";
     }
@@ -139,7 +139,7 @@ std::string ParseRegisterSpec(const std::string& text, bool withValue, RegisterS
         uint64_t offset = 0;
         if (!ParseHexField(reg.substr(plus + 1), 0xfff, &offset))
             return "Invalid offset in " + text;
-        spec.offset = static_cast<uint32_t>(offset);
+        regSpec.offset = static_cast<uint32_t>(offset);
     }
     if (baseText.empty())
         return "Missing register in " + text;
@@ -148,7 +148,7 @@ std::string ParseRegisterSpec(const std::string& text, bool withValue, RegisterS
     if (StartsWithNoCase(baseText, "CAP") || StartsWithNoCase(baseText, "ECAP")) {
         /* CAPABILITIES is a header register, not a capability. */
         if (strcasecmp(baseText.c_str(), "CAPABILITIES") != 0) {
-            std::string error = ParseCapBase(baseText, &spec);
+            std::string error = ParseCapBase(baseText, &regSpec);
             if (!error.empty())
                 return error;
             named = true;
@@ -157,9 +157,9 @@ std::string ParseRegisterSpec(const std::string& text, bool withValue, RegisterS
     if (!named) {
         for (const NamedRegister& r : kRegisters) {
             if (strcasecmp(r.name, baseText.c_str()) == 0) {
-                spec.offset += r.offset;
-                if (spec.width == 0)
-                    spec.width = r.width;
+                regSpec.offset += r.offset;
+                if (regSpec.width == 0)
+                    regSpec.width = r.width;
                 named = true;
                 break;
             }
@@ -169,9 +169,9 @@ std::string ParseRegisterSpec(const std::string& text, bool withValue, RegisterS
         uint64_t offset = 0;
         if (!ParseHexField(baseText, 0xfff, &offset))
             return "Unknown register \"" + baseText + "\" in " + text;
-        spec.offset += static_cast<uint32_t>(offset);
+        regSpec.offset += static_cast<uint32_t>(offset);
     }
-    if (spec.width == 0)
+    if (regSpec.width == 0)
         return "Missing width in " + text + " (add .b, .w or .l)";
 
     if (withValue) {
@@ -182,21 +182,21 @@ std::string ParseRegisterSpec(const std::string& text, bool withValue, RegisterS
             value = valueText.substr(0, colon);
             mask = valueText.substr(colon + 1);
         }
-        uint64_t max = spec.width == 4 ? 0xffffffffull : (1ull << (8 * spec.width)) - 1;
+        uint64_t max = regSpec.width == 4 ? 0xffffffffull : (1ull << (8 * regSpec.width)) - 1;
         uint64_t number = 0;
         if (!ParseHexField(value, max, &number))
-            return "Invalid value \"" + value + "\" for a " + std::to_string(8 * spec.width) + "-bit register in " +
+            return "Invalid value \"" + value + "\" for a " + std::to_string(8 * regSpec.width) + "-bit register in " +
                    text;
-        spec.value = static_cast<uint32_t>(number);
-        spec.mask = static_cast<uint32_t>(max);
+        regSpec.value = static_cast<uint32_t>(number);
+        regSpec.mask = static_cast<uint32_t>(max);
         if (colon != std::string::npos) {
             if (!ParseHexField(mask, max, &number))
                 return "Invalid mask \"" + mask + "\" in " + text;
-            spec.mask = static_cast<uint32_t>(number);
+            regSpec.mask = static_cast<uint32_t>(number);
         }
-        spec.hasValue = true;
+        regSpec.hasValue = true;
     }
-    *out = spec;
+    *out = regSpec;
     return "";
 }
 
