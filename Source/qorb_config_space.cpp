@@ -4,26 +4,34 @@
  * QORB_INVALID_PARAMETER and touches nothing. */
 #include "qorb_internal.h"
 
-QORB_API _QORB_STATUS_t ReadConfigSpace(void* handle, uint8_t* buffer, uint32_t offset, uint32_t* length)
+namespace {
+
+using DriverAccess = uint32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint8_t*);
+
+/* One transfer through the driver; a count other than the length asked is
+ * the failure status, and the count is stored either way. */
+_QORB_STATUS_t Transfer(DriverAccess access, _QORB_STATUS_t failure, void* handle, uint8_t* buffer, uint32_t offset,
+                        uint32_t* length)
 {
     auto* device = static_cast<QORB_DEVICE_t*>(handle);
     if (!device || !length)
         return QORB_INVALID_PARAMETER;
     uint32_t asked = *length;
-    uint32_t count = asked == 0 ? 0 : DriverReadConfig(device->bus, device->device, device->function, offset, asked, buffer);
+    uint32_t count = asked == 0 ? 0 : access(device->bus, device->device, device->function, offset, asked, buffer);
     *length = count;
-    return count != asked ? QORB_PCIE_CONFIG_READ_FAILED : QORB_SUCCESS;
+    return count != asked ? failure : QORB_SUCCESS;
+}
+
+} // namespace
+
+QORB_API _QORB_STATUS_t ReadConfigSpace(void* handle, uint8_t* buffer, uint32_t offset, uint32_t* length)
+{
+    return Transfer(DriverReadConfig, QORB_PCIE_CONFIG_READ_FAILED, handle, buffer, offset, length);
 }
 
 QORB_API _QORB_STATUS_t WriteConfigSpace(void* handle, uint8_t* buffer, uint32_t offset, uint32_t* length)
 {
-    auto* device = static_cast<QORB_DEVICE_t*>(handle);
-    if (!device || !length)
-        return QORB_INVALID_PARAMETER;
-    uint32_t asked = *length;
-    uint32_t count = asked == 0 ? 0 : DriverWriteConfig(device->bus, device->device, device->function, offset, asked, buffer);
-    *length = count;
-    return count != asked ? QORB_PCIE_CONFIG_WRITE_FAILED : QORB_SUCCESS;
+    return Transfer(DriverWriteConfig, QORB_PCIE_CONFIG_WRITE_FAILED, handle, buffer, offset, length);
 }
 
 QORB_API _QORB_STATUS_t GetDevConfigPtr(void*, _PCI_CONFIG_SPACE_HEADER_t** header)
