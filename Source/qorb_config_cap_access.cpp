@@ -17,6 +17,8 @@
  *   with QORB_INVALID_PARAMETER: such a list has a cycle and is malformed, the
  *   same status the legacy lookup gives a pointer to the current header.
  *   The bound errs on the permissive side: an acyclic list never reaches it.
+ *   A walk step from an extended capability whose next pointer lies below
+ *   0x100 gives the same status (the walk never re-enters the legacy area).
  *
  * - Handles made by the lookups carry the same five fields a walk would give
  *   for the capability: length from the length table (for a vendor-specific
@@ -619,6 +621,12 @@ QORB_API _QORB_STATUS_t GetNextCapability(void* handle, void** capHandle, void* 
     }
     if (!legacy && cap->nextOffset == 0)
         return QORB_PCIE_CAP_DOES_NOT_EXIST;
+    /* Extended capabilities live at 0x100 and above. Followed below that, a
+     * pointer would take the walk back into the legacy list, whose end
+     * starts the extended list (and the step count) afresh: the walk would
+     * never end. Such a list is malformed. */
+    if (!legacy && (cap->nextOffset & ~3u) < kExtendedStart)
+        return QORB_INVALID_PARAMETER;
     if (cap->walkStep >= (legacy ? kLegacyHeaders : kExtendedHeaders))
         return QORB_INVALID_PARAMETER;
 

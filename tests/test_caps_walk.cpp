@@ -215,6 +215,25 @@ TEST(CapsWalk, CyclicListsEndAtTheirBound)
         << "counting instances around a cycle ends too";
 }
 
+TEST(CapsWalk, ExtendedPointerIntoTheLegacyAreaEndsTheWalk)
+{
+    /* An extended next pointer of 0x40 once led the walk back to the legacy
+     * list, whose end started the extended list again: a walk without end. */
+    ConfigSpace back = Function(true);
+    back.LegacyCap(0x40, 0x01, 0xA0).ExtCap(0x100, 0x0001, 0x040);
+    ConfigSpace intoHeader = Function(true);
+    intoHeader.CapPointer(0xA0).ExtCap(0x100, 0x0003, 0x008);
+    SimPlatform platform({{0, 1, 0, back}, {0, 2, 0, intoHeader}});
+    TOPO_REQUIRE_PLATFORM(platform);
+    Device a(1), b(2);
+    _QORB_STATUS_t end;
+    EXPECT_EQ((std::vector<Step>{{0x40, 0x01, 8, 0xA0}, {0xA0, 0x10, 36, 0}, {0x100, 0x0001, 60, 0x040}}),
+              Walk(*a, &end));
+    EXPECT_EQ(QORB_INVALID_PARAMETER, end);
+    EXPECT_EQ((std::vector<Step>{{0xA0, 0x10, 36, 0}, {0x100, 0x0003, 12, 0x008}}), Walk(*b, &end));
+    EXPECT_EQ(QORB_INVALID_PARAMETER, end);
+}
+
 TEST(CapsWalk, VendorSpecificLengthComesFromTheStructure)
 {
     ConfigSpace first = Function(false);
