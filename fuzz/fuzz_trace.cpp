@@ -125,6 +125,9 @@ void Searches(void* card, qorbfuzz::InputReader head, uint32_t copyLength)
                 length == (asked < copyLength ? asked : copyLength),
             "GetTBContents copies what was asked and is there");
 
+    uint32_t none = 0;
+    Require(GetTBContents(card, nullptr, &none) == QORB_SUCCESS && none == 0, "GetTBContents of nothing");
+    Require(LogTBContents(g_log, card, nullptr) == QORB_SUCCESS, "LogTBContents of the whole copy");
     uint32_t dumped = asked;
     Require(LogTBContents(g_log, card, &dumped) == QORB_SUCCESS, "LogTBContents");
     Require(dumped == (asked > copyLength ? copyLength : asked), "LogTBContents lowers a count past the copy");
