@@ -323,11 +323,32 @@ def check_checklist(report):
     return problems
 
 
+PCI_EXP_LNKCTL_LD = 0x0010
+
+
+def check_links_enabled(report):
+    """qorb check leaves no link disabled: Link Disable is clear in every
+    port's Link Control after the link checks."""
+    problems = []
+    locations = machine.predicted_locations()
+    for ident, _driver, _bus, _number, _props, _ids, port_type in machine.MACHINE:
+        if port_type == machine.ENDPOINT:
+            continue
+        lines, status = report.block("linkctl " + locations[ident])
+        if status != 0 or not lines:
+            problems.append("Link Control of %s (%s) could not be read: %s" % (ident, locations[ident], lines))
+        elif int(lines[0], 16) & PCI_EXP_LNKCTL_LD:
+            problems.append("the link below %s (%s) is left disabled: Link Control %s" % (
+                ident, locations[ident], lines[0]))
+    return problems
+
+
 def run_all(report, injections):
     problems = []
     for check in (check_listing, check_scan, check_tree, check_caps):
         problems += check(report)
     problems += check_aer(report, injections)
     problems += check_checklist(report)
+    problems += check_links_enabled(report)
     note_side_effects(report)
     return problems

@@ -31,7 +31,6 @@ mount -t devtmpfs devtmpfs /dev 2>/dev/null
 exec </dev/console >/dev/console 2>&1
 # Kernel messages would cut into the report lines: emergencies only.
 echo 1 > /proc/sys/kernel/printk
-stty -echo 2>/dev/null
 
 P=QORBVM
 Q=/qorb/bin/qorb
@@ -59,13 +58,25 @@ finish() {
     sleep 10
 }
 
-say START "$(uname -r)"
-
 # The driver writes only when its configuration says so; the tests here
 # clear AER status bits.
 mkdir -p /run/qorb
 cd /run/qorb || finish
 printf '[sysfs]\nallow_writes = yes\n' > qorbsysfs.ini
+
+# "qorbvm.shell" on the kernel command line (run_vm.py --shell): a shell
+# instead of the run, to use qorb by hand.
+case " $(cat /proc/cmdline) " in
+*" qorbvm.shell "*)
+    echo "qorb is /qorb/bin/qorb (driver /qorb/bin/libqorbsysfs.so, writes enabled here in /run/qorb);"
+    echo "the platform file is /qorb/platform.xml. Leave with: poweroff -f"
+    PATH=/qorb/bin:$PATH setsid cttyhack sh
+    poweroff -f
+    ;;
+esac
+
+stty -echo 2>/dev/null
+say START "$(uname -r)"
 
 for d in /sys/bus/pci/devices/*; do
     [ -e "$d/config" ] || continue
@@ -85,6 +96,12 @@ block caps "$Q" --driver "$DRV" caps --json
 block check "$Q" --driver "$DRV" check --platform /qorb/platform.xml --xml /tmp/check.xml \
     --junit /tmp/junit.xml
 block junit cat /tmp/junit.xml
+# Link Control of every PCI bridge after the link checks.
+for d in /sys/bus/pci/devices/*; do
+    [ "$(cat "$d/class")" = 0x060400 ] || continue
+    slot=${d##*/}
+    block "linkctl ${slot#*:}" "$Q" --driver "$DRV" read -s "${slot#*:}" CAP_EXP+0x10.w
+done
 
 while IFS='|' read -r seq slot id inject before after <&3; do
     [ -n "$seq" ] || continue

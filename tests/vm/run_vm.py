@@ -116,12 +116,22 @@ def build_initramfs(args, busybox, workdir):
     return path
 
 
-def qemu_argv(qemu, kernel, initrd, accel):
+def qemu_argv(qemu, kernel, initrd, accel, extra=""):
     return [qemu, "-machine", "q35", "-accel", accel, "-cpu", "max", "-m", "256", "-smp", "1",
             "-nodefaults", "-display", "none", "-vga", "none", "-nic", "none", "-no-reboot",
             "-serial", "stdio",
             "-kernel", kernel, "-initrd", initrd,
-            "-append", "console=ttyS0 pci=noaer panic=-1 quiet rdinit=/init"] + machine.qemu_device_args()
+            "-append", "console=ttyS0 pci=noaer panic=-1 quiet rdinit=/init" + extra] + machine.qemu_device_args()
+
+
+def run_shell(qemu, kernel, initrd, accel, workdir):
+    """The same machine with a shell on this terminal instead of the run;
+    the human monitor listens on a Unix socket for pcie_aer_inject_error."""
+    monitor = os.path.join(workdir, "monitor.sock")
+    print("qorb-vm: monitor: socat - UNIX-CONNECT:%s   (then: pcie_aer_inject_error -c ep1 0x40)" % monitor)
+    argv = qemu_argv(qemu, kernel, initrd, accel, " qorbvm.shell") + [
+        "-monitor", "unix:%s,server=on,wait=off" % monitor]
+    return subprocess.run(argv, check=False).returncode
 
 
 def run_guest(vm, report, deadline, injections):
@@ -158,6 +168,8 @@ def main():
     parser.add_argument("--timeout", type=float, default=170, help="seconds for the whole run (default 170)")
     parser.add_argument("--keep", metavar="DIR", help="keep the console log and QEMU's messages in DIR")
     parser.add_argument("--skip", metavar="REASON", help="skip the run with this reason")
+    parser.add_argument("--shell", action="store_true",
+                        help="boot the machine with a shell on this terminal instead of running the checks")
     args = parser.parse_args()
 
     # A signal ends the run through the same clean-up as an error: QEMU is
@@ -179,6 +191,8 @@ def main():
     kvm = os.access("/dev/kvm", os.R_OK | os.W_OK)
     with tempfile.TemporaryDirectory(prefix="qorb-vm-") as workdir:
         initrd = build_initramfs(args, busybox, workdir)
+        if args.shell:
+            return run_shell(qemu, kernel, initrd, "kvm" if kvm else "tcg", workdir)
         console_path = os.path.join(workdir, "console.log")
         report = Report()
         injections = {}

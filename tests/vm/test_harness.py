@@ -246,6 +246,15 @@ class ChecklistTest(unittest.TestCase):
         self.assertEqual(len(problems), 2, problems)
         self.assertIn("CFG.1.4#1.1: expected to pass, it did fail", problems[0])
 
+    def test_a_port_left_with_link_disable_is_reported(self):
+        report = Report()
+        for ident, slot in machine.predicted_locations().items():
+            if not ident.startswith("ep"):
+                report.blocks["linkctl " + slot] = (["0010" if ident == "dn1" else "0000"], 0)
+        problems = checks.check_links_enabled(report)
+        self.assertEqual(len(problems), 1, problems)
+        self.assertIn("dn1 (03:00.0) is left disabled", problems[0])
+
     def test_every_known_difference_is_explained(self):
         known = {c for c, w in checks.EXPECTED_CHECKS.items() if w == "known"}
         self.assertEqual(known, set(checks.KNOWN_DIFFERENCES))
