@@ -102,16 +102,21 @@ def put32(data, offset, value):
     data[offset:offset + 4] = value.to_bytes(4, "little")
 
 
+def express_function():
+    """Express at e0, MSI-X at a0, AER at 100, Serial Number at 140."""
+    data = space()
+    data[0x06] = 0x10
+    data[0x34] = 0xE0
+    data[0xE0:0xE4] = b"\x10\xa0\x01\x00"
+    data[0xA0:0xA2] = b"\x11\x00"
+    put32(data, 0x100, 0x14020001)   # AER v2, next 0x140
+    put32(data, 0x140, 0x00010003)   # DSN v1, end
+    return bytes(data)
+
+
 class DecodeTest(unittest.TestCase):
     def test_both_lists_in_pointer_order(self):
-        data = space()
-        data[0x06] = 0x10
-        data[0x34] = 0xE0
-        data[0xE0:0xE2] = b"\x10\xa0"
-        data[0xA0:0xA2] = b"\x11\x00"
-        put32(data, 0x100, 0x14020001)   # AER v2, next 0x140
-        put32(data, 0x140, 0x00010003)   # DSN v1, end
-        self.assertEqual(decode_capabilities(bytes(data)), [
+        self.assertEqual(decode_capabilities(express_function()), [
             ("legacy", 0xE0, 0x10, 0xA0), ("legacy", 0xA0, 0x11, 0x00),
             ("extended", 0x100, 0x0001, 0x140), ("extended", 0x140, 0x0003, 0x000)])
 
@@ -136,14 +141,9 @@ class DecodeTest(unittest.TestCase):
 
     @unittest.skipUnless(shutil.which("lspci"), "no lspci to compare with")
     def test_lspci_agrees_on_a_function(self):
-        data = space()
-        data[0x06] = 0x10
-        data[0x34] = 0xC8
-        data[0xC8:0xCA] = b"\x01\xe0"
-        data[0xE0:0xE4] = b"\x10\x00\x01\x00"
-        put32(data, 0x100, 0x00020001)
-        mine = [offset for _k, offset, _i, _n in decode_capabilities(bytes(data))]
-        self.assertEqual(checks.lspci_offsets({"01:00.0": bytes(data)}), {"01:00.0": mine})
+        data = express_function()
+        mine = [offset for _k, offset, _i, _n in decode_capabilities(data)]
+        self.assertEqual(checks.lspci_offsets({"01:00.0": data}), {"01:00.0": mine})
 
 
 class ReportTest(unittest.TestCase):
