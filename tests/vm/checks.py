@@ -323,6 +323,36 @@ def check_checklist(report):
     return problems
 
 
+def check_mcfg(report):
+    """The library answers the MCFG window of domain 0 as the guest's ACPI
+    table holds it (the driver reads the table itself), and a read through
+    QORB_ReadConfigSpace_Ex of 01:00.0 answers its IDs."""
+    lines, status = report.block("mcfg")
+    table_lines, table_status = report.block("mcfg-table")
+    if status != 0 or table_status != 0:
+        return ["the MCFG probe did not run (exit %s, table dump exit %s): %s" % (status, table_status, lines)]
+    table = bytes(int(word, 16) for line in table_lines for word in line.split())
+    want = None
+    for offset in range(44, len(table) - 15, 16):
+        if int.from_bytes(table[offset + 8:offset + 10], "little") == 0:
+            base = int.from_bytes(table[offset:offset + 8], "little")
+            start, end = table[offset + 10], table[offset + 11]
+            want = "answer=1 base=0x%x start=%d end=%d length=0x%x" % (base, start, end, (end - start + 1) << 20)
+            break
+    if table[:4] != b"MCFG" or want is None:
+        return ["the guest's MCFG table has no entry for domain 0: %s" % table[:16].hex()]
+    problems = []
+    got = next((line.split(" ", 1)[1] for line in lines if line.startswith("QORBVM-MCFG ")), None)
+    if got != want:
+        problems.append("QueryAcpiMcfgTableInfo answered %s, the MCFG table says %s" % (got, want))
+    ids = report.devices.get("01:00.0", {}).get("ids", "")
+    want_read = "bytes=4 dword=0x%s%s" % tuple(reversed(ids.split(":"))) if ids else None
+    got_read = next((line.split(" ", 1)[1] for line in lines if line.startswith("QORBVM-READEX ")), None)
+    if got_read != want_read:
+        problems.append("QORB_ReadConfigSpace_Ex of 01:00.0 answered %s, expected %s" % (got_read, want_read))
+    return problems
+
+
 PCI_EXP_LNKCTL_LD = 0x0010
 
 
@@ -350,5 +380,6 @@ def run_all(report, injections):
     problems += check_aer(report, injections)
     problems += check_checklist(report)
     problems += check_links_enabled(report)
+    problems += check_mcfg(report)
     note_side_effects(report)
     return problems

@@ -20,7 +20,7 @@
 #
 #   <seq>|<slot>|<qemu id>|<inject arguments>|<assertions before>|<assertions after>
 #
-# where the assertion lists are qorb_vm_aer arguments.
+# where the assertion lists are qorb_vm_probe arguments.
 PATH=/bin:/sbin:/usr/bin:/usr/sbin
 export PATH
 /bin/busybox mkdir -p /proc /sys /dev /tmp /sbin /usr/bin /usr/sbin
@@ -35,7 +35,7 @@ echo 1 > /proc/sys/kernel/printk
 P=QORBVM
 Q=/qorb/bin/qorb
 DRV=/qorb/bin/libqorbsysfs.so
-AER=/qorb/bin/qorb_vm_aer
+PROBE=/qorb/bin/qorb_vm_probe
 
 say() { echo "$P $*"; }
 
@@ -88,6 +88,8 @@ for d in /sys/bus/pci/devices/*; do
     block "config ${d##*/}" od -An -tx1 -v "$d/config"
 done
 
+block mcfg "$PROBE" "$DRV" --mcfg
+block "mcfg-table" od -An -tx1 -v /sys/firmware/acpi/tables/MCFG
 block scan "$Q" --driver "$DRV" scan --json
 block tree "$Q" --driver "$DRV" tree
 block caps "$Q" --driver "$DRV" caps --json
@@ -106,7 +108,7 @@ done
 while IFS='|' read -r seq slot id inject before after <&3; do
     [ -n "$seq" ] || continue
     # shellcheck disable=SC2086 # the lists are words on purpose
-    block "aer-before $seq" "$AER" "$DRV" "$slot" $before
+    block "aer-before $seq" "$PROBE" "$DRV" "$slot" $before
     say INJECT "$seq" "$id" "$inject"
     reply=
     read -t 60 -r reply
@@ -115,7 +117,7 @@ while IFS='|' read -r seq slot id inject before after <&3; do
     *) say SKIPPED "$seq" "no go from the host: $reply"; continue ;;
     esac
     # shellcheck disable=SC2086
-    block "aer-after $seq" "$AER" "$DRV" "$slot" $after
+    block "aer-after $seq" "$PROBE" "$DRV" "$slot" $after
 done 3< /qorb/plan
 
 # Configuration space after the injections, for the host to see what else

@@ -134,7 +134,7 @@ ASSERT_LINE = re.compile(r"QORBVM-ASSERT (\w+) expected=([01]) clear=([01]) stat
 
 
 def parse_assertions(lines):
-    """[(name, expected, clear, status)] of a qorb_vm_aer block."""
+    """[(name, expected, clear, status)] of a qorb_vm_probe block."""
     found = []
     for line in lines:
         match = ASSERT_LINE.search(line.strip())

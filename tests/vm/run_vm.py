@@ -96,7 +96,7 @@ def build_initramfs(args, busybox, workdir):
     archive.file("init", os.path.join(HERE, "guest-init.sh"), 0o755)
 
     programs = {"qorb/bin/qorb": args.tool, "qorb/bin/libqorbsysfs.so": args.driver,
-                "qorb/bin/qorb_vm_aer": args.aer}
+                "qorb/bin/qorb_vm_probe": args.probe}
     for target, source in programs.items():
         archive.file(target, stripped(source, workdir), 0o755)
     # Every shared object they load sits at the path ldd found it at, so the
@@ -161,7 +161,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--tool", required=True, help="the qorb tool (build/tools/qorb/qorb)")
     parser.add_argument("--driver", required=True, help="the sysfs driver, libqorbsysfs.so")
-    parser.add_argument("--aer", required=True, help="the guest's assertion program, qorb_vm_aer")
+    parser.add_argument("--probe", required=True, help="the guest's assertion program, qorb_vm_probe")
     parser.add_argument("--qemu", default="qemu-system-x86_64")
     parser.add_argument("--kernel", help="the guest kernel (default: the newest /boot/vmlinuz-*cloud*)")
     parser.add_argument("--busybox", help="a statically linked busybox (default /bin/busybox)")

@@ -197,6 +197,28 @@ class ReportTest(unittest.TestCase):
                                                "03:01.0": "00:11.0", "00:1f.0": None})
 
 
+class McfgTest(unittest.TestCase):
+    def report(self, answer):
+        table = bytearray(60)
+        table[0:4] = b"MCFG"
+        table[44:52] = (0xB0000000).to_bytes(8, "little")
+        table[54], table[55] = 0, 255
+        report = Report()
+        report.devices["01:00.0"] = {"ids": "8086:10d3"}
+        report.blocks["mcfg-table"] = ([" ".join("%02x" % b for b in table)], 0)
+        report.blocks["mcfg"] = (["QORBVM-MCFG " + answer, "QORBVM-READEX bytes=4 dword=0x10d38086"], 0)
+        return report
+
+    def test_window_from_the_table(self):
+        self.assertEqual(checks.check_mcfg(self.report(
+            "answer=1 base=0xb0000000 start=0 end=255 length=0x10000000")), [])
+
+    def test_a_wrong_length_is_reported(self):
+        problems = checks.check_mcfg(self.report("answer=1 base=0xb0000000 start=0 end=255 length=0x100000"))
+        self.assertEqual(len(problems), 1, problems)
+        self.assertIn("QueryAcpiMcfgTableInfo", problems[0])
+
+
 class MachineTest(unittest.TestCase):
     def test_buses_numbered_depth_first(self):
         self.assertEqual(machine.predicted_locations(), {

@@ -1,7 +1,16 @@
-/* qorb_vm_aer: runs the library's AER status assertions on one function,
- * for the emulated-machine harness (tests/vm/). It runs in the guest.
+/* qorb_vm_probe: what the emulated-machine harness (tests/vm/) asks of the
+ * library in the guest beyond the qorb tool.
  *
- *   qorb_vm_aer DRIVER BB:DD.F NAME=E[c] ...
+ *   qorb_vm_probe DRIVER --mcfg
+ *
+ * prints the driver's memory-mapped configuration window as the library's
+ * QueryAcpiMcfgTableInfo answers it, and the first dword of 01:00.0 read
+ * through QORB_ReadConfigSpace_Ex (domain 0):
+ *
+ *   QORBVM-MCFG answer=<int> base=0x<hex> start=<n> end=<n> length=0x<hex>
+ *   QORBVM-READEX bytes=<n> dword=0x<8 hex digits>
+ *
+ *   qorb_vm_probe DRIVER BB:DD.F NAME=E[c] ...
  *
  * opens the library on DRIVER (a configuration driver's path), finds the
  * function at BB:DD.F (hexadecimal, as lspci writes it), and calls
@@ -63,14 +72,37 @@ bool ParseSlot(const char* text, uint8_t* bus, uint8_t* dev, uint8_t* fn)
 
 int Usage(const char* why)
 {
-    fprintf(stderr, "qorb_vm_aer: %s\nusage: qorb_vm_aer DRIVER BB:DD.F NAME=0|1[c] ...\n", why);
+    fprintf(stderr, "qorb_vm_probe: %s\nusage: qorb_vm_probe DRIVER --mcfg | DRIVER BB:DD.F NAME=0|1[c] ...\n", why);
     return 2;
 }
 
 } // namespace
 
+/* The window and a read of another domain's form. */
+int Mcfg(const char* driver)
+{
+    void* instance = nullptr;
+    _QORB_STATUS_t status = OpenQORBEx(&instance, 0, driver, 0xE0000000ull, 0);
+    if (status != QORB_SUCCESS) {
+        fprintf(stderr, "qorb_vm_probe: cannot open the library on %s: %s\n", driver, QORBGetErrorDesc(status));
+        return 2;
+    }
+    uint64_t base = 0, length = 0;
+    uint8_t start = 0, end = 0;
+    int answer = QueryAcpiMcfgTableInfo(&base, &start, &end, &length);
+    printf("QORBVM-MCFG answer=%d base=0x%llx start=%u end=%u length=0x%llx\n", answer,
+           static_cast<unsigned long long>(base), start, end, static_cast<unsigned long long>(length));
+    uint8_t bytes[4] = {0, 0, 0, 0};
+    uint32_t n = QORB_ReadConfigSpace_Ex(0, 1, 0, 0, (0u << 16) | 4u, bytes);
+    printf("QORBVM-READEX bytes=%u dword=0x%02x%02x%02x%02x\n", n, bytes[3], bytes[2], bytes[1], bytes[0]);
+    CloseQORB(instance);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 3 && strcmp(argv[2], "--mcfg") == 0)
+        return Mcfg(argv[1]);
     if (argc < 4)
         return Usage("too few arguments");
     uint8_t bus, dev, fn;
@@ -93,19 +125,19 @@ int main(int argc, char** argv)
     void* instance = nullptr;
     _QORB_STATUS_t status = OpenQORBEx(&instance, 0, argv[1], 0xE0000000ull, 0);
     if (status != QORB_SUCCESS) {
-        fprintf(stderr, "qorb_vm_aer: cannot open the library on %s: %s\n", argv[1], QORBGetErrorDesc(status));
+        fprintf(stderr, "qorb_vm_probe: cannot open the library on %s: %s\n", argv[1], QORBGetErrorDesc(status));
         return 2;
     }
     void* device = nullptr;
     status = FindDevice(bus, dev, fn, &device);
     if (status != QORB_SUCCESS) {
-        fprintf(stderr, "qorb_vm_aer: no function at %s: %s\n", argv[2], QORBGetErrorDesc(status));
+        fprintf(stderr, "qorb_vm_probe: no function at %s: %s\n", argv[2], QORBGetErrorDesc(status));
         CloseQORB(instance);
         return 2;
     }
     OpenDevice(device, QORB_ACCESS_READ_WRITE);
     void* log = nullptr;
-    CreateLog(instance, &log, QORB_LOG_TYPE_CONSOLE, "qorb_vm_aer", QORB_LOG_ACTION_CREATE);
+    CreateLog(instance, &log, QORB_LOG_TYPE_CONSOLE, "qorb_vm_probe", QORB_LOG_ACTION_CREATE);
     for (int i = 0; i < count; i++) {
         status = calls[i](device, log, items[i].expected, items[i].clear);
         fflush(stderr);
