@@ -2,7 +2,11 @@
  * from it: the text is read as lspci -x/-xxx/-xxxx output from memory, and
  * the same text, written to a file, is loaded as the only dump of a
  * simulated platform (capability walks, register rules, link model, test
- * cards), whose every function is then read back in full. */
+ * cards), whose every function is then read back in full. Last, every link
+ * whose Link Control the function has is disabled, enabled and retrained,
+ * each step followed by a read of every function. */
+#include <linux/pci_regs.h>
+
 #include <sstream>
 #include <string>
 #include <vector>
@@ -31,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!ok)
         return 0;
     SimConfig config;
+    config.trainingMs = 0;   /* training ends at the next read */
     config.dumps.push_back(qorbfuzz::WriteScratchFile("dump.txt", data, size));
     Platform platform;
     if (!platform.Load(config))
@@ -48,6 +53,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (const Capability& cap : function->ExtendedCaps())
             Require(cap.offset >= kLegacySpaceSize && cap.offset + 4 <= function->Length(),
                     "extended capabilities lie in the extended space");
+    }
+
+    auto readAll = [&] {
+        for (const FunctionImage& f : images)
+            if (f.domain == 0)
+                (void)platform.Read(f.bus, f.dev, f.fn, 0, kConfigSpaceSize, buffer.data());
+    };
+    static const uint16_t kSteps[] = {PCI_EXP_LNKCTL_LD, 0, PCI_EXP_LNKCTL_RL};
+    for (const FunctionImage& f : images) {
+        SimFunction* function = f.domain == 0 ? platform.At(f.bus, f.dev, f.fn) : nullptr;
+        uint16_t cap = function ? function->FindLegacyCap(PCI_CAP_ID_EXP) : 0;
+        if (!cap)
+            continue;
+        for (uint16_t value : kSteps) {
+            uint8_t bytes[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+            (void)platform.Write(f.bus, f.dev, f.fn, cap + PCI_EXP_LNKCTL, 2, bytes);
+            readAll();
+        }
     }
     return 0;
 }
