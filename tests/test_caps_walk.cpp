@@ -191,28 +191,43 @@ TEST(CapsWalk, NextCapabilityRefusesMissingArguments)
     QORB_FreeCapabilityHandle(cap);
 }
 
-TEST(CapsWalk, CyclicListsEndAtTheirBound)
+TEST(CapsWalk, CyclicListsRepeatWhileLookupsEnd)
 {
     ConfigSpace legacyCycle = Function(true);
     legacyCycle.LegacyCap(0x40, 0x01, 0x50).LegacyCap(0x50, 0x01, 0x40);
     ConfigSpace extendedCycle = Function(true);
     extendedCycle.CapPointer(0xA0).ExtCap(0x100, 0x0001, 0x140).ExtCap(0x140, 0x0003, 0x100);
-    SimPlatform platform({{0, 1, 0, legacyCycle}, {0, 2, 0, extendedCycle}});
+    /* An extended pointer below 0x100 leads back into the legacy area. */
+    ConfigSpace intoLegacy = Function(true);
+    intoLegacy.CapPointer(0xA0).ExtCap(0x100, 0x0001, 0x0C0).Set32(0xC0, 0x00000003);
+    SimPlatform platform({{0, 1, 0, legacyCycle}, {0, 2, 0, extendedCycle}, {0, 3, 0, intoLegacy}});
     TOPO_REQUIRE_PLATFORM(platform);
-    Device legacy(1), extended(2);
+    Device legacy(1), extended(2), back(3);
+    /* The walk keeps no count: around a cycle every step succeeds for as
+     * long as the caller goes on calling. */
     _QORB_STATUS_t end;
-    std::vector<Step> steps = Walk(*legacy, &end);
-    EXPECT_EQ(QORB_INVALID_PARAMETER, end);
-    EXPECT_EQ(48u, steps.size()) << "the legacy area holds at most 48 capabilities";
+    std::vector<Step> steps = Walk(*legacy, &end, 1500);
+    EXPECT_EQ(QORB_SUCCESS, end);
+    ASSERT_EQ(1500u, steps.size());
+    EXPECT_EQ(0x50u, steps[1499].offset);
 
-    steps = Walk(*extended, &end);
-    EXPECT_EQ(QORB_INVALID_PARAMETER, end);
-    EXPECT_EQ(1u + 960u, steps.size()) << "the PCI Express capability, then at most 960 extended ones";
+    steps = Walk(*extended, &end, 1500);
+    EXPECT_EQ(QORB_SUCCESS, end);
+    ASSERT_EQ(1500u, steps.size());
+    EXPECT_EQ((Step{0x140, 0x0003, 12, 0x100}), steps[2]);
 
+    steps = Walk(*back, &end, 7);
+    EXPECT_EQ(QORB_SUCCESS, end);
+    ASSERT_EQ(7u, steps.size());
+    EXPECT_EQ((Step{0xC0, 0x0003, 12, 0}), steps[2]) << "an extended header, read where the pointer says";
+    EXPECT_EQ(0x100u, steps[3].offset) << "below 0x100 it counts as legacy: its end leads to 0x100";
+    EXPECT_EQ(0xC0u, steps[6].offset);
+
+    /* The typed lookups bound their own loops. */
     _PCIE_DEV_SERIAL_NUM_CAPABILITY_STRUCT dsn{};
     EXPECT_EQ(QORB_INVALID_PARAMETER, GetPowerBudgetingCapability(*extended, nullptr, nullptr));
     EXPECT_EQ(QORB_INVALID_PARAMETER, GetDeviceSerialNumberCapability(*extended, &dsn, nullptr))
-        << "counting instances around a cycle ends too";
+        << "counting instances around a cycle ends";
 }
 
 TEST(CapsWalk, VendorSpecificLengthComesFromTheStructure)
