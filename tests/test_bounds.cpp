@@ -1,14 +1,16 @@
-/* Limits of the trace copy that the other trace tests leave open: a short TLP
- * that ends the copy, and trace dumps of copies whose size is not a multiple
- * of 4. Copies are allocated to the byte, so a read past the end is caught
- * by the sanitizer build; the outputs carry canary bytes after them. Paths,
- * DLL names, log texts, platform file values and DUT tables are bounded in
- * test_instance_ini, test_log_text and test_datfile_errors. */
+/* Limits the other tests leave open at their very edge: a short TLP that
+ * ends the trace copy, trace dumps of copies whose size is not a multiple of
+ * 4, and platform file values of 998 to 1000 characters. Trace copies are
+ * allocated to the byte, so a read past the end is caught by the sanitizer
+ * build; the outputs carry canary bytes after them. Paths, DLL names, log
+ * texts and DUT tables are bounded in test_instance_ini, test_log_text and
+ * test_datfile_errors. */
 #include <array>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "datfile_test_util.h"
 #include "qorb_test_support.h"
 #include "trace_builder.h"
 
@@ -74,5 +76,23 @@ TEST_P(OddTraceDump, LastWordHoldsTheRemainingBytes)
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, OddTraceDump, ::testing::Values(1u, 2u, 3u, 5u, 6u, 7u));
+
+/* A platform file value keeps up to 999 characters; a longer one is cut to
+ * its first 999, and the field next to it is untouched. */
+class DatValueLength : public ::testing::TestWithParam<size_t>, protected qorbtest::DatFileTest {};
+
+TEST_P(DatValueLength, KeepsAtMost999Characters)
+{
+    const size_t length = GetParam();
+    std::string value;
+    for (size_t i = 0; i < length; ++i)
+        value += static_cast<char>('a' + i % 26);
+    ParseText("<p><QORBINIFileName v=\"" + value + "\"/><ReplayCount n=\"5\"/></p>");
+    ASSERT_EQ(dat.status, QORB_SUCCESS) << dat.stderrText;
+    EXPECT_EQ(std::string(dat->qorbIniFileName), value.substr(0, 999));
+    EXPECT_EQ(dat->replayCount, 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, DatValueLength, ::testing::Values(size_t{998}, size_t{999}, size_t{1000}));
 
 } // namespace

@@ -509,6 +509,22 @@ const std::vector<Op>& Ops()
              return GetNumDLLPMatches(b.card, pattern, 0, b.Buffer<uint32_t>());
          }),
          OK, {}, kTraceReaches},
+        {OP("GetNumTLPMatches", {
+             TakeTrace(b);
+             uint8_t* pattern = b.Buffer(4);
+             pattern[0] = 0x4A;   /* CplD */
+             return GetNumTLPMatches(b.card, pattern, QORB_TLP_MATCH_FMT | QORB_TLP_MATCH_TYPE, b.Buffer<uint32_t>());
+         }),
+         OK, {}, kTraceReaches},
+        {OP("LogTBContents", {
+             TakeTrace(b);
+             void* xml = nullptr;
+             EXPECT_EQ(CreateLog(nullptr, &xml, QORB_LOG_TYPE_XML, "tb.xml", QORB_LOG_ACTION_CREATE), OK);
+             S status = LogTBContents(xml, b.card, b.Buffer<uint32_t>());
+             CloseLog(xml);
+             return status;
+         }),
+         OK, {}, {{Z(9), OK, OK, kNone, OK}, kTraceReaches[0], kTraceReaches[1]}},
         {OP("QORB_ZEB_TB_GetTLPByIndex", {
              TakeTrace(b);
              S last = OK;
@@ -693,11 +709,18 @@ INSTANTIATE_TEST_SUITE_P(Operations, FaultMatrix, ::testing::ValuesIn(Ops()), Op
 /* The size of the matrix, for the record (docs/robustness.md). */
 TEST(FaultMatrixSize, CountsTheCells)
 {
-    size_t cells = 0;
-    for (const Op& op : Ops())
+    size_t cells = 0, card = 0, later = 0;
+    for (const Op& op : Ops()) {
         cells += CellsOf(op).size() + 1;
+        for (const Cell& cell : CellsOf(op)) {
+            card += cell.entry >= FD_ZEB;
+            later += cell.after > 0;
+        }
+    }
     RecordProperty("cells", static_cast<int>(cells));
-    std::printf("fault matrix: %zu operations, %zu cells\n", Ops().size(), cells);
+    std::printf("fault matrix: %zu operations, %zu cells (%zu without a fault, %zu on card entries, "
+                "%zu with the fault after the first call)\n",
+                Ops().size(), cells, Ops().size(), card, later);
     EXPECT_GT(cells, Ops().size());
 }
 
