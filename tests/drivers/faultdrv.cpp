@@ -310,7 +310,7 @@ uint32_t OutputSlot(uint32_t b, uint32_t d, uint32_t f, T* out)
     auto inner = g_innerZeb->*Member;
     uint32_t mode = Mode(Zeb(Slot));
     if (mode == FD_FAIL) {
-        if (Slot == 1 || Slot == 3)
+        if constexpr (Slot == 1 || Slot == 3)
             memset(out, 0xFF, sizeof *out);
         return Answer(Zeb(Slot), FD_CARD_FAILURE);
     }
@@ -318,10 +318,8 @@ uint32_t OutputSlot(uint32_t b, uint32_t d, uint32_t f, T* out)
     if (mode == FD_NORMAL)
         return Answer(Zeb(Slot), answer);
     FillGarbage(mode, reinterpret_cast<uint8_t*>(out), sizeof *out);
-    if (Slot == 3 && mode != FD_GARBAGE_FF)
-        *reinterpret_cast<uint32_t*>(out) = 1 + Random() % 4099;    /* sizes off any 4-byte boundary */
-    else if (Slot == 3)
-        *reinterpret_cast<uint32_t*>(out) = 0xFFFF;
+    if constexpr (Slot == 3)   /* buffer sizes that need not be whole words, and not too large to allocate */
+        *out = mode == FD_GARBAGE_FF ? 0xFFFFu : 1 + Random() % 4099;
     return Answer(Zeb(Slot), 0);
 }
 
