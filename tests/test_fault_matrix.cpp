@@ -117,10 +117,11 @@ struct Bench {
     }
 };
 
-/* A status from a record-handing operation, with the record released. */
-S Release(S status, void* record)
+/* A status from a record-handing operation, with the record it stored at
+ * *out released (read after the operation has run). */
+S Release(S status, void** out)
 {
-    CloseDevice(record);
+    CloseDevice(*out);
     return status;
 }
 
@@ -255,52 +256,52 @@ const std::vector<Op>& Ops()
              EXPECT_EQ(QORBGetIntf(&table), OK);
              void** out = b.Buffer<void*>();
              auto find = reinterpret_cast<decltype(&FindDeviceByLocation)>(table.slot[15]);
-             return Release(find(9, 0, 0, out), *out);
+             return Release(find(9, 0, 0, out), out);
          }),
          OK, {OK, NF, IR}, {ReadAs(NF)}},
 
         /* ------------------------------------------------------- device search */
         {OP("FindDevice by location", {
              void** out = b.Buffer<void*>();
-             return Release(FindDevice(uint8_t{9}, uint8_t{0}, uint8_t{0}, out), *out);
+             return Release(FindDevice(uint8_t{9}, uint8_t{0}, uint8_t{0}, out), out);
          }),
          OK, {OK, NF, IR}, {ReadAs(NF)}},
         {OP("FindDevice by IDs", {
              void** out = b.Buffer<void*>();
-             return Release(FindDevice(uint16_t{0x1050}, uint16_t{0x5153}, out), *out);
+             return Release(FindDevice(uint16_t{0x1050}, uint16_t{0x5153}, out), out);
          }),
          OK, {OK, NF, IR}, {ReadAs(NF)}},
         {OP("FindDevice by IDs and location", {
              void** out = b.Buffer<void*>();
              return Release(FindDevice(uint16_t{0x1050}, uint16_t{0x5153}, uint8_t{9}, uint8_t{0}, uint8_t{0}, out),
-                            *out);
+                            out);
          }),
          OK, {OK, NF, IR}, {ReadAs(NF)}},
         {OP("FindDevice with an instance", {
              void** out = b.Buffer<void*>();
              auto* info = b.Buffer<_QORB_DEVICE_FIND_INFO_t>();
              info->busNumber = 9;
-             return Release(FindDevice(b.instance, out, QORB_FIND_LOCATION, info), *out);
+             return Release(FindDevice(b.instance, out, QORB_FIND_LOCATION, info), out);
          }),
          OK, {OK, FDF}, {ReadAs(FDF)}},
         {OP("FindDeviceByClassCode", {
              void** out = b.Buffer<void*>();
-             return Release(FindDeviceByClassCode(0x00, 0x80, 0x11, out), *out);
+             return Release(FindDeviceByClassCode(0x00, 0x80, 0x11, out), out);
          }),
          OK, {OK, NF, IR}, {ReadAs(NF)}},
         {OP("FindFirstEndpoint", {
              void** out = b.Buffer<void*>();
-             return Release(FindFirstEndpoint(b.instance, out), *out);
+             return Release(FindFirstEndpoint(b.instance, out), out);
          }),
          OK, {OK, NF, IR}, {ReadAs(NF)}},
         {OP("FindNextDownSwitch", {
              void** out = b.Buffer<void*>();
-             return Release(FindNextDownSwitch(b.vokPort, out), *out);
+             return Release(FindNextDownSwitch(b.vokPort, out), out);
          }),
          OK, {OK, NF, IR}, {ReadAs(NF)}},
         {OP("QORB_GetUpStreamPort", {
              void* port = QORB_GetUpStreamPort(b.dut);
-             return Release(port ? OK : NF, port);
+             return Release(port ? OK : NF, &port);
          }),
          OK, {OK, NF}, {ReadAs(NF)}},
         {OP("OpenDevice then GetParentDevice", {
@@ -312,7 +313,7 @@ const std::vector<Op>& Ops()
          OK, {OK, OOR}, {ReadAs(OOR)}},
         {OP("QORB_GetDownstreamVOK", {
              void** out = b.Buffer<void*>();
-             return Release(QORB_GetDownstreamVOK(b.vokPort, 0, 0, out), *out);
+             return Release(QORB_GetDownstreamVOK(b.vokPort, 0, 0, out), out);
          }),
          OK, {OK, IP, IR}, {ReadAs(IP), {FD_VOK, IP, IP, kNone, OK}}},
 
@@ -450,12 +451,12 @@ const std::vector<Op>& Ops()
                  EXPECT_TRUE(!cards[0] && !cards[1]) << "a failed search hands out no card";
              }
              CloseDevice(cards[1]);
-             return Release(status, cards[0]);
+             return Release(status, &cards[0]);
          }),
          OK, {}, {CardOutput(16), {Z(0), OK, OK, kNone, OK}}},
         {OP("FindDevice of the card", {
              void** out = b.Buffer<void*>();
-             return Release(FindDevice(uint8_t{7}, uint8_t{0}, uint8_t{0}, out), *out);
+             return Release(FindDevice(uint8_t{7}, uint8_t{0}, uint8_t{0}, out), out);
          }),
          OK, {}, {{Z(0), OK, OK, kNone, OK}}},
         {OP("QORB_ZEBWritePatternToTB", { return QORB_ZEBWritePatternToTB(b.card, 0x5A5A5A5A); }), OK, {},
