@@ -118,9 +118,11 @@ struct Bench {
 };
 
 /* A status from a record-handing operation, with the record it stored at
- * *out released (read after the operation has run). */
+ * *out released (read after the operation has run). A failure hands out
+ * no record. */
 S Release(S status, void** out)
 {
+    EXPECT_TRUE(status == OK || !*out) << "a failed search handed out a record";
     CloseDevice(*out);
     return status;
 }
@@ -158,6 +160,7 @@ S NextCap(Bench& b, void* current)
 {
     void** handle = b.Buffer<void*>();
     S status = GetNextCapability(b.dut, handle, current);
+    EXPECT_TRUE(status == OK || !*handle) << "a failed step left a handle";
     QORB_FreeCapabilityHandle(*handle);
     return status;
 }
@@ -386,6 +389,7 @@ const std::vector<Op>& Ops()
         {OP("GetFirstCapability", {
              void** handle = b.Buffer<void*>();
              S status = GetFirstCapability(b.dut, handle);
+             EXPECT_TRUE(status == OK || !*handle) << "a failed step left a handle";
              QORB_FreeCapabilityHandle(*handle);
              return status;
          }),
@@ -563,8 +567,9 @@ S ExpectedFor(const Reach& r, uint32_t mode)
     }
 }
 
-/* Configuration reads and writes also get faults after the first call,
- * where a lookup has read a header and fails on the structure. */
+/* Configuration reads and writes also get faults after the first and the
+ * third call, where a lookup has read a header and fails on the structure
+ * or on a later header. */
 std::vector<Cell> CellsOf(const Op& op)
 {
     std::vector<Cell> cells;
@@ -575,7 +580,8 @@ std::vector<Cell> CellsOf(const Op& op)
                 continue;
             cells.push_back({r.entry, mode, 0, expected});
             if ((r.entry == FD_READ || r.entry == FD_WRITE) && mode != FD_MISSING)
-                cells.push_back({r.entry, mode, 1, kAny});
+                for (uint32_t after : {1u, 3u})
+                    cells.push_back({r.entry, mode, after, kAny});
         }
     return cells;
 }
@@ -720,7 +726,7 @@ TEST(FaultMatrixSize, CountsTheCells)
     }
     RecordProperty("cells", static_cast<int>(cells));
     std::printf("fault matrix: %zu operations, %zu cells (%zu without a fault, %zu on card entries, "
-                "%zu with the fault after the first call)\n",
+                "%zu with the fault after the first or third call)\n",
                 Ops().size(), cells, Ops().size(), card, later);
     EXPECT_GT(cells, Ops().size());
 }
