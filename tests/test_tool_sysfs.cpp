@@ -58,3 +58,13 @@ TEST_F(ToolOnSysfs, CapsOfAnUnreadableListFailsInsteadOfShowingNone)
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("\"stopped\": \"the capability list at c8 cannot be read"), std::string::npos) << run.out;
 }
+
+TEST_F(ToolOnSysfs, CheckSaysWhenOnlyTheHeaderCanBeRead)
+{
+    WriteFile(fake.File("dut.xml"), "<platform><DUT bus=\"1\" device=\"0\" function=\"0\"/>"
+                                    "<DUT bus=\"2\" device=\"0\" function=\"0\"/></platform>\n");
+    ToolRun run = RunTool(Tool() + "check --no-link --platform dut.xml");
+    const std::string warning = ": configuration space beyond the 64-byte header cannot be read";
+    EXPECT_NE(run.err.find("qorb check: 02:00.0" + warning), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("qorb check: 01:00.0" + warning), std::string::npos) << run.err;
+}
