@@ -4,6 +4,7 @@
  * writes past the bytes it was asked for: an over-claim transfers what was
  * asked and answers more. */
 #include <dlfcn.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <initializer_list>
@@ -432,6 +433,36 @@ __attribute__((destructor)) void UnloadAtExit()
     Unload();
 }
 
+void SetFault(uint32_t entry, uint32_t mode, uint32_t after)
+{
+    if (entry >= FD_ENTRIES || mode >= FD_MODES)
+        return;
+    g_fault[entry].mode = mode;
+    g_fault[entry].after = after;
+    if (g_sim)
+        BuildCardTables();
+}
+
+/* Faults for a process that cannot reach the controls (a tool run by a
+ * test): FAULTDRV="entry:mode:after[,entry:mode:after...]", numbers as in
+ * faultdrv.h, read once when the driver is first bound. */
+void SetFaultsFromEnvironment()
+{
+    static bool done = false;
+    const char* text = getenv("FAULTDRV");
+    if (done || !text)
+        return;
+    done = true;
+    while (*text) {
+        char* end = nullptr;
+        uint32_t entry = static_cast<uint32_t>(strtoul(text, &end, 0));
+        uint32_t mode = *end == ':' ? static_cast<uint32_t>(strtoul(end + 1, &end, 0)) : FD_MODES;
+        uint32_t after = *end == ':' ? static_cast<uint32_t>(strtoul(end + 1, &end, 0)) : 0;
+        SetFault(entry, mode, after);
+        text = *end == ',' ? end + 1 : end + strlen(end);
+    }
+}
+
 } // namespace
 
 extern "C" {
@@ -440,6 +471,7 @@ QORB_DRIVER_EXPORT uint32_t ConfigDriver_GetInterface(_CONFIG_DRIVER_INTERFACE_t
 {
     if (!LoadSim())
         return 0;
+    SetFaultsFromEnvironment();
     *table = _CONFIG_DRIVER_INTERFACE_t{};
     table->OpenDriver = Missing(FD_OPEN) ? nullptr : OpenDriver;
     table->MapConfigSpace = Missing(FD_MAP) ? nullptr : MapConfigSpace;
@@ -477,12 +509,7 @@ QORB_DRIVER_EXPORT void FaultDrv_Reset()
 
 QORB_DRIVER_EXPORT void FaultDrv_Set(uint32_t entry, uint32_t mode, uint32_t after)
 {
-    if (entry >= FD_ENTRIES || mode >= FD_MODES)
-        return;
-    g_fault[entry].mode = mode;
-    g_fault[entry].after = after;
-    if (g_sim)
-        BuildCardTables();
+    SetFault(entry, mode, after);
 }
 
 QORB_DRIVER_EXPORT uint32_t FaultDrv_Calls(uint32_t entry)

@@ -10,7 +10,11 @@
  * library copies that table when it binds); on a card entry it takes effect at
  * once (the library reads the card's table through the pointer it was given).
  * Every other mode acts on the calls made after FaultDrv_Set: the first
- * `after` calls pass untouched, the later ones get the fault. */
+ * `after` calls pass untouched, the later ones get the fault.
+ *
+ * A process that cannot reach the controls (a tool a test runs) sets its
+ * faults in the environment: FAULTDRV="entry:mode:after[,...]", read when
+ * the driver is first bound. */
 #ifndef FAULTDRV_H
 #define FAULTDRV_H
 
