@@ -43,7 +43,8 @@ TEST_F(OpenFailure, GetInterfaceAnsweringZeroFailsSilently)
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(handle, UntouchedHandle());
     EXPECT_EQ(full.Calls(), "G");
-    /* The table it filled before answering 0 is not used either. */
+    /* The entries it filled before answering 0 stay bound: the table is
+     * cleared before the call, not after a refusal. */
     uint64_t base = 0, length = 0;
     uint8_t start = 0, end = 0;
     EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 1) << "the table stays as the driver left it";
