@@ -139,8 +139,8 @@ TEST(SimDump, ReadsPastA64Or256ByteDumpAreShort)
     EXPECT_EQ(sim.driver.Read(1, 0, 0, 0, 4096, b), 64u);
     EXPECT_EQ(sim.driver.Read(2, 0, 0, 0xFC, 8, b), 4u);
     EXPECT_EQ(sim.driver.Read(2, 0, 0, 0x100, 4, b), 0u);
-    EXPECT_EQ(sim.driver.Write(2, 0, 0, 0xFE, 4, {1, 2, 3, 4}), 2u);
-    EXPECT_EQ(sim.driver.Write(2, 0, 0, 0x100, 4, {1, 2, 3, 4}), 0u);
+    EXPECT_EQ(sim.driver.WriteBytes(2, 0, 0, 0xFE, 4, {1, 2, 3, 4}), 2u);
+    EXPECT_EQ(sim.driver.WriteBytes(2, 0, 0, 0x100, 4, {1, 2, 3, 4}), 0u);
     /* A full function is short only past 4096. */
     OpenedDriver full("[platform]\ndump = p.txt\n", {{"p.txt", DumpText({{3, 0, 0, SmallFunction(4096)}})}});
     ASSERT_TRUE(full.opened) << full.errors;

@@ -41,7 +41,7 @@ protected:
     void SetUp() override
     {
         QORB_SKIP_WITHOUT_SYSFS_DRIVER();
-        ASSERT_TRUE(driver.Loaded());
+        ASSERT_TRUE(driver.Bound());
         fake.Add(0x00, 0x00, 0, pcie, 4096);
         fake.Add(0x00, 0x1f, 3, conventional, 256);
         fake.Add(0x03, 0x00, 0, header, 64);
@@ -287,7 +287,7 @@ TEST(SysfsDriverExports, OnlyTheTableEntryIsExported)
 {
     QORB_SKIP_WITHOUT_SYSFS_DRIVER();
     SysfsDriver driver;
-    ASSERT_TRUE(driver.Loaded());
+    ASSERT_TRUE(driver.Bound());
     EXPECT_EQ(dlsym(driver.Handle(), "ZEB_LIB_Open_ZEB_Interface"), nullptr);
     EXPECT_EQ(dlsym(driver.Handle(), "VOK_LIB_Open_VOK_Interface"), nullptr);
     int code = -1;
