@@ -46,6 +46,7 @@ struct Function {
     std::vector<Capability> caps;          /* in the order lspci lists them */
     std::optional<uint32_t> portType;       /* from the "Express" line */
     bool chainMarker = false;               /* lspci flagged the list ("<...>") */
+    bool accessDenied = false;              /* the flag was "<access denied>" */
 };
 
 /* Legacy capability names as lspci prints them, with their IDs. */
@@ -100,9 +101,9 @@ inline std::optional<uint32_t> PortType(const std::string& text)
     return std::nullopt;
 }
 
-inline std::vector<Function> Functions(const std::string& dump)
+/* The functions of an "lspci -vv" text. */
+inline std::vector<Function> ParseVerbose(const std::string& text)
 {
-    std::string text = qorbtest::RunCommand("lspci -F '" + dump + "' -vv 2>/dev/null");
     std::vector<Function> functions;
     static const std::regex head(R"(^(?:([0-9a-f]{4}):)?([0-9a-f]{2}):([0-9a-f]{2})\.([0-7]) )");
     static const std::regex cap(R"(^\tCapabilities: \[([0-9a-f]+)( v\d+)?\] (.*)$)");
@@ -124,6 +125,7 @@ inline std::vector<Function> Functions(const std::string& dump)
         Function& f = functions.back();
         if (line.rfind("\tCapabilities: <", 0) == 0) {
             f.chainMarker = true;
+            f.accessDenied = f.accessDenied || line.rfind("\tCapabilities: <access denied>", 0) == 0;
             continue;
         }
         if (!std::regex_match(line, m, cap))
@@ -141,6 +143,29 @@ inline std::vector<Function> Functions(const std::string& dump)
         f.caps.push_back(c);
     }
     return functions;
+}
+
+/* What lspci says about the functions of a dump file. */
+inline std::vector<Function> Functions(const std::string& dump)
+{
+    return ParseVerbose(qorbtest::RunCommand("lspci -F '" + dump + "' -vv 2>/dev/null"));
+}
+
+/* Calls visit(device, bus, dev, fn) for every function FindDevice finds on
+ * buses 0 to lastBus, and closes the record after. */
+template <typename Visit>
+void ForEachFoundDevice(Visit visit, uint32_t lastBus = 255)
+{
+    for (uint32_t bus = 0; bus <= lastBus; ++bus)
+        for (uint32_t dev = 0; dev < 32; ++dev)
+            for (uint32_t fn = 0; fn < 8; ++fn) {
+                void* device = nullptr;
+                if (FindDevice(static_cast<uint8_t>(bus), static_cast<uint8_t>(dev), static_cast<uint8_t>(fn),
+                               &device) != QORB_SUCCESS)
+                    continue;
+                visit(device, bus, dev, fn);
+                CloseDevice(device);
+            }
 }
 
 /* The bridge each function sits below in "lspci -t" (none for functions on
@@ -207,23 +232,15 @@ namespace lspci {
 inline bool WriteServedDump(const std::string& path)
 {
     std::vector<qorbtest::DumpFunction> functions;
-    for (uint32_t bus = 0; bus < 256; ++bus)
-        for (uint32_t dev = 0; dev < 32; ++dev)
-            for (uint32_t fn = 0; fn < 8; ++fn) {
-                void* device = nullptr;
-                if (FindDevice(static_cast<uint8_t>(bus), static_cast<uint8_t>(dev), static_cast<uint8_t>(fn),
-                               &device) != QORB_SUCCESS)
-                    continue;
-                qorbtest::ConfigSpace space;
-                std::vector<uint8_t> bytes(4096, 0);
-                uint32_t length = 4096;
-                ReadConfigSpace(device, bytes.data(), 0, &length);
-                for (uint32_t i = 0; i < length; ++i)
-                    space.Set8(i, bytes[i]);
-                functions.push_back({static_cast<uint8_t>(bus), static_cast<uint8_t>(dev), static_cast<uint8_t>(fn),
-                                     space});
-                CloseDevice(device);
-            }
+    ForEachFoundDevice([&](void* device, uint32_t bus, uint32_t dev, uint32_t fn) {
+        qorbtest::ConfigSpace space;
+        std::vector<uint8_t> bytes(4096, 0);
+        uint32_t length = 4096;
+        ReadConfigSpace(device, bytes.data(), 0, &length);
+        for (uint32_t i = 0; i < length; ++i)
+            space.Set8(i, bytes[i]);
+        functions.push_back({static_cast<uint8_t>(bus), static_cast<uint8_t>(dev), static_cast<uint8_t>(fn), space});
+    });
     qorbtest::WriteFile(path, qorbtest::DumpText(functions));
     return !functions.empty();
 }

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "qorb_internal.h"
+#include "lspci_oracle.h"
 #include "sysfs_test_support.h"
 
 using namespace qorbtest;
@@ -25,7 +26,7 @@ std::string Name(const Location& l)
 }
 
 /* One capability as lspci -vv lists it: offset (below 0x100: legacy) and
- * the ID at that offset in lspci's own dump. */
+ * ID (the oracle's; an extended ID outside 1 to 4 is 0xFFFFFFFF). */
 struct Cap {
     uint32_t offset;
     uint32_t id;
@@ -36,81 +37,23 @@ struct Cap {
 struct LspciFunction {
     bool capsDenied = false;       /* "Capabilities: <access denied>" */
     std::vector<Cap> caps;         /* in list order, legacy then extended */
-    int portType = -1;             /* from the "Express" line; -1: none */
+    int portType = -1;             /* from the "Express" line; -1: none, -2: unnamed */
 };
-
-/* Bytes of lspci's "-xxxx" dump of one function ("-xxxx" lines "off: bytes"). */
-std::vector<int> LspciBytes(const std::string& name)
-{
-    std::vector<int> bytes(4096, -1);
-    std::istringstream lines(RunCommand("lspci -xxxx -s " + name + " 2>/dev/null"));
-    std::string line;
-    while (std::getline(lines, line)) {
-        unsigned offset;
-        int used = 0;
-        if (sscanf(line.c_str(), "%x:%n", &offset, &used) != 1 || used == 0 || offset >= 4096 ||
-            line.find(' ') != static_cast<size_t>(used))
-            continue;
-        std::istringstream values(line.substr(static_cast<size_t>(used)));
-        unsigned value;
-        for (unsigned i = 0; i < 16 && offset + i < 4096 && (values >> std::hex >> value); ++i)
-            bytes[offset + i] = static_cast<int>(value);
-    }
-    return bytes;
-}
-
-int PortTypeOf(const std::string& text)
-{
-    static const std::pair<const char*, int> kTypes[] = {
-        {"Legacy Endpoint", 1}, {"Root Complex Integrated Endpoint", 9}, {"Endpoint", 0},
-        {"Root Port", 4}, {"Upstream Port", 5}, {"Downstream Port", 6},
-        {"PCI-Express to PCI/PCI-X Bridge", 7}, {"PCI/PCI-X to PCI-Express Bridge", 8},
-        {"Root Complex Event Collector", 10}};
-    for (const auto& [label, type] : kTypes)
-        if (text.find(label) != std::string::npos)
-            return type;
-    return -2;  /* a type lspci names otherwise */
-}
 
 std::map<Location, LspciFunction> LspciDomain0()
 {
     std::map<Location, LspciFunction> functions;
-    std::istringstream lines(RunCommand("lspci -vv -D 2>/dev/null"));
-    std::string line;
-    LspciFunction* current = nullptr;
-    std::string currentName;
-    std::vector<int> bytes;
-    while (std::getline(lines, line)) {
-        unsigned domain, bus, dev, fn;
-        if (!line.empty() && line[0] != '\t' && sscanf(line.c_str(), "%x:%x:%x.%x", &domain, &bus, &dev, &fn) == 4) {
-            current = nullptr;
-            if (domain != 0 || bus > 254)
-                continue;
-            current = &functions[{bus, dev, fn}];
-            currentName = line.substr(0, line.find(' '));
-            bytes.clear();
+    for (const lspci::Function& f : lspci::ParseVerbose(RunCommand("lspci -vv -D 2>/dev/null"))) {
+        if (f.domain != 0 || f.at.bus > 254)
             continue;
-        }
-        if (!current)
-            continue;
-        size_t at = line.find("Capabilities: ");
-        if (at == std::string::npos || line.find_first_not_of('\t') != at)
-            continue;
-        std::string rest = line.substr(at + strlen("Capabilities: "));
-        if (rest.rfind("<access denied>", 0) == 0) {
-            current->capsDenied = true;
-            continue;
-        }
-        unsigned offset;
-        if (sscanf(rest.c_str(), "[%x", &offset) != 1)
-            continue;
-        if (bytes.empty())
-            bytes = LspciBytes(currentName);
-        uint32_t id = offset < 0x100 ? static_cast<uint32_t>(bytes[offset])
-                                     : static_cast<uint32_t>(bytes[offset] | bytes[offset + 1] << 8);
-        current->caps.push_back({offset, id});
-        if (rest.find("] Express") != std::string::npos)
-            current->portType = PortTypeOf(rest);
+        LspciFunction& out = functions[{f.at.bus, f.at.dev, f.at.fn}];
+        out.capsDenied = f.accessDenied;
+        for (const lspci::Capability& c : f.caps)
+            out.caps.push_back({c.offset, c.id.value_or(0u)});  /* the one unnamed legacy ID is lspci's "Null" */
+        bool express = false;
+        for (const lspci::Capability& c : f.caps)
+            express = express || (!c.extended && c.id == 0x10u);
+        out.portType = f.portType ? static_cast<int>(*f.portType) : express ? -2 : -1;  /* -2: a type unnamed */
     }
     return functions;
 }
@@ -208,16 +151,8 @@ protected:
 TEST_F(SysfsLiveLibrary, TheScanFindsExactlyTheFunctionsLspciLists)
 {
     std::set<Location> found;
-    for (uint32_t bus = 0; bus <= 254; ++bus)
-        for (uint32_t dev = 0; dev < 32; ++dev)
-            for (uint32_t fn = 0; fn < 8; ++fn) {
-                void* device = nullptr;
-                if (FindDevice(static_cast<uint8_t>(bus), static_cast<uint8_t>(dev), static_cast<uint8_t>(fn),
-                               &device) != QORB_SUCCESS)
-                    continue;
-                found.insert({bus, dev, fn});
-                CloseDevice(device);
-            }
+    lspci::ForEachFoundDevice([&](void*, uint32_t bus, uint32_t dev, uint32_t fn) { found.insert({bus, dev, fn}); },
+                              254);
     std::set<Location> listed;
     for (const auto& [location, f] : lspci)
         listed.insert(location);
