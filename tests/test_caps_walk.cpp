@@ -56,14 +56,8 @@ ConfigSpace Function(bool express)
     return s;
 }
 
-class Device {
-public:
-    explicit Device(uint8_t dev) { EXPECT_EQ(QORB_SUCCESS, FindDevice(uint8_t{0}, dev, uint8_t{0}, &m_handle)); }
-    ~Device() { CloseDevice(m_handle); }
-    void* operator*() const { return m_handle; }
-
-private:
-    void* m_handle = nullptr;
+struct Device : qorbtest::FoundDevice {
+    explicit Device(uint8_t dev) : FoundDevice(0, dev, 0) { EXPECT_EQ(QORB_SUCCESS, Status()); }
 };
 
 std::vector<DumpFunction> One(ConfigSpace space)
