@@ -206,8 +206,7 @@ TEST_F(OpenSuccess, EachOpenMakesItsOwnInstance)
 TEST_F(OpenSuccess, UnloadableFileAfterAnOpenReusesTheBoundDriver)
 {
     ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
-    void* first = handle;
-    handle = UntouchedHandle();
+    void* first = TakeHandle();
     qorbtest::WriteFile(scratch.File("x.so"), "not a shared object");
     ASSERT_NE(g_qorbDriver.libraryHandle, 0u);
     OpenResult r = OpenEx(scratch.File("x.so"));
