@@ -280,38 +280,29 @@ TEST(CapsWalk, CapabilityHeaderReaderPrintsWhatItReads)
     SimPlatform platform({{0, 1, 0, s}, {0, 2, 0, noList}});
     TOPO_REQUIRE_PLATFORM(platform);
     Device device(1), bare(2);
-    _PCI_CAPABILITY_HEADER_t header{};
-    {
+    const std::string pm = "Capability Pointer 0x40 \nCapability TYPE = 0x01 \nNext capability Offset : 0xA0\n";
+    struct Row {
+        void* device;
+        uint32_t pointer;
+        _QORB_STATUS_t status;
+        std::string text;
+    } rows[] = {
+        {*device, 0x3C, QORB_PCIE_CAP_OUT_OF_RANGE, "Capability Pointer 0x3C \n"},
+        {*device, 0x41, QORB_SUCCESS, pm},  /* the low bits are dropped */
+        {*device, 0, QORB_SUCCESS, pm},     /* 0: the header's pointer */
+        {*device, 0xA0, QORB_SUCCESS,
+         "Capability Pointer 0xA0 \nCapability TYPE = 0x10 \nNext capability Offset : 0x00\n"},
+        {*device, 0x140, QORB_PCIE_CAP_OUT_OF_RANGE, "Capability Pointer 0x140 \n"},
+        {*bare, 0x40, QORB_PCIE_CAP_OUT_OF_RANGE, ""},  /* the Capabilities List bit is clear */
+    };
+    for (const Row& row : rows) {
+        _PCI_CAPABILITY_HEADER_t header{};
         CaptureFd out(1);
-        EXPECT_EQ(QORB_PCIE_CAP_OUT_OF_RANGE, GetCapabilityHeader(*device, &header, 0x3C));
-        EXPECT_EQ("Capability Pointer 0x3C \n", out.Text());
-    }
-    {
-        CaptureFd out(1);
-        EXPECT_EQ(QORB_SUCCESS, GetCapabilityHeader(*device, &header, 0x41));
-        EXPECT_EQ("Capability Pointer 0x40 \nCapability TYPE = 0x01 \nNext capability Offset : 0xA0\n", out.Text());
-        EXPECT_EQ(0x01, header.capabilityId);
-        EXPECT_EQ(0xA0, header.nextPointer);
-    }
-    {
-        CaptureFd out(1);
-        EXPECT_EQ(QORB_SUCCESS, GetCapabilityHeader(*device, &header, 0));
-        EXPECT_EQ("Capability Pointer 0x40 \nCapability TYPE = 0x01 \nNext capability Offset : 0xA0\n", out.Text());
-    }
-    {
-        CaptureFd out(1);
-        EXPECT_EQ(QORB_SUCCESS, GetCapabilityHeader(*device, &header, 0xA0));
-        EXPECT_EQ("Capability Pointer 0xA0 \nCapability TYPE = 0x10 \nNext capability Offset : 0x00\n", out.Text());
-    }
-    {
-        CaptureFd out(1);
-        EXPECT_EQ(QORB_PCIE_CAP_OUT_OF_RANGE, GetCapabilityHeader(*device, &header, 0x140));
-        EXPECT_EQ("Capability Pointer 0x140 \n", out.Text());
-    }
-    {
-        CaptureFd out(1);
-        EXPECT_EQ(QORB_PCIE_CAP_OUT_OF_RANGE, GetCapabilityHeader(*bare, &header, 0x40));
-        EXPECT_EQ("", out.Text()) << "the Capabilities List bit is clear";
+        EXPECT_EQ(row.status, GetCapabilityHeader(row.device, &header, row.pointer)) << row.pointer;
+        EXPECT_EQ(row.text, out.Text()) << row.pointer;
+        if (row.pointer == 0x41) {
+            EXPECT_EQ(std::pair(0x01, 0xA0), std::pair(int{header.capabilityId}, int{header.nextPointer}));
+        }
     }
 }
 
