@@ -168,6 +168,71 @@ void ForEachFoundDevice(Visit visit, uint32_t lastBus = 255)
             }
 }
 
+/* One step of the library's capability walk. */
+struct Seen {
+    uint32_t offset;
+    uint32_t id;
+    bool operator==(const Seen&) const = default;
+};
+
+/* What the library's walk should yield for the function lspci describes: a
+ * legacy list whose first capability has no length (IDs 0x02 to 0x04) is
+ * skipped and one met later ends the walk; the extended list is walked only
+ * for a function with exactly one PCI Express capability in a well-formed
+ * legacy list, up to the first ID other than 1 to 4; header types other
+ * than 0 and 1 have no walk. *pcie: that capability was found. */
+inline std::vector<Capability> ExpectedWalk(const Function& f, uint8_t headerType, bool* pcie)
+{
+    std::vector<Capability> legacy, extended, walk;
+    for (const auto& c : f.caps)
+        (c.extended ? extended : legacy).push_back(c);
+    int expressCount = 0;
+    bool legacyInRange = true;
+    for (const auto& c : legacy) {
+        expressCount += c.id == 0x10u;
+        legacyInRange = legacyInRange && c.offset >= 0x40 && c.offset <= 0x100;
+    }
+    *pcie = expressCount == 1 && legacyInRange;
+    uint8_t layout = headerType & 0x7F;
+    if (layout != 0 && layout != 1)
+        return walk;
+    auto sized = [](const Capability& c) { return !(c.id && *c.id >= 0x02 && *c.id <= 0x04); };
+    if (!legacy.empty() && legacy[0].offset >= 0x40 && legacy[0].offset <= 0x100 && sized(legacy[0])) {
+        for (const auto& c : legacy) {
+            if (!sized(c))
+                return walk;
+            walk.push_back(c);
+        }
+    }
+    if (!*pcie)
+        return walk;
+    for (const auto& c : extended) {
+        if (*c.id < 1 || *c.id > 4)
+            break;
+        walk.push_back(c);
+    }
+    return walk;
+}
+
+/* The library's walk of a device (bounded: a cycle repeats forever). */
+inline std::vector<Seen> LibraryWalk(void* device)
+{
+    std::vector<Seen> seen;
+    void* cap = nullptr;
+    _QORB_STATUS_t status = GetFirstCapability(device, &cap);
+    while (status == QORB_SUCCESS && seen.size() < 2000) {
+        _QORB_PCI_DEVICE_CAP_INFO_t info{};
+        QORB_QueryCapInfo(cap, &info);
+        seen.push_back({info.offset, info.capabilityId});
+        void* next = nullptr;
+        status = GetNextCapability(device, &next, cap);
+        QORB_FreeCapabilityHandle(cap);
+        cap = next;
+    }
+    QORB_FreeCapabilityHandle(cap);
+    return seen;
+}
+
 /* The bridge each function sits below in "lspci -t" (none for functions on
  * a root bus). Children of a bus are drawn in one column: the bus (and its
  * bridge) a column belongs to is the last one that opened it. */
