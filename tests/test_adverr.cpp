@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include <iterator>
+
 #include "qorb_test_support.h"
 
 using namespace qorbtest;
@@ -115,24 +117,22 @@ TEST(AerAssertions, EveryAssertionPassesAndFailsWithItsExactText)
         SCOPED_TRACE(r.field);
         Rig rig(EndpointWithAer(r.uncorrectable ? r.mask : 0, r.uncorrectable ? 0 : r.mask));
         ASSERT_EQ(rig.found.Status(), QORB_SUCCESS);
-        void* dev = rig.dev;
-
-        EXPECT_EQ(r.fn(dev, rig.log(), 1, 0), QORB_SUCCESS);
-        EXPECT_EQ(rig.text.Take(), Verdict(r, "SET", "SET"));
-        EXPECT_EQ(r.fn(dev, rig.log(), 0, 1), QORB_STATUS_FAILED);
-        EXPECT_EQ(rig.text.Take(), Verdict(r, "CLEAR", "SET"));
-        /* Expected 2 never equals the bit. */
-        EXPECT_EQ(r.fn(dev, rig.log(), 2, 1), QORB_STATUS_FAILED);
-        EXPECT_EQ(rig.text.Take(), Verdict(r, "SET", "CLEAR"));
-        /* The failing checks wrote nothing: the bit is still set. */
-        EXPECT_EQ(Read32(dev, kAer + (r.uncorrectable ? 0x04 : 0x10)) & r.mask, r.mask);
-
-        EXPECT_EQ(r.fn(dev, rig.log(), 1, 1), QORB_SUCCESS);
-        EXPECT_EQ(rig.text.Take(), Verdict(r, "SET", "SET"));
-        EXPECT_EQ(r.fn(dev, rig.log(), 0, 0), QORB_SUCCESS);
-        EXPECT_EQ(rig.text.Take(), Verdict(r, "CLEAR", "CLEAR"));
-        EXPECT_EQ(r.fn(dev, rig.log(), 1, 0), QORB_STATUS_FAILED);
-        EXPECT_EQ(rig.text.Take(), Verdict(r, "SET", "CLEAR"));
+        /* expected, clear, status, verdict texts; the third step's expected 2
+         * never equals the bit; the clearing write comes after the fourth. */
+        const struct {
+            int32_t expected, clear;
+            _QORB_STATUS_t status;
+            const char *wanted, *actual;
+        } steps[] = {{1, 0, QORB_SUCCESS, "SET", "SET"},       {0, 1, QORB_STATUS_FAILED, "CLEAR", "SET"},
+                     {2, 1, QORB_STATUS_FAILED, "SET", "CLEAR"}, {1, 1, QORB_SUCCESS, "SET", "SET"},
+                     {0, 0, QORB_SUCCESS, "CLEAR", "CLEAR"},     {1, 0, QORB_STATUS_FAILED, "SET", "CLEAR"}};
+        for (size_t i = 0; i < std::size(steps); ++i) {
+            EXPECT_EQ(r.fn(rig.dev, rig.log(), steps[i].expected, steps[i].clear), steps[i].status) << i;
+            EXPECT_EQ(rig.text.Take(), Verdict(r, steps[i].wanted, steps[i].actual)) << i;
+            if (i == 2) { /* the failing checks wrote nothing: the bit is still set */
+                EXPECT_EQ(Read32(rig.dev, kAer + (r.uncorrectable ? 0x04 : 0x10)) & r.mask, r.mask);
+            }
+        }
     }
 }
 
