@@ -70,6 +70,14 @@ public:
     SysfsDriver() : DriverClient(SysfsDriverPath()) {}
 };
 
+/* Writes qorbsysfs.ini (root = the fake folder, and more lines) and opens
+ * the driver on it. */
+inline bool OpenOn(FakeSysfs& fake, SysfsDriver& driver, const std::string& moreLines = "")
+{
+    fake.Ini(moreLines);
+    return driver.Open();
+}
+
 /* An ACPI MCFG table image with the given entries. */
 struct McfgEntry {
     uint64_t base;
