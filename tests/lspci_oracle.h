@@ -47,6 +47,7 @@ struct Function {
     std::optional<uint32_t> portType;       /* from the "Express" line */
     bool chainMarker = false;               /* lspci flagged the list ("<...>") */
     bool accessDenied = false;              /* the flag was "<access denied>" */
+    std::vector<uint8_t> bytes{};           /* the hex lines of "-x" to "-xxxx", in order */
 };
 
 /* Legacy capability names as lspci prints them, with their IDs. */
@@ -101,11 +102,12 @@ inline std::optional<uint32_t> PortType(const std::string& text)
     return std::nullopt;
 }
 
-/* The functions of an "lspci -vv" text. */
+/* The functions of an "lspci -vv" or "lspci -xxxx" text. */
 inline std::vector<Function> ParseVerbose(const std::string& text)
 {
     std::vector<Function> functions;
-    static const std::regex head(R"(^(?:([0-9a-f]{4}):)?([0-9a-f]{2}):([0-9a-f]{2})\.([0-7]) )");
+    static const std::regex head(R"(^(?:([0-9a-f]{4,8}):)?([0-9a-f]{2}):([0-9a-f]{2})\.([0-7]) )");
+    static const std::regex hex(R"(^[0-9a-f]{2,3}:((?: [0-9a-f]{2})+)$)");
     static const std::regex cap(R"(^\tCapabilities: \[([0-9a-f]+)( v\d+)?\] (.*)$)");
     static const std::regex express(R"(^Express \(v\d+\) (.*)$)");
     std::istringstream in(text);
@@ -123,6 +125,13 @@ inline std::vector<Function> ParseVerbose(const std::string& text)
         if (functions.empty())
             continue;
         Function& f = functions.back();
+        if (std::regex_match(line, m, hex)) {
+            std::istringstream bytes(m[1].str());
+            unsigned b;
+            while (bytes >> std::hex >> b)
+                f.bytes.push_back(static_cast<uint8_t>(b));
+            continue;
+        }
         if (line.rfind("\tCapabilities: <", 0) == 0) {
             f.chainMarker = true;
             f.accessDenied = f.accessDenied || line.rfind("\tCapabilities: <access denied>", 0) == 0;
