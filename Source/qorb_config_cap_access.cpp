@@ -11,20 +11,21 @@
  *   them is bounded. The legacy area holds at most 48 dword-aligned headers
  *   (0x40 to 0xFC) and the extended area at most 960 (0x100 to 0xFFC). A
  *   lookup that would examine more headers than that (one more in the legacy
- *   lookup, whose first header may lie anywhere up to 0x100), the MSI count
- *   once it has found more than 48 MSI capabilities, and a walk step that
- *   would go past the 48th legacy or the 960th extended capability all stop
- *   with QORB_INVALID_PARAMETER: such a list has a cycle and is malformed, the
+ *   lookup, whose first header may lie anywhere up to 0x100) and the MSI count
+ *   once it has found more than 48 MSI capabilities stop with
+ *   QORB_INVALID_PARAMETER: such a list has a cycle and is malformed, the
  *   same status the legacy lookup gives a pointer to the current header.
  *   The bound errs on the permissive side: an acyclic list never reaches it.
- *   A walk step from an extended capability whose next pointer lies below
- *   0x100 gives the same status (the walk never re-enters the legacy area).
+ *   The walk is different: each step reads one header and keeps no count, so
+ *   around a cycle it goes on for as long as the caller goes on calling. A
+ *   caller that walks a list it does not trust bounds its own loop (the qorb
+ *   tool stops after 1024 capabilities, more than both areas can hold).
  *
  * - Handles made by the lookups carry the same five fields a walk would give
  *   for the capability: length from the length table (for a vendor-specific
  *   legacy capability, the length byte of the structure) and next offset as
  *   read from the header. QORB_QueryCapInfo reports them and GetNextCapability
- *   goes on from them; the walk of such a handle counts from 1 again.
+ *   goes on from them.
  *
  * - What the legacy lookup copies. The legacy length table gives 0 bytes for
  *   MSI-X, for IDs 0x06 to 0x0C and (after its "Unknown cap" message) for IDs
@@ -112,7 +113,7 @@ _QORB_STATUS_t ReadExactly(QORB_DEVICE_t* device, uint8_t* buffer, uint32_t offs
 }
 
 _QORB_STATUS_t MakeHandle(QORB_DEVICE_t* device, uint32_t offset, uint32_t id, uint32_t length, uint32_t next,
-                          uint32_t step, void** out)
+                          void** out)
 {
     auto* cap = static_cast<QORB_CAP_HANDLE_t*>(calloc(1, sizeof(QORB_CAP_HANDLE_t)));
     if (!cap)
@@ -122,7 +123,6 @@ _QORB_STATUS_t MakeHandle(QORB_DEVICE_t* device, uint32_t offset, uint32_t id, u
     cap->capabilityId = id;
     cap->length = length;
     cap->nextOffset = next;
-    cap->walkStep = step;
     *out = cap;
     return QORB_SUCCESS;
 }
@@ -367,7 +367,7 @@ QORB_API _QORB_STATUS_t HelpGetPCICapability(void* handle, _QORB_PCI_CAPABILITY_
 
     if (capHandle) {
         uint32_t length = LookupHandleLength(device, foundOffset, type, tableLength);
-        _QORB_STATUS_t status = MakeHandle(device, foundOffset, type, length, foundNext, 1, capHandle);
+        _QORB_STATUS_t status = MakeHandle(device, foundOffset, type, length, foundNext, capHandle);
         if (status != QORB_SUCCESS)
             return status;
     }
@@ -439,7 +439,7 @@ QORB_API _QORB_STATUS_t HelpGetPCIECapability(void* handle, _QORB_PCIE_CAPABILIT
         return QORB_PCIE_MULTIPLE_INSTANCES_OF_CAP;
     }
     if (capHandle) {
-        _QORB_STATUS_t status = MakeHandle(device, foundOffset, type, copyLength, foundNext, 1, capHandle);
+        _QORB_STATUS_t status = MakeHandle(device, foundOffset, type, copyLength, foundNext, capHandle);
         if (status != QORB_SUCCESS)
             return status;
     }
@@ -589,7 +589,7 @@ QORB_API _QORB_STATUS_t GetFirstCapability(void* handle, void** capHandle)
         uint32_t length = 0;
         if (ReadExactly(device, header, pointer, sizeof header, nullptr) == QORB_SUCCESS &&
             LegacyWalkLength(device, pointer, header[PCI_CAP_LIST_ID], &length) == QORB_SUCCESS && capHandle)
-            return MakeHandle(device, pointer, header[PCI_CAP_LIST_ID], length, header[PCI_CAP_LIST_NEXT], 1,
+            return MakeHandle(device, pointer, header[PCI_CAP_LIST_ID], length, header[PCI_CAP_LIST_NEXT],
                               capHandle);
     }
 
@@ -598,12 +598,11 @@ QORB_API _QORB_STATUS_t GetFirstCapability(void* handle, void** capHandle)
         return QORB_INVALID_PARAMETER;
     if (!capHandle)
         return QORB_SUCCESS;
-    return MakeHandle(device, kExtendedStart, first.id, first.length, first.next, 1, capHandle);
+    return MakeHandle(device, kExtendedStart, first.id, first.length, first.next, capHandle);
 }
 
-/* One step of the walk. The step count kept in the handle bounds the walk:
- * a step past the 48th legacy or the 960th extended capability means the
- * pointers form a cycle and gives QORB_INVALID_PARAMETER. */
+/* One step of the walk: the capability after the current one, the first
+ * extended capability after the end of the legacy list. */
 QORB_API _QORB_STATUS_t GetNextCapability(void* handle, void** capHandle, void* current)
 {
     QORB_DEVICE_t* device = AsDevice(handle);
@@ -617,21 +616,12 @@ QORB_API _QORB_STATUS_t GetNextCapability(void* handle, void** capHandle, void* 
         ExtendedFirst first = ReadFirstExtended(device, QORB_PCIE_CAP_DOES_NOT_EXIST, QORB_INVALID_PARAMETER);
         if (first.status != QORB_SUCCESS)
             return first.status;
-        return MakeHandle(device, kExtendedStart, first.id, first.length, first.next, 1, capHandle);
+        return MakeHandle(device, kExtendedStart, first.id, first.length, first.next, capHandle);
     }
     if (!legacy && cap->nextOffset == 0)
         return QORB_PCIE_CAP_DOES_NOT_EXIST;
-    /* Extended capabilities live at 0x100 and above. Followed below that, a
-     * pointer would take the walk back into the legacy list, whose end
-     * starts the extended list (and the step count) afresh: the walk would
-     * never end. Such a list is malformed. */
-    if (!legacy && (cap->nextOffset & ~3u) < kExtendedStart)
-        return QORB_INVALID_PARAMETER;
-    if (cap->walkStep >= (legacy ? kLegacyHeaders : kExtendedHeaders))
-        return QORB_INVALID_PARAMETER;
 
     uint32_t offset = cap->nextOffset & ~3u;
-    uint32_t step = cap->walkStep + 1;
     if (legacy) {
         uint8_t header[2];
         if (ReadExactly(device, header, offset, sizeof header, nullptr) != QORB_SUCCESS)
@@ -640,7 +630,7 @@ QORB_API _QORB_STATUS_t GetNextCapability(void* handle, void** capHandle, void* 
         _QORB_STATUS_t status = LegacyWalkLength(device, offset, header[PCI_CAP_LIST_ID], &length);
         if (status != QORB_SUCCESS)
             return status;
-        return MakeHandle(device, offset, header[PCI_CAP_LIST_ID], length, header[PCI_CAP_LIST_NEXT], step,
+        return MakeHandle(device, offset, header[PCI_CAP_LIST_ID], length, header[PCI_CAP_LIST_NEXT],
                           capHandle);
     }
     uint8_t bytes[4];
@@ -654,5 +644,5 @@ QORB_API _QORB_STATUS_t GetNextCapability(void* handle, void** capHandle, void* 
     _QORB_STATUS_t status = GetExtendedCapLength(id, &length);
     if (status != QORB_SUCCESS)
         return status;
-    return MakeHandle(device, offset, id, length, header >> 20, step, capHandle);
+    return MakeHandle(device, offset, id, length, header >> 20, capHandle);
 }

@@ -9,7 +9,11 @@ namespace {
 using DriverAccess = uint32_t (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint8_t*);
 
 /* One transfer through the driver; a count other than the length asked is
- * the failure status, and the count is stored either way. */
+ * the failure status, and the count is stored either way, as the driver
+ * answered it. A driver that answers more bytes than it was asked for has
+ * still written at most what was asked; the transfer fails, and the count
+ * it hands back tells the caller that the driver misbehaved. A caller uses
+ * the bytes of a failed transfer only up to the length it asked. */
 _QORB_STATUS_t Transfer(DriverAccess access, _QORB_STATUS_t failure, void* handle, uint8_t* buffer, uint32_t offset,
                         uint32_t* length)
 {

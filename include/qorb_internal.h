@@ -59,9 +59,6 @@ struct QORB_CAP_HANDLE_t {
     uint32_t capabilityId;
     uint32_t length;
     uint32_t nextOffset;
-    /* Position of the capability in its list (1 = first), counted by the
-     * walk so that a list whose pointers form a cycle still ends. */
-    uint32_t walkStep;
 };
 
 /* Library-wide driver state, shared by every instance. */

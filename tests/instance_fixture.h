@@ -48,6 +48,15 @@ protected:
         return {status, out.Text(), err.Text()};
     }
 
+    /* Hands over the instance of the last open: the fixture no longer closes it. */
+    void* TakeHandle()
+    {
+        void* h = handle;
+        handle = UntouchedHandle();
+        return h;
+    }
+    _QORB_STATUS_t CloseHandle() { return CloseQORB(TakeHandle()); }
+
     ScratchDir scratch;
     void* handle = UntouchedHandle();
 };

@@ -46,6 +46,8 @@ struct Function {
     std::vector<Capability> caps;          /* in the order lspci lists them */
     std::optional<uint32_t> portType;       /* from the "Express" line */
     bool chainMarker = false;               /* lspci flagged the list ("<...>") */
+    bool accessDenied = false;              /* the flag was "<access denied>" */
+    std::vector<uint8_t> bytes{};           /* the hex lines of "-x" to "-xxxx", in order */
 };
 
 /* Legacy capability names as lspci prints them, with their IDs. */
@@ -100,11 +102,12 @@ inline std::optional<uint32_t> PortType(const std::string& text)
     return std::nullopt;
 }
 
-inline std::vector<Function> Functions(const std::string& dump)
+/* The functions of an "lspci -vv" or "lspci -xxxx" text. */
+inline std::vector<Function> ParseVerbose(const std::string& text)
 {
-    std::string text = qorbtest::RunCommand("lspci -F '" + dump + "' -vv 2>/dev/null");
     std::vector<Function> functions;
-    static const std::regex head(R"(^(?:([0-9a-f]{4}):)?([0-9a-f]{2}):([0-9a-f]{2})\.([0-7]) )");
+    static const std::regex head(R"(^(?:([0-9a-f]{4,8}):)?([0-9a-f]{2}):([0-9a-f]{2})\.([0-7]) )");
+    static const std::regex hex(R"(^[0-9a-f]{2,3}:((?: [0-9a-f]{2})+)$)");
     static const std::regex cap(R"(^\tCapabilities: \[([0-9a-f]+)( v\d+)?\] (.*)$)");
     static const std::regex express(R"(^Express \(v\d+\) (.*)$)");
     std::istringstream in(text);
@@ -122,8 +125,16 @@ inline std::vector<Function> Functions(const std::string& dump)
         if (functions.empty())
             continue;
         Function& f = functions.back();
+        if (std::regex_match(line, m, hex)) {
+            std::istringstream bytes(m[1].str());
+            unsigned b;
+            while (bytes >> std::hex >> b)
+                f.bytes.push_back(static_cast<uint8_t>(b));
+            continue;
+        }
         if (line.rfind("\tCapabilities: <", 0) == 0) {
             f.chainMarker = true;
+            f.accessDenied = f.accessDenied || line.rfind("\tCapabilities: <access denied>", 0) == 0;
             continue;
         }
         if (!std::regex_match(line, m, cap))
@@ -141,6 +152,94 @@ inline std::vector<Function> Functions(const std::string& dump)
         f.caps.push_back(c);
     }
     return functions;
+}
+
+/* What lspci says about the functions of a dump file. */
+inline std::vector<Function> Functions(const std::string& dump)
+{
+    return ParseVerbose(qorbtest::RunCommand("lspci -F '" + dump + "' -vv 2>/dev/null"));
+}
+
+/* Calls visit(device, bus, dev, fn) for every function FindDevice finds on
+ * buses 0 to lastBus, and closes the record after. */
+template <typename Visit>
+void ForEachFoundDevice(Visit visit, uint32_t lastBus = 255)
+{
+    for (uint32_t bus = 0; bus <= lastBus; ++bus)
+        for (uint32_t dev = 0; dev < 32; ++dev)
+            for (uint32_t fn = 0; fn < 8; ++fn) {
+                void* device = nullptr;
+                if (FindDevice(static_cast<uint8_t>(bus), static_cast<uint8_t>(dev), static_cast<uint8_t>(fn),
+                               &device) != QORB_SUCCESS)
+                    continue;
+                visit(device, bus, dev, fn);
+                CloseDevice(device);
+            }
+}
+
+/* One step of the library's capability walk. */
+struct Seen {
+    uint32_t offset;
+    uint32_t id;
+    bool operator==(const Seen&) const = default;
+};
+
+/* What the library's walk should yield for the function lspci describes: a
+ * legacy list whose first capability has no length (IDs 0x02 to 0x04) is
+ * skipped and one met later ends the walk; the extended list is walked only
+ * for a function with exactly one PCI Express capability in a well-formed
+ * legacy list, up to the first ID other than 1 to 4; header types other
+ * than 0 and 1 have no walk. *pcie: that capability was found. */
+inline std::vector<Capability> ExpectedWalk(const Function& f, uint8_t headerType, bool* pcie)
+{
+    std::vector<Capability> legacy, extended, walk;
+    for (const auto& c : f.caps)
+        (c.extended ? extended : legacy).push_back(c);
+    int expressCount = 0;
+    bool legacyInRange = true;
+    for (const auto& c : legacy) {
+        expressCount += c.id == 0x10u;
+        legacyInRange = legacyInRange && c.offset >= 0x40 && c.offset <= 0x100;
+    }
+    *pcie = expressCount == 1 && legacyInRange;
+    uint8_t layout = headerType & 0x7F;
+    if (layout != 0 && layout != 1)
+        return walk;
+    auto sized = [](const Capability& c) { return !(c.id && *c.id >= 0x02 && *c.id <= 0x04); };
+    if (!legacy.empty() && legacy[0].offset >= 0x40 && legacy[0].offset <= 0x100 && sized(legacy[0])) {
+        for (const auto& c : legacy) {
+            if (!sized(c))
+                return walk;
+            walk.push_back(c);
+        }
+    }
+    if (!*pcie)
+        return walk;
+    for (const auto& c : extended) {
+        if (*c.id < 1 || *c.id > 4)
+            break;
+        walk.push_back(c);
+    }
+    return walk;
+}
+
+/* The library's walk of a device (bounded: a cycle repeats forever). */
+inline std::vector<Seen> LibraryWalk(void* device)
+{
+    std::vector<Seen> seen;
+    void* cap = nullptr;
+    _QORB_STATUS_t status = GetFirstCapability(device, &cap);
+    while (status == QORB_SUCCESS && seen.size() < 2000) {
+        _QORB_PCI_DEVICE_CAP_INFO_t info{};
+        QORB_QueryCapInfo(cap, &info);
+        seen.push_back({info.offset, info.capabilityId});
+        void* next = nullptr;
+        status = GetNextCapability(device, &next, cap);
+        QORB_FreeCapabilityHandle(cap);
+        cap = next;
+    }
+    QORB_FreeCapabilityHandle(cap);
+    return seen;
 }
 
 /* The bridge each function sits below in "lspci -t" (none for functions on
@@ -207,23 +306,15 @@ namespace lspci {
 inline bool WriteServedDump(const std::string& path)
 {
     std::vector<qorbtest::DumpFunction> functions;
-    for (uint32_t bus = 0; bus < 256; ++bus)
-        for (uint32_t dev = 0; dev < 32; ++dev)
-            for (uint32_t fn = 0; fn < 8; ++fn) {
-                void* device = nullptr;
-                if (FindDevice(static_cast<uint8_t>(bus), static_cast<uint8_t>(dev), static_cast<uint8_t>(fn),
-                               &device) != QORB_SUCCESS)
-                    continue;
-                qorbtest::ConfigSpace space;
-                std::vector<uint8_t> bytes(4096, 0);
-                uint32_t length = 4096;
-                ReadConfigSpace(device, bytes.data(), 0, &length);
-                for (uint32_t i = 0; i < length; ++i)
-                    space.Set8(i, bytes[i]);
-                functions.push_back({static_cast<uint8_t>(bus), static_cast<uint8_t>(dev), static_cast<uint8_t>(fn),
-                                     space});
-                CloseDevice(device);
-            }
+    ForEachFoundDevice([&](void* device, uint32_t bus, uint32_t dev, uint32_t fn) {
+        qorbtest::ConfigSpace space;
+        std::vector<uint8_t> bytes(4096, 0);
+        uint32_t length = 4096;
+        ReadConfigSpace(device, bytes.data(), 0, &length);
+        for (uint32_t i = 0; i < length; ++i)
+            space.Set8(i, bytes[i]);
+        functions.push_back({static_cast<uint8_t>(bus), static_cast<uint8_t>(dev), static_cast<uint8_t>(fn), space});
+    });
     qorbtest::WriteFile(path, qorbtest::DumpText(functions));
     return !functions.empty();
 }

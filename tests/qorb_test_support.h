@@ -95,6 +95,25 @@ private:
     _QORB_STATUS_t m_status = QORB_STATUS_FAILED;
 };
 
+/* A device record FindDevice made for a location, closed at the end. */
+class FoundDevice {
+public:
+    FoundDevice(uint8_t bus, uint8_t dev, uint8_t fn) : m_status(FindDevice(bus, dev, fn, &m_handle)) {}
+    ~FoundDevice()
+    {
+        if (m_handle)
+            CloseDevice(m_handle);
+    }
+    void* operator*() const { return m_handle; }
+    _QORB_STATUS_t Status() const { return m_status; }
+    FoundDevice(const FoundDevice&) = delete;
+    FoundDevice& operator=(const FoundDevice&) = delete;
+
+private:
+    void* m_handle = nullptr;
+    _QORB_STATUS_t m_status;
+};
+
 /* Captures what is written to a standard stream (1 or 2) between
  * construction and Text(). */
 class CaptureFd {

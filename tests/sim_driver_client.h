@@ -1,10 +1,9 @@
-/* Test access to the simulated driver without the library: dlopen() of
- * libqorbsim.so, its entry table, and a dump of everything it serves in the
- * lspci -xxxx text format (for lspci -F as an oracle). */
+/* Test access to the simulated driver without the library, and a dump of
+ * everything it serves in the lspci -xxxx text format (for lspci -F as an
+ * oracle). */
 #ifndef QORB_SIM_DRIVER_CLIENT_H
 #define QORB_SIM_DRIVER_CLIENT_H
 
-#include <dlfcn.h>
 #include <stdio.h>
 
 #include <map>
@@ -12,61 +11,27 @@
 #include <tuple>
 #include <vector>
 
-#include <qorb/qorb_driver.h>
+#include "driver_client.h"
+#include "qorb_test_support.h"
 
 namespace qorbtest {
 
 /* (bus, device, function) */
 using Location = std::tuple<unsigned, unsigned, unsigned>;
 
-class SimDriverClient {
-public:
-    SimDriverClient()
-    {
+inline const char* SimDriverPath()
+{
 #ifdef QORB_SIM_DRIVER_PATH
-        m_handle = dlopen(QORB_SIM_DRIVER_PATH, RTLD_NOW | RTLD_LOCAL);
+    return QORB_SIM_DRIVER_PATH;
+#else
+    return "";
 #endif
-        if (!m_handle)
-            return;
-        auto get = reinterpret_cast<QORB_CONFIG_DRIVER_GET_INTERFACE>(dlsym(m_handle, "ConfigDriver_GetInterface"));
-        m_bound = get && get(&m_table) != 0;
-    }
-    ~SimDriverClient()
-    {
-        Close();
-        if (m_handle)
-            dlclose(m_handle);
-    }
-    SimDriverClient(const SimDriverClient&) = delete;
-    SimDriverClient& operator=(const SimDriverClient&) = delete;
+}
 
-    bool Bound() const { return m_bound; }
-    const _CONFIG_DRIVER_INTERFACE_t& Table() const { return m_table; }
-    uint32_t Context() const { return m_context; }
+class SimDriverClient : public DriverClient {
+public:
+    SimDriverClient() : DriverClient(SimDriverPath()) {}
 
-    /* OpenDriver on the qorbsim.ini of the current directory. */
-    bool Open()
-    {
-        m_open = m_bound && m_table.OpenDriver(&m_context) != 0;
-        return m_open;
-    }
-    void Close()
-    {
-        if (m_open)
-            m_table.CloseDriver(m_context);
-        m_open = false;
-    }
-
-    uint32_t Read(unsigned bus, unsigned dev, unsigned fn, uint32_t offset, uint32_t length, uint8_t* buffer) const
-    {
-        return m_table.ReadConfig(m_context, bus, dev, fn, offset, length, buffer);
-    }
-    uint32_t Write(unsigned bus, unsigned dev, unsigned fn, uint32_t offset, uint32_t length,
-                   const std::vector<uint8_t>& bytes) const
-    {
-        std::vector<uint8_t> copy(bytes);
-        return m_table.WriteConfig(m_context, bus, dev, fn, offset, length, copy.data());
-    }
     uint32_t Read32(unsigned bus, unsigned dev, unsigned fn, uint32_t offset) const
     {
         uint8_t b[4] = {};
@@ -101,32 +66,16 @@ public:
     /* The functions as lspci -xxxx text. */
     std::string DumpText() const
     {
-        std::string text;
-        char line[64];
+        std::vector<DumpFunction> functions;
         for (const auto& [loc, bytes] : Functions()) {
-            snprintf(line, sizeof line, "%02x:%02x.%x Simulated function\n", std::get<0>(loc), std::get<1>(loc),
-                     std::get<2>(loc));
-            text += line;
-            for (size_t off = 0; off < bytes.size(); off += 16) {
-                snprintf(line, sizeof line, off < 0x100 ? "%02zx:" : "%03zx:", off);
-                text += line;
-                for (size_t i = off; i < off + 16 && i < bytes.size(); ++i) {
-                    snprintf(line, sizeof line, " %02x", bytes[i]);
-                    text += line;
-                }
-                text += "\n";
-            }
-            text += "\n";
+            ConfigSpace space(bytes.size());
+            for (size_t i = 0; i < bytes.size(); ++i)
+                space.Set8(static_cast<uint32_t>(i), bytes[i]);
+            functions.push_back({static_cast<uint8_t>(std::get<0>(loc)), static_cast<uint8_t>(std::get<1>(loc)),
+                                 static_cast<uint8_t>(std::get<2>(loc)), space});
         }
-        return text;
+        return qorbtest::DumpText(functions);
     }
-
-private:
-    void* m_handle = nullptr;
-    bool m_bound = false;
-    bool m_open = false;
-    _CONFIG_DRIVER_INTERFACE_t m_table{};
-    uint32_t m_context = 0;
 };
 
 } // namespace qorbtest

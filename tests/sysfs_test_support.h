@@ -5,15 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <stdint.h>
 #include <stdio.h>
 
 #include <string>
 #include <vector>
 
-#include <qorb/qorb_driver.h>
-
+#include "driver_client.h"
 #include "qorb_test_support.h"
 
 namespace qorbtest {
@@ -67,61 +65,18 @@ public:
 };
 
 /* The sysfs driver loaded with dlopen and its table bound. */
-class SysfsDriver {
+class SysfsDriver : public DriverClient {
 public:
-    SysfsDriver()
-    {
-        if (*SysfsDriverPath())
-            m_handle = dlopen(SysfsDriverPath(), RTLD_NOW | RTLD_LOCAL);
-        if (!m_handle)
-            return;
-        auto get = reinterpret_cast<QORB_CONFIG_DRIVER_GET_INTERFACE>(dlsym(m_handle, "ConfigDriver_GetInterface"));
-        m_bound = get && get(&m_table) != 0;
-    }
-    ~SysfsDriver()
-    {
-        Close();
-        if (m_handle)
-            dlclose(m_handle);
-    }
-    SysfsDriver(const SysfsDriver&) = delete;
-    SysfsDriver& operator=(const SysfsDriver&) = delete;
-
-    bool Loaded() const { return m_bound; }
-    void* Handle() const { return m_handle; }
-    const _CONFIG_DRIVER_INTERFACE_t& Table() const { return m_table; }
-    uint32_t Context() const { return m_context; }
-
-    /* OpenDriver in the current directory; true when it answered non-zero. */
-    bool Open()
-    {
-        Close();
-        m_open = m_table.OpenDriver(&m_context) != 0;
-        return m_open;
-    }
-    void Close()
-    {
-        if (m_open)
-            m_table.CloseDriver(m_context);
-        m_open = false;
-    }
-
-    uint32_t Read(uint32_t bus, uint32_t dev, uint32_t fn, uint32_t offset, uint32_t length, uint8_t* buffer)
-    {
-        return m_table.ReadConfig(m_context, bus, dev, fn, offset, length, buffer);
-    }
-    uint32_t Write(uint32_t bus, uint32_t dev, uint32_t fn, uint32_t offset, uint32_t length, uint8_t* buffer)
-    {
-        return m_table.WriteConfig(m_context, bus, dev, fn, offset, length, buffer);
-    }
-
-private:
-    void* m_handle = nullptr;
-    _CONFIG_DRIVER_INTERFACE_t m_table{};
-    uint32_t m_context = 0;
-    bool m_bound = false;
-    bool m_open = false;
+    SysfsDriver() : DriverClient(SysfsDriverPath()) {}
 };
+
+/* Writes qorbsysfs.ini (root = the fake folder, and more lines) and opens
+ * the driver on it. */
+inline bool OpenOn(FakeSysfs& fake, SysfsDriver& driver, const std::string& moreLines = "")
+{
+    fake.Ini(moreLines);
+    return driver.Open();
+}
 
 /* An ACPI MCFG table image with the given entries. */
 struct McfgEntry {
@@ -170,7 +125,7 @@ protected:
     void SetUp() override
     {
         QORB_SKIP_WITHOUT_SYSFS_DRIVER();
-        ASSERT_TRUE(driver.Loaded());
+        ASSERT_TRUE(driver.Bound());
         fake.Add(0, 0, 0, std::vector<uint8_t>(64, 0x01));
     }
 

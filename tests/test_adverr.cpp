@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include <iterator>
+
 #include "qorb_test_support.h"
 
 using namespace qorbtest;
@@ -89,6 +91,16 @@ struct TextLog {
     }
 };
 
+/* 01:00.0 on a platform of its own, its record and a text log. */
+struct Rig {
+    SimPlatform platform;
+    FoundDevice found{1, 0, 0};
+    void* dev = *found;
+    TextLog text{platform.File("aer.log")};
+    void* log() const { return text.log; }
+    explicit Rig(const ConfigSpace& endpoint) : platform({{1, 0, 0, endpoint}}) {}
+};
+
 uint32_t Read32(void* device, uint32_t offset)
 {
     uint8_t b[4] = {};
@@ -103,59 +115,49 @@ TEST(AerAssertions, EveryAssertionPassesAndFailsWithItsExactText)
 {
     for (const Row& r : kRows) {
         SCOPED_TRACE(r.field);
-        SimPlatform platform({{1, 0, 0, EndpointWithAer(r.uncorrectable ? r.mask : 0, r.uncorrectable ? 0 : r.mask)}});
-        ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
-        void* dev = nullptr;
-        ASSERT_EQ(FindDevice(1, 0, 0, &dev), QORB_SUCCESS);
-        TextLog log(platform.File("aer.log"));
-
-        EXPECT_EQ(r.fn(dev, log.log, 1, 0), QORB_SUCCESS);
-        EXPECT_EQ(log.Take(), Verdict(r, "SET", "SET"));
-        EXPECT_EQ(r.fn(dev, log.log, 0, 1), QORB_STATUS_FAILED);
-        EXPECT_EQ(log.Take(), Verdict(r, "CLEAR", "SET"));
-        /* Expected 2 never equals the bit. */
-        EXPECT_EQ(r.fn(dev, log.log, 2, 1), QORB_STATUS_FAILED);
-        EXPECT_EQ(log.Take(), Verdict(r, "SET", "CLEAR"));
-        /* The failing checks wrote nothing: the bit is still set. */
-        EXPECT_EQ(Read32(dev, kAer + (r.uncorrectable ? 0x04 : 0x10)) & r.mask, r.mask);
-
-        EXPECT_EQ(r.fn(dev, log.log, 1, 1), QORB_SUCCESS);
-        EXPECT_EQ(log.Take(), Verdict(r, "SET", "SET"));
-        EXPECT_EQ(r.fn(dev, log.log, 0, 0), QORB_SUCCESS);
-        EXPECT_EQ(log.Take(), Verdict(r, "CLEAR", "CLEAR"));
-        EXPECT_EQ(r.fn(dev, log.log, 1, 0), QORB_STATUS_FAILED);
-        EXPECT_EQ(log.Take(), Verdict(r, "SET", "CLEAR"));
-        CloseDevice(dev);
+        Rig rig(EndpointWithAer(r.uncorrectable ? r.mask : 0, r.uncorrectable ? 0 : r.mask));
+        ASSERT_EQ(rig.found.Status(), QORB_SUCCESS);
+        /* expected, clear, status, verdict texts; the third step's expected 2
+         * never equals the bit; the clearing write comes after the fourth. */
+        const struct {
+            int32_t expected, clear;
+            _QORB_STATUS_t status;
+            const char *wanted, *actual;
+        } steps[] = {{1, 0, QORB_SUCCESS, "SET", "SET"},       {0, 1, QORB_STATUS_FAILED, "CLEAR", "SET"},
+                     {2, 1, QORB_STATUS_FAILED, "SET", "CLEAR"}, {1, 1, QORB_SUCCESS, "SET", "SET"},
+                     {0, 0, QORB_SUCCESS, "CLEAR", "CLEAR"},     {1, 0, QORB_STATUS_FAILED, "SET", "CLEAR"}};
+        for (size_t i = 0; i < std::size(steps); ++i) {
+            EXPECT_EQ(r.fn(rig.dev, rig.log(), steps[i].expected, steps[i].clear), steps[i].status) << i;
+            EXPECT_EQ(rig.text.Take(), Verdict(r, steps[i].wanted, steps[i].actual)) << i;
+            if (i == 2) { /* the failing checks wrote nothing: the bit is still set */
+                EXPECT_EQ(Read32(rig.dev, kAer + (r.uncorrectable ? 0x04 : 0x10)) & r.mask, r.mask);
+            }
+        }
     }
 }
 
 TEST(AerAssertions, ClearingWriteClearsEveryBitThatWasSet)
 {
     /* Receiver Error and Bad DLLP set; asserting Receiver Error clears both. */
-    SimPlatform platform({{1, 0, 0, EndpointWithAer(0x00100010, 0x00000081)}});
-    ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
-    void* dev = nullptr;
-    ASSERT_EQ(FindDevice(1, 0, 0, &dev), QORB_SUCCESS);
-    TextLog log(platform.File("aer.log"));
-    EXPECT_EQ(QORB_ADVERR_Util_AssertReceiverErrorStatus(dev, log.log, 1, 1), QORB_SUCCESS);
+    Rig rig(EndpointWithAer(0x00100010, 0x00000081));
+    ASSERT_EQ(rig.found.Status(), QORB_SUCCESS);
+    void* dev = rig.dev;
+    EXPECT_EQ(QORB_ADVERR_Util_AssertReceiverErrorStatus(dev, rig.log(), 1, 1), QORB_SUCCESS);
     EXPECT_EQ(Read32(dev, kAer + 0x10), 0u);
     EXPECT_EQ(Read32(dev, kAer + 0x04), 0x00100010u);
     /* A passing check with expected CLEAR still writes, clearing the others. */
-    EXPECT_EQ(QORB_ADVERR_Util_AssertTrainingErrorStatus(dev, log.log, 0, 1), QORB_SUCCESS);
+    EXPECT_EQ(QORB_ADVERR_Util_AssertTrainingErrorStatus(dev, rig.log(), 0, 1), QORB_SUCCESS);
     EXPECT_EQ(Read32(dev, kAer + 0x04), 0u);
-    CloseDevice(dev);
 }
 
 TEST(AerAssertions, DeviceWithoutAerLogsNotImplemented)
 {
-    SimPlatform platform({{1, 0, 0, EndpointWithoutAer()}});
-    ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
-    void* dev = nullptr;
-    ASSERT_EQ(FindDevice(1, 0, 0, &dev), QORB_SUCCESS);
-    TextLog log(platform.File("aer.log"));
+    Rig rig(EndpointWithoutAer());
+    ASSERT_EQ(rig.found.Status(), QORB_SUCCESS);
+    void* dev = rig.dev;
     for (const Row& r : kRows) {
-        EXPECT_EQ(r.fn(dev, log.log, 1, 1), QORB_PCIE_CAP_OUT_OF_RANGE) << r.field;
-        EXPECT_EQ(log.Take(), "::Advanced Error Caps not implemented::") << r.field;
+        EXPECT_EQ(r.fn(dev, rig.log(), 1, 1), QORB_PCIE_CAP_OUT_OF_RANGE) << r.field;
+        EXPECT_EQ(rig.text.Take(), "::Advanced Error Caps not implemented::") << r.field;
     }
     QORB_ADVERR_INFO_t info;
     memset(&info, 0xAB, sizeof info);
@@ -165,29 +167,24 @@ TEST(AerAssertions, DeviceWithoutAerLogsNotImplemented)
     const uint8_t* raw = reinterpret_cast<const uint8_t*>(&info.aer);
     for (size_t i = 0; i < sizeof info.aer; ++i)
         ASSERT_EQ(raw[i], 0) << i;
-    CloseDevice(dev);
 }
 
 TEST(AerAssertions, TwoAerCapabilitiesAreReported)
 {
-    SimPlatform platform({{1, 0, 0, EndpointWithAer(0, 0x40, true)}});
-    ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
-    void* dev = nullptr;
-    ASSERT_EQ(FindDevice(1, 0, 0, &dev), QORB_SUCCESS);
-    TextLog log(platform.File("aer.log"));
+    Rig rig(EndpointWithAer(0, 0x40, true));
+    ASSERT_EQ(rig.found.Status(), QORB_SUCCESS);
+    void* dev = rig.dev;
     CaptureFd out(1);
-    EXPECT_EQ(QORB_ADVERR_Util_AssertBadTLPStatus(dev, log.log, 1, 1), QORB_PCIE_MULTIPLE_INSTANCES_OF_CAP);
+    EXPECT_EQ(QORB_ADVERR_Util_AssertBadTLPStatus(dev, rig.log(), 1, 1), QORB_PCIE_MULTIPLE_INSTANCES_OF_CAP);
     out.Text();
-    EXPECT_EQ(log.Take(), "::Advanced Error Caps not implemented::");
-    CloseDevice(dev);
+    EXPECT_EQ(rig.text.Take(), "::Advanced Error Caps not implemented::");
 }
 
 TEST(AerAssertions, GetAdvErrorRepCapHandsOutTheHandle)
 {
-    SimPlatform platform({{1, 0, 0, EndpointWithAer(0x10, 0x40)}});
-    ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
-    void* dev = nullptr;
-    ASSERT_EQ(FindDevice(1, 0, 0, &dev), QORB_SUCCESS);
+    Rig rig(EndpointWithAer(0x10, 0x40));
+    ASSERT_EQ(rig.found.Status(), QORB_SUCCESS);
+    void* dev = rig.dev;
     QORB_ADVERR_INFO_t info{};
     ASSERT_EQ(QORB_ADVERR_Util_GetAdvErrorRepCap(dev, &info), QORB_SUCCESS);
     EXPECT_EQ(info.device, dev);
@@ -198,5 +195,4 @@ TEST(AerAssertions, GetAdvErrorRepCapHandsOutTheHandle)
     EXPECT_EQ(GetCapOffset(info.capHandle, &offset), QORB_SUCCESS);
     EXPECT_EQ(offset, kAer);
     QORB_FreeCapabilityHandle(info.capHandle);
-    CloseDevice(dev);
 }

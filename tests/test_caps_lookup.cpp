@@ -88,14 +88,8 @@ std::vector<DumpFunction> LookupPlatform()
 }
 
 /* A device record for a function of the platform, closed at the end. */
-class Device {
-public:
-    explicit Device(uint8_t dev, uint8_t bus = 0) { EXPECT_EQ(QORB_SUCCESS, FindDevice(bus, dev, uint8_t{0}, &m_handle)); }
-    ~Device() { CloseDevice(m_handle); }
-    void* operator*() const { return m_handle; }
-
-private:
-    void* m_handle = nullptr;
+struct Device : qorbtest::FoundDevice {
+    explicit Device(uint8_t dev, uint8_t bus = 0) : FoundDevice(bus, dev, 0) { EXPECT_EQ(QORB_SUCCESS, Status()); }
 };
 
 /* A capability handle, released at the end. */

@@ -3,26 +3,28 @@
 
 #include <string.h>
 
+#include <array>
+
 #include "datfile_test_util.h"
 
 namespace {
 
 class DatValues : public ::testing::Test, public qorbtest::DatFileTest {};
 
+/* A DUT entry's fields: vendor, device, bus, device and function numbers,
+ * class (base, sub, programming interface), subsystem vendor and device. */
+using Fields = std::array<int, 10>;
+Fields Of(const _QORB_DEVICE_FIND_INFO_t& e)
+{
+    return {e.vendorId,  e.deviceId, e.busNumber, e.deviceNumber,   e.functionNumber,
+            e.baseClass, e.subClass, e.progIf,    e.subsysVendorId, e.subsysDeviceId};
+}
+constexpr Fields kUnset = {0xFFFF, 0xFFFF, 0xFFFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFFFF, 0xFFFF};
+
 void ExpectUnsetEntry(const _QORB_DAT_INFO_t* info, int i)
 {
-    const _QORB_DEVICE_FIND_INFO_t& e = info->dutFindInfo[i];
     EXPECT_EQ(info->dutFindFlags[i], 0u) << i;
-    EXPECT_EQ(e.vendorId, 0xFFFF) << i;
-    EXPECT_EQ(e.deviceId, 0xFFFF) << i;
-    EXPECT_EQ(e.busNumber, 0xFFFF) << i;
-    EXPECT_EQ(e.deviceNumber, 0xFF) << i;
-    EXPECT_EQ(e.functionNumber, 0xFF) << i;
-    EXPECT_EQ(e.baseClass, 0xFF) << i;
-    EXPECT_EQ(e.subClass, 0xFF) << i;
-    EXPECT_EQ(e.progIf, 0xFF) << i;
-    EXPECT_EQ(e.subsysDeviceId, 0xFFFF) << i;
-    EXPECT_EQ(e.subsysVendorId, 0xFFFF) << i;
+    EXPECT_EQ(Of(info->dutFindInfo[i]), kUnset) << i;
 }
 
 TEST_F(DatValues, EmptyDocumentYieldsEveryDefault)
@@ -61,9 +63,7 @@ TEST_F(DatValues, MinimalFileSetsModeUserDutAndBase)
     EXPECT_STREQ(dat->userName, "alice");
     ASSERT_EQ(dat->dutCount, 1);
     EXPECT_EQ(dat->dutFindFlags[0], QORB_FIND_LOCATION);
-    EXPECT_EQ(dat->dutFindInfo[0].busNumber, 2);
-    EXPECT_EQ(dat->dutFindInfo[0].deviceNumber, 0);
-    EXPECT_EQ(dat->dutFindInfo[0].functionNumber, 0);
+    EXPECT_EQ(Of(dat->dutFindInfo[0]), (Fields{0xFFFF, 0xFFFF, 2, 0, 0, 0xFF, 0xFF, 0xFF, 0xFFFF, 0xFFFF}));
     EXPECT_EQ(dat->pcieBaseAddress, 0xF0000000ull);
     ExpectUnsetEntry(dat.info.get(), 1);
 }
@@ -111,14 +111,7 @@ TEST_F(DatValues, DutWithOnlyALocationIsFoundByLocation)
     ParseText("<p><DUT bus=\"3\" device=\"1\" function=\"2\"/></p>");
     ASSERT_EQ(dat->dutCount, 1);
     EXPECT_EQ(dat->dutFindFlags[0], 0x1000u);
-    EXPECT_EQ(dat->dutFindInfo[0].vendorId, 0xFFFF);
-    EXPECT_EQ(dat->dutFindInfo[0].deviceId, 0xFFFF);
-    EXPECT_EQ(dat->dutFindInfo[0].baseClass, 0xFF);
-    EXPECT_EQ(dat->dutFindInfo[0].subClass, 0xFF);
-    EXPECT_EQ(dat->dutFindInfo[0].progIf, 0xFF);
-    EXPECT_EQ(dat->dutFindInfo[0].busNumber, 3);
-    EXPECT_EQ(dat->dutFindInfo[0].deviceNumber, 1);
-    EXPECT_EQ(dat->dutFindInfo[0].functionNumber, 2);
+    EXPECT_EQ(Of(dat->dutFindInfo[0]), (Fields{0xFFFF, 0xFFFF, 3, 1, 2, 0xFF, 0xFF, 0xFF, 0xFFFF, 0xFFFF}));
 }
 
 TEST_F(DatValues, DecimalFieldsFollowAtoiAndAreCutToWidth)
@@ -130,18 +123,12 @@ TEST_F(DatValues, DecimalFieldsFollowAtoiAndAreCutToWidth)
               "<DUTSerrEnable v=\"65536\"/>"
               "</p>");
     ASSERT_EQ(dat->dutCount, 2);
-    const _QORB_DEVICE_FIND_INFO_t& a = dat->dutFindInfo[0];
-    EXPECT_EQ(a.subsysVendorId, 0x1234);        /* decimal, not hexadecimal */
-    EXPECT_EQ(a.subsysDeviceId, 70000 & 0xFFFF);
-    EXPECT_EQ(a.busNumber, 300);                /* 16 bits are stored */
-    EXPECT_EQ(a.deviceNumber, 300 & 0xFF);
-    EXPECT_EQ(a.functionNumber, 7);
+    /* Subsystem IDs are decimal, not hexadecimal; the bus keeps 16 bits. */
+    EXPECT_EQ(Of(dat->dutFindInfo[0]),
+              (Fields{0xFFFF, 0xFFFF, 300, 300 & 0xFF, 7, 0xFF, 0xFF, 0xFF, 0x1234, 70000 & 0xFFFF}));
     EXPECT_EQ(dat->dutFindFlags[0], QORB_FIND_LOCATION); /* subsystem IDs set no flag */
-    const _QORB_DEVICE_FIND_INFO_t& b = dat->dutFindInfo[1];
-    EXPECT_EQ(b.busNumber, 0xFFFF);
-    EXPECT_EQ(b.deviceNumber, 0);               /* no digit */
-    EXPECT_EQ(b.functionNumber, 12);
-    EXPECT_EQ(b.subsysVendorId, 0xFFFF);
+    /* "-1" cut to 16 bits, no digit at all, the digits before the letters. */
+    EXPECT_EQ(Of(dat->dutFindInfo[1]), (Fields{0xFFFF, 0xFFFF, 0xFFFF, 0, 12, 0xFF, 0xFF, 0xFF, 0xFFFF, 0xFFFF}));
     EXPECT_EQ(dat->replayCount, -12);
     EXPECT_EQ(dat->dutSerrEnable, 0);
 }

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <qorb/qorb.h>
@@ -38,49 +39,31 @@ Parsed Parse(std::vector<std::string> args)
     return {result, d, l};
 }
 
-TEST(ParseCmdLine, OptionsWithoutRegardToCase)
+TEST(ParseCmdLine, OptionsHelpAndValues)
 {
-    Parsed p = Parse({"prog", "-D", "x", "-L", "y"});
-    EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.d, "x");
-    EXPECT_EQ(p.l, "y");
-    p = Parse({"prog", "-l", "log.txt", "-d", "dat.xml", "-H"});
-    EXPECT_EQ(p.result, 1);
-    EXPECT_EQ(p.d, "dat.xml");
-    EXPECT_EQ(p.l, "log.txt");
-}
-
-TEST(ParseCmdLine, BuffersStartEmpty)
-{
-    Parsed p = Parse({"prog"});
-    EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.d, "");
-    EXPECT_EQ(p.l, "");
-    p = Parse({"prog", "-d"});
-    EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.d, "") << "an option without a value leaves its buffer empty";
-    p = Parse({"prog", "-l"});
-    EXPECT_EQ(p.l, "");
-}
-
-TEST(ParseCmdLine, HelpAnywhere)
-{
-    EXPECT_EQ(Parse({"prog", "extra", "-h"}).result, 1);
-    EXPECT_EQ(Parse({"prog", "-h", "-d", "x"}).result, 1);
-    EXPECT_EQ(Parse({"prog", "-help"}).result, 0) << "only the exact option counts";
-    EXPECT_EQ(Parse({"prog", "h"}).result, 0);
-}
-
-TEST(ParseCmdLine, TheValueIsNeverAnOption)
-{
-    /* "-d -h": "-h" is the value of "-d" and is not seen as help. */
-    Parsed p = Parse({"prog", "-d", "-h"});
-    EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.d, "-h");
-    /* The argument vector's first entry is the program, never an option. */
-    p = Parse({"-h", "-l", "a", "-l", "b"});
-    EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.l, "b") << "a repeated option keeps the last value";
+    struct Row {
+        std::vector<std::string> args;
+        int result;
+        const char* d;
+        const char* l;
+        const char* why;
+    } rows[] = {
+        {{"prog", "-D", "x", "-L", "y"}, 0, "x", "y", "options without regard to case"},
+        {{"prog", "-l", "log.txt", "-d", "dat.xml", "-H"}, 1, "dat.xml", "log.txt", "help after the values"},
+        {{"prog"}, 0, "", "", "the buffers start empty"},
+        {{"prog", "-d"}, 0, "", "", "an option without a value leaves its buffer empty"},
+        {{"prog", "-l"}, 0, "", "", "the same for -l"},
+        {{"prog", "extra", "-h"}, 1, "", "", "help anywhere"},
+        {{"prog", "-h", "-d", "x"}, 1, "x", "", "help first"},
+        {{"prog", "-help"}, 0, "", "", "only the exact option counts"},
+        {{"prog", "h"}, 0, "", "", "a word is no option"},
+        {{"prog", "-d", "-h"}, 0, "-h", "", "the value is never an option"},
+        {{"-h", "-l", "a", "-l", "b"}, 0, "", "b", "the first entry is the program; the last value is kept"},
+    };
+    for (const Row& row : rows) {
+        Parsed p = Parse(row.args);
+        EXPECT_EQ(std::tuple(p.result, p.d, p.l), std::tuple(row.result, row.d, row.l)) << row.why;
+    }
 }
 
 TEST(ParseCmdLine, CountBoundsTheScan)
@@ -115,10 +98,7 @@ TEST_F(PassThrough, McfgQueryForwardsTheDriversAnswer)
     uint64_t base = 0, length = 0;
     uint8_t start = 0, end = 0;
     EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 7);
-    EXPECT_EQ(base, 0xE0000000ull);
-    EXPECT_EQ(start, 0x10);
-    EXPECT_EQ(end, 0x7F);
-    EXPECT_EQ(length, 0x7000000ull);
+    EXPECT_EQ(std::tuple(base, start, end, length), std::tuple(0xE0000000ull, 0x10, 0x7F, 0x7000000ull));
     full->queryAnswer = 0;
     EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 0);
     EXPECT_EQ(full->wrongContext, 0u);
@@ -133,14 +113,12 @@ TEST_F(PassThrough, McfgQueryWithoutTheEntryOrAfterClose)
     full->provide = TDRV_ALL & ~TDRV_QUERY;
     ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
     EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 0);
-    EXPECT_EQ(CloseQORB(handle), QORB_SUCCESS);
-    handle = UntouchedHandle();
+    EXPECT_EQ(CloseHandle(), QORB_SUCCESS);
 
     full->provide = TDRV_ALL;
     ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
     EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 1);
-    EXPECT_EQ(CloseQORB(handle), QORB_SUCCESS);
-    handle = UntouchedHandle();
+    EXPECT_EQ(CloseHandle(), QORB_SUCCESS);
     std::string before = full.Calls();
     EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 0);
     EXPECT_EQ(full.Calls(), before) << "the closed driver is not called";
@@ -166,19 +144,16 @@ TEST_F(PassThrough, RawReadNeedsBothReadEntries)
     ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
     EXPECT_EQ(QORB_ReadConfigSpace_Ex(0, 0, 0, 0, 4, buffer), 0u);
     EXPECT_EQ(full.Calls().find('X'), std::string::npos) << "ReadConfigEx is not called without ReadConfig";
-    CloseQORB(handle);
-    handle = UntouchedHandle();
+    CloseHandle();
 
     full->provide = TDRV_ALL & ~TDRV_READ_EX;
     ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
     EXPECT_EQ(QORB_ReadConfigSpace_Ex(0, 0, 0, 0, 4, buffer), 0u);
-    CloseQORB(handle);
-    handle = UntouchedHandle();
+    CloseHandle();
 
     full->provide = TDRV_ALL;
     ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
-    CloseQORB(handle);
-    handle = UntouchedHandle();
+    CloseHandle();
     EXPECT_EQ(QORB_ReadConfigSpace_Ex(0, 0, 0, 0, 4, buffer), 0u) << "answers 0 after the close";
     EXPECT_EQ(full.Calls().find('X'), std::string::npos);
 }
@@ -233,11 +208,9 @@ TEST_F(DriverState, SecondOpenRebindsTheDriverForEveryInstance)
     full->context = 0xAAAA0001u;
     nocard->context = 0xBBBB0002u;
     ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
-    void* first = handle;
-    handle = UntouchedHandle();
+    void* first = TakeHandle();
     ASSERT_EQ(OpenEx(nocard.Path()).status, QORB_SUCCESS);
-    void* second = handle;
-    handle = UntouchedHandle();
+    void* second = TakeHandle();
 
     QORB_DEVICE_t record = RecordAt(1, 2, 3);
     uint8_t buffer[4];
@@ -264,8 +237,7 @@ TEST_F(DriverState, SecondOpenRebindsTheDriverForEveryInstance)
 TEST_F(DriverState, RebindingForgetsTheEntriesTheNewDriverLacks)
 {
     ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
-    void* first = handle;
-    handle = UntouchedHandle();
+    void* first = TakeHandle();
     nocard->provide = TDRV_ALL & ~(TDRV_QUERY | TDRV_READ_EX | TDRV_WRITE | TDRV_CLOSE);
     ASSERT_EQ(OpenEx(nocard.Path()).status, QORB_SUCCESS);
     uint64_t base = 0, length = 0;
@@ -284,8 +256,7 @@ TEST_F(DriverState, RebindingForgetsTheEntriesTheNewDriverLacks)
 TEST_F(DriverState, CardTablesOutliveARebindWithoutThemAndGoAtClose)
 {
     ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
-    void* first = handle;
-    handle = UntouchedHandle();
+    void* first = TakeHandle();
     ASSERT_NE(g_qorbDriver.zeb, nullptr);
     ASSERT_NE(g_qorbDriver.vok, nullptr);
     EXPECT_EQ(g_qorbDriver.zeb->IsZEB(0x42, 0, 0), 1u);
@@ -312,16 +283,14 @@ TEST_F(DriverState, CloseWithoutAnInstanceStillClosesTheDriver)
     ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
     EXPECT_EQ(CloseQORB(nullptr), QORB_SUCCESS);
     EXPECT_EQ(full.Calls(), "GZVOQMC");
-    EXPECT_EQ(CloseQORB(handle), QORB_SUCCESS);
-    handle = UntouchedHandle();
+    EXPECT_EQ(CloseHandle(), QORB_SUCCESS);
     EXPECT_EQ(full.Calls(), "GZVOQMC");
 }
 
 TEST_F(DriverState, ReopenAfterCloseBindsAgain)
 {
     ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
-    CloseQORB(handle);
-    handle = UntouchedHandle();
+    CloseHandle();
     ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
     QORB_DEVICE_t record = RecordAt(0, 0, 0);
     uint8_t buffer[4];
@@ -344,8 +313,7 @@ TEST_F(DriverState, CloseDetachesTheInstancesDeviceRecords)
     a.owner = instance;
     cl_qlist_insert_tail(&instance->deviceList, &b.listItem);
     b.owner = instance;
-    EXPECT_EQ(CloseQORB(handle), QORB_SUCCESS);
-    handle = UntouchedHandle();
+    EXPECT_EQ(CloseHandle(), QORB_SUCCESS);
     EXPECT_EQ(a.owner, nullptr);
     EXPECT_EQ(b.owner, nullptr);
 }

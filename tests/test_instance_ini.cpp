@@ -141,16 +141,14 @@ TEST_F(IniOpen, IniDirectoryAndFileArguments)
     OpenResult r = Open(scratch.File("conf").c_str(), "app.ini");
     ASSERT_EQ(r.status, QORB_SUCCESS) << r.out << r.err;
     EXPECT_EQ(local.Calls(), "GOQM");
-    EXPECT_EQ(CloseQORB(handle), QORB_SUCCESS);
-    handle = UntouchedHandle();
+    EXPECT_EQ(CloseHandle(), QORB_SUCCESS);
 
     /* A relative folder is taken from the current directory, one ending in a
      * backslash gets no second one, and the INI file name alone defaults the
      * folder to ini/. */
     r = Open("conf\\", "app.ini");
     ASSERT_EQ(r.status, QORB_SUCCESS) << r.out << r.err;
-    CloseQORB(handle);
-    handle = UntouchedHandle();
+    CloseHandle();
     qorbtest::WriteFile(scratch.File("ini/app2.ini"), "[DLL]\nDLLName=other.so\n");
     r = Open(nullptr, "app2.ini");
     ASSERT_EQ(r.status, QORB_SUCCESS) << r.out << r.err;
@@ -225,8 +223,7 @@ TEST_F(PathBounds, IniPathAt254CharactersIsReadAnd255IsRejected)
     qorbtest::WriteFile(dir + "/app.ini", "[DLL]\nDLLName=drv.so\n");
     OpenResult r = Open(dir.c_str(), "app.ini"); /* dir + "\app.ini": 254 */
     ASSERT_EQ(r.status, QORB_SUCCESS) << r.out << r.err;
-    CloseQORB(handle);
-    handle = UntouchedHandle();
+    CloseHandle();
 
     qorbtest::WriteFile(dir + "/app1.ini", "[DLL]\nDLLName=drv.so\n");
     r = Open(dir.c_str(), "app1.ini");
@@ -256,8 +253,7 @@ TEST_F(PathBounds, LongCurrentDirectory)
     OpenResult r = Open(nullptr, nullptr);
     EXPECT_EQ(r.status, QORB_SUCCESS) << r.out << r.err;
     EXPECT_EQ(local.Calls(), "GOQM");
-    CloseQORB(handle);
-    handle = UntouchedHandle();
+    CloseHandle();
 
     std::string dir237 = FolderOfLength(237);
     ASSERT_EQ(chdir(dir237.c_str()), 0);

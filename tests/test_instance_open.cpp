@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include <qorb/qorb.h>
 
@@ -34,73 +35,51 @@ TEST_F(OpenFailure, DriverWithoutGetInterfaceFailsSilently)
     EXPECT_EQ(noIface.Calls(), "") << "the test card tables are looked up only after the driver table";
 }
 
-TEST_F(OpenFailure, GetInterfaceAnsweringZeroFailsSilently)
+/* The driver refuses one step of the open: each row names the step, what
+ * the open answers and prints, and the entries called (G GetInterface, Z/V
+ * the test card tables, O OpenDriver, Q the MCFG query, M the map). */
+TEST_F(OpenFailure, EachRefusedStepFailsTheOpen)
 {
-    full->getInterfaceAnswer = 0;
-    OpenResult r = OpenEx(full.Path());
-    EXPECT_EQ(r.status, QORB_STATUS_FAILED);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(handle, UntouchedHandle());
-    EXPECT_EQ(full.Calls(), "G");
-    /* The table it filled before answering 0 is not used either. */
-    uint64_t base = 0, length = 0;
-    uint8_t start = 0, end = 0;
-    EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 1) << "the table stays as the driver left it";
-}
-
-TEST_F(OpenFailure, NoOpenDriverEntry)
-{
-    full->provide = TDRV_ALL & ~TDRV_OPEN;
-    OpenResult r = OpenEx(full.Path());
-    EXPECT_EQ(r.status, QORB_DRIVER_INIT_FAILED);
-    EXPECT_EQ(r.out, kSoftwareDriverFailed);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(handle, UntouchedHandle());
-    EXPECT_EQ(full.Calls(), "GZV");
-}
-
-TEST_F(OpenFailure, OpenDriverAnsweringZero)
-{
-    full->openAnswer = 0;
-    OpenResult r = OpenEx(full.Path());
-    EXPECT_EQ(r.status, QORB_DRIVER_INIT_FAILED);
-    EXPECT_EQ(r.out, kSoftwareDriverFailed);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(handle, UntouchedHandle());
-    EXPECT_EQ(full.Calls(), "GZVO");
-}
-
-TEST_F(OpenFailure, NoMapEntryReadsTheLengthFileThenFails)
-{
-    full->provide = TDRV_ALL & ~TDRV_MAP;
-    OpenResult r = OpenEx(full.Path());
-    EXPECT_EQ(r.status, QORB_DRIVER_INIT_FAILED);
-    EXPECT_EQ(r.out, std::string(kNoCfgSpaceIni) + kSoftwareDriverFailed);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(handle, UntouchedHandle());
-    EXPECT_EQ(full.Calls(), "GZVOQ");
-}
-
-TEST_F(OpenFailure, NoMapAndNoQueryEntry)
-{
-    full->provide = TDRV_ALL & ~(TDRV_MAP | TDRV_QUERY);
-    OpenResult r = OpenEx(full.Path());
-    EXPECT_EQ(r.status, QORB_DRIVER_INIT_FAILED);
-    EXPECT_EQ(r.out, std::string(kNoCfgSpaceIni) + kSoftwareDriverFailed);
-    EXPECT_EQ(full.Calls(), "GZVO");
-}
-
-TEST_F(OpenFailure, MapAnsweringZeroIsTriedOnBothWindows)
-{
-    full->mapAnswer = 0;
-    OpenResult r = OpenEx(full.Path());
-    EXPECT_EQ(r.status, QORB_DRIVER_INIT_FAILED);
-    EXPECT_EQ(r.out, std::string(kNoCfgSpaceIni) + kSoftwareDriverFailed);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(handle, UntouchedHandle());
-    EXPECT_EQ(full.Calls(), "GZVOQMM");
-    EXPECT_EQ(full->mapBase, kConfigBase) << "the second try maps the configuration base of the open";
+    const std::string noWindow = std::string(kNoCfgSpaceIni) + kSoftwareDriverFailed;
+    struct Row {
+        const char* what;
+        std::function<void(TDRV_CONTROL_t&)> refuse;
+        _QORB_STATUS_t status;
+        std::string out;
+        const char* calls;
+    } rows[] = {
+        {"GetInterface answers 0", [](TDRV_CONTROL_t& c) { c.getInterfaceAnswer = 0; }, QORB_STATUS_FAILED, "", "G"},
+        {"no OpenDriver", [](TDRV_CONTROL_t& c) { c.provide = TDRV_ALL & ~TDRV_OPEN; }, QORB_DRIVER_INIT_FAILED,
+         kSoftwareDriverFailed, "GZV"},
+        {"OpenDriver answers 0", [](TDRV_CONTROL_t& c) { c.openAnswer = 0; }, QORB_DRIVER_INIT_FAILED,
+         kSoftwareDriverFailed, "GZVO"},
+        {"no map: the length file is read", [](TDRV_CONTROL_t& c) { c.provide = TDRV_ALL & ~TDRV_MAP; },
+         QORB_DRIVER_INIT_FAILED, noWindow, "GZVOQ"},
+        {"no map, no query", [](TDRV_CONTROL_t& c) { c.provide = TDRV_ALL & ~(TDRV_MAP | TDRV_QUERY); },
+         QORB_DRIVER_INIT_FAILED, noWindow, "GZVO"},
+        {"map answers 0: both windows are tried", [](TDRV_CONTROL_t& c) { c.mapAnswer = 0; },
+         QORB_DRIVER_INIT_FAILED, noWindow, "GZVOQMM"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        CloseQORB(nullptr);  /* each row starts with no driver bound */
+        TestDriver driver(TestDriver::BuiltPath("tdrv_full"));  /* resets the control block */
+        row.refuse(*driver.operator->());
+        OpenResult r = OpenEx(driver.Path());
+        EXPECT_EQ(r.status, row.status);
+        EXPECT_EQ(r.out, row.out);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(handle, UntouchedHandle());
+        EXPECT_EQ(driver.Calls(), row.calls);
+        if (row.status == QORB_STATUS_FAILED) {
+            /* The entries it filled before answering 0 stay bound: the table
+             * is cleared before the call, not after a refusal. */
+            uint64_t base = 0, length = 0;
+            uint8_t start = 0, end = 0;
+            EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 1);
+        }
+    }
+    EXPECT_EQ(full->mapBase, kConfigBase) << "the last row's second try maps the configuration base of the open";
     EXPECT_EQ(full->mapLength, 52428800u);
 }
 
@@ -227,8 +206,7 @@ TEST_F(OpenSuccess, EachOpenMakesItsOwnInstance)
 TEST_F(OpenSuccess, UnloadableFileAfterAnOpenReusesTheBoundDriver)
 {
     ASSERT_EQ(OpenEx(full.Path()).status, QORB_SUCCESS);
-    void* first = handle;
-    handle = UntouchedHandle();
+    void* first = TakeHandle();
     qorbtest::WriteFile(scratch.File("x.so"), "not a shared object");
     ASSERT_NE(g_qorbDriver.libraryHandle, 0u);
     OpenResult r = OpenEx(scratch.File("x.so"));

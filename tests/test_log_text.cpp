@@ -5,6 +5,7 @@
 
 #include <set>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -28,97 +29,91 @@ std::string StopLine(const std::string& name, int fails, int aborts, int warning
            std::to_string(aborts) + "); Warnings (" + std::to_string(warnings) + ") ]\n\n";
 }
 
+/* A raw text log t.log in a scratch folder; h is its handle. */
+class RawLog : public ::testing::Test {
+protected:
+    std::string Text() const { return ReadFile(dir.File("t.log")); }
+    ScratchDir dir;
+    ScopedLog log{QORB_LOG_TYPE_RAW_TEXT, dir.File("t.log")};
+    void* h = log.Handle();
+};
+
+void ExpectCounts(const CTestRecord& r, const std::string& name, int fails, int aborts, int warnings, int info)
+{
+    EXPECT_EQ(r.name, name);
+    EXPECT_EQ(std::tuple(r.fails, r.aborts, r.warnings, r.informational), std::tuple(fails, aborts, warnings, info));
+}
+
 } // namespace
 
 /* ------------------------------------------------------------ counting */
 
-TEST(LogCounting, EachKindCountsOnlyItsOwnCounterWhileATestRuns)
+TEST_F(RawLog, EachKindCountsOnlyItsOwnCounterWhileATestRuns)
 {
-    ScratchDir dir;
-    ScopedLog log(QORB_LOG_TYPE_RAW_TEXT, dir.File("t.log"));
     ASSERT_EQ(log.Status(), QORB_SUCCESS);
-    ASSERT_EQ(StartTest(log.Handle(), "Width"), QORB_SUCCESS);
+    ASSERT_EQ(StartTest(h, "Width"), QORB_SUCCESS);
     EXPECT_EQ(log.Object()->TestInProgress(), 1);
     for (int32_t kind : {QORB_LOG_FAIL, QORB_LOG_FAIL, QORB_LOG_ABORT, QORB_LOG_WARNING, QORB_LOG_INFO,
                          QORB_LOG_ERROR, QORB_LOG_SUCCESS, kUnknownKind, QORB_LOG_FAIL | QORB_LOG_INFO})
-        EXPECT_EQ(WriteToLog(log.Handle(), kind, "k%x\n", static_cast<unsigned>(kind)), QORB_SUCCESS);
-    const CTestRecord& current = log.Object()->CurrentTest();
-    EXPECT_EQ(current.name, "Width");
-    EXPECT_EQ(current.fails, 2);
-    EXPECT_EQ(current.aborts, 1);
-    EXPECT_EQ(current.warnings, 1);
-    EXPECT_EQ(current.informational, 1);
+        EXPECT_EQ(WriteToLog(h, kind, "k%x\n", static_cast<unsigned>(kind)), QORB_SUCCESS);
+    ExpectCounts(log.Object()->CurrentTest(), "Width", 2, 1, 1, 1);
 
-    ASSERT_EQ(StopTest(log.Handle()), QORB_SUCCESS);
+    ASSERT_EQ(StopTest(h), QORB_SUCCESS);
     EXPECT_EQ(log.Object()->TestInProgress(), 0);
     ASSERT_EQ(log.Object()->FinishedTests().size(), 1u);
-    const CTestRecord& done = log.Object()->FinishedTests()[0];
-    EXPECT_EQ(done.name, "Width");
-    EXPECT_EQ(done.fails, 2);
-    EXPECT_EQ(done.aborts, 1);
-    EXPECT_EQ(done.warnings, 1);
-    EXPECT_EQ(done.informational, 1);
-    EXPECT_EQ(log.Object()->CurrentTest().fails, 0);
-    EXPECT_EQ(log.Object()->CurrentTest().name, "");
+    ExpectCounts(log.Object()->FinishedTests()[0], "Width", 2, 1, 1, 1);
+    ExpectCounts(log.Object()->CurrentTest(), "", 0, 0, 0, 0);
     EXPECT_EQ(log.Object()->CurrentTestName(), "Width");  /* never cleared */
 
-    EXPECT_EQ(ReadFile(dir.File("t.log")),
+    EXPECT_EQ(Text(),
               "Now Starting Test:Width\nk80000000\nk80000000\nk40000000\nk8000000\nk4000000\nk20000000\nk0\n"
               "k12345\nk84000000\n" + StopLine("Width", 2, 1, 1));
 }
 
-TEST(LogCounting, MessagesOutsideATestAreWrittenButNotCounted)
+TEST_F(RawLog, MessagesOutsideATestAreWrittenButNotCounted)
 {
-    ScratchDir dir;
-    ScopedLog log(QORB_LOG_TYPE_RAW_TEXT, dir.File("t.log"));
-    WriteToLog(log.Handle(), QORB_LOG_FAIL, "before\n");
-    StartTest(log.Handle(), "A");
-    WriteToLog(log.Handle(), QORB_LOG_WARNING, "during\n");
-    StopTest(log.Handle());
-    WriteToLog(log.Handle(), QORB_LOG_FAIL, "after\n");
+    WriteToLog(h, QORB_LOG_FAIL, "before\n");
+    StartTest(h, "A");
+    WriteToLog(h, QORB_LOG_WARNING, "during\n");
+    StopTest(h);
+    WriteToLog(h, QORB_LOG_FAIL, "after\n");
     EXPECT_EQ(log.Object()->CurrentTest().fails, 0);
     ASSERT_EQ(log.Object()->FinishedTests().size(), 1u);
-    EXPECT_EQ(log.Object()->FinishedTests()[0].fails, 0);
-    EXPECT_EQ(log.Object()->FinishedTests()[0].warnings, 1);
-    EXPECT_EQ(ReadFile(dir.File("t.log")),
+    ExpectCounts(log.Object()->FinishedTests()[0], "A", 0, 0, 1, 0);
+    EXPECT_EQ(Text(),
               "before\nNow Starting Test:A\nduring\n" + StopLine("A", 0, 0, 1) + "after\n");
 }
 
-TEST(LogCounting, DisabledLogDropsMessagesAndTheirCountsButKeepsTestLines)
+TEST_F(RawLog, DisabledLogDropsMessagesAndTheirCountsButKeepsTestLines)
 {
-    ScratchDir dir;
-    ScopedLog log(QORB_LOG_TYPE_RAW_TEXT, dir.File("t.log"));
-    StartTest(log.Handle(), "A");
-    EXPECT_EQ(DisableLogging(log.Handle()), QORB_SUCCESS);
+    StartTest(h, "A");
+    EXPECT_EQ(DisableLogging(h), QORB_SUCCESS);
     EXPECT_EQ(log.Object()->Enabled(), 0);
-    EXPECT_EQ(WriteToLog(log.Handle(), QORB_LOG_FAIL, "lost\n"), QORB_SUCCESS);
+    EXPECT_EQ(WriteToLog(h, QORB_LOG_FAIL, "lost\n"), QORB_SUCCESS);
     EXPECT_EQ(log.Object()->CurrentTest().fails, 0);
-    EXPECT_EQ(EnableLogging(log.Handle()), QORB_SUCCESS);
-    WriteToLog(log.Handle(), QORB_LOG_FAIL, "kept\n");
-    DisableLogging(log.Handle());
-    StopTest(log.Handle());
-    StartTest(log.Handle(), "B");
-    EXPECT_EQ(ReadFile(dir.File("t.log")),
+    EXPECT_EQ(EnableLogging(h), QORB_SUCCESS);
+    WriteToLog(h, QORB_LOG_FAIL, "kept\n");
+    DisableLogging(h);
+    StopTest(h);
+    StartTest(h, "B");
+    EXPECT_EQ(Text(),
               "Now Starting Test:A\nkept\n" + StopLine("A", 1, 0, 0) + "Now Starting Test:B\n");
 }
 
-TEST(LogCounting, SecondStartTestWithoutStopMergesIntoOneRecord)
+TEST_F(RawLog, SecondStartTestWithoutStopMergesIntoOneRecord)
 {
-    ScratchDir dir;
-    ScopedLog log(QORB_LOG_TYPE_RAW_TEXT, dir.File("t.log"));
-    StartTest(log.Handle(), "First");
-    WriteToLog(log.Handle(), QORB_LOG_FAIL, "f\n");
-    StartTest(log.Handle(), "Second");
-    WriteToLog(log.Handle(), QORB_LOG_FAIL, "f\n");
+    StartTest(h, "First");
+    WriteToLog(h, QORB_LOG_FAIL, "f\n");
+    StartTest(h, "Second");
+    WriteToLog(h, QORB_LOG_FAIL, "f\n");
     EXPECT_EQ(log.Object()->TestsStarted(), 2u);
-    StopTest(log.Handle());
+    StopTest(h);
     ASSERT_EQ(log.Object()->FinishedTests().size(), 1u);
-    EXPECT_EQ(log.Object()->FinishedTests()[0].name, "Second");
-    EXPECT_EQ(log.Object()->FinishedTests()[0].fails, 2);
+    ExpectCounts(log.Object()->FinishedTests()[0], "Second", 2, 0, 0, 0);
     /* StopTest without a test in progress still appends a record. */
-    StopTest(log.Handle());
+    StopTest(h);
     EXPECT_EQ(log.Object()->FinishedTests().size(), 2u);
-    EXPECT_EQ(ReadFile(dir.File("t.log")), "Now Starting Test:First\nf\nNow Starting Test:Second\nf\n" +
+    EXPECT_EQ(Text(), "Now Starting Test:First\nf\nNow Starting Test:Second\nf\n" +
                                                StopLine("Second", 2, 0, 0) + StopLine("Second", 0, 0, 0));
 }
 
@@ -174,51 +169,43 @@ TEST(TextLog, LogWithoutFileAcceptsEverythingAndWritesNothing)
     EXPECT_FALSE(qorbtest::FileExists(dir.File("missing")));
 }
 
-TEST(TextLog, AssertionLineAlwaysSaysCfgAndIgnoresTheEnabledFlag)
+TEST_F(RawLog, AssertionLineAlwaysSaysCfgAndIgnoresTheEnabledFlag)
 {
-    ScratchDir dir;
-    ScopedLog log(QORB_LOG_TYPE_RAW_TEXT, dir.File("t.log"));
-    StartTest(log.Handle(), "A");
-    DisableLogging(log.Handle());
+    StartTest(h, "A");
+    DisableLogging(h);
     auto phy = TestNum(QORB_LAYER_PHY, "4", "2", "1", "3");
     auto txn = TestNum(QORB_LAYER_TXN, "10", "20", "30", "40");
-    EXPECT_EQ(LogAssert(log.Handle(), QORB_LOG_FAIL, &phy, "lane 3 50% off\n"), QORB_SUCCESS);
-    EXPECT_EQ(LogAssert(log.Handle(), QORB_LOG_SUCCESS, &txn, "no line feed"), QORB_SUCCESS);
+    EXPECT_EQ(LogAssert(h, QORB_LOG_FAIL, &phy, "lane 3 50% off\n"), QORB_SUCCESS);
+    EXPECT_EQ(LogAssert(h, QORB_LOG_SUCCESS, &txn, "no line feed"), QORB_SUCCESS);
     EXPECT_EQ(log.Object()->CurrentTest().fails, 0);
-    EXPECT_EQ(ReadFile(dir.File("t.log")),
+    EXPECT_EQ(Text(),
               "Now Starting Test:A\nCFG 4.2.1 : 3 : lane 3 50% off\nCFG 10.20.30 : 40 : no line feed");
 }
 
-TEST(TextLog, AssertionFieldWithoutTerminatorIsReadToItsFifthByte)
+TEST_F(RawLog, AssertionFieldWithoutTerminatorIsReadToItsFifthByte)
 {
-    ScratchDir dir;
-    ScopedLog log(QORB_LOG_TYPE_RAW_TEXT, dir.File("t.log"));
     auto tn = TestNum(QORB_LAYER_CFG, "1", "2", "3", "4");
     memcpy(tn.major, "ABCDE", 5);  /* runs into minor without a NUL */
-    LogAssert(log.Handle(), QORB_LOG_INFO, &tn, "x\n");
-    EXPECT_EQ(ReadFile(dir.File("t.log")), "CFG ABCDE.2.3 : 4 : x\n");
+    LogAssert(h, QORB_LOG_INFO, &tn, "x\n");
+    EXPECT_EQ(Text(), "CFG ABCDE.2.3 : 4 : x\n");
 }
 
-TEST(TextLog, PercentSignsPassUnchanged)
+TEST_F(RawLog, PercentSignsPassUnchanged)
 {
-    ScratchDir dir;
-    ScopedLog log(QORB_LOG_TYPE_RAW_TEXT, dir.File("t.log"));
-    StartTest(log.Handle(), "100%s%d");
-    WriteToLog(log.Handle(), QORB_LOG_INFO, "%s\n", "50% %s %n %%");
-    EXPECT_EQ(ReadFile(dir.File("t.log")), "Now Starting Test:100%s%d\n50% %s %n %%\n");
+    StartTest(h, "100%s%d");
+    WriteToLog(h, QORB_LOG_INFO, "%s\n", "50% %s %n %%");
+    EXPECT_EQ(Text(), "Now Starting Test:100%s%d\n50% %s %n %%\n");
 }
 
-TEST(TextLog, OverLongMessageIsCutTo2047Bytes)
+TEST_F(RawLog, OverLongMessageIsCutTo2047Bytes)
 {
-    ScratchDir dir;
-    ScopedLog log(QORB_LOG_TYPE_RAW_TEXT, dir.File("t.log"));
     std::string big(3000, 'x');
     big[2046] = 'L';
     big[2047] = 'C';
-    EXPECT_EQ(WriteToLog(log.Handle(), QORB_LOG_INFO, "%s", big.c_str()), QORB_SUCCESS);
+    EXPECT_EQ(WriteToLog(h, QORB_LOG_INFO, "%s", big.c_str()), QORB_SUCCESS);
     std::string exact(2047, 'y');
-    WriteToLog(log.Handle(), QORB_LOG_INFO, "%s", exact.c_str());
-    EXPECT_EQ(ReadFile(dir.File("t.log")), big.substr(0, 2047) + exact);
+    WriteToLog(h, QORB_LOG_INFO, "%s", exact.c_str());
+    EXPECT_EQ(Text(), big.substr(0, 2047) + exact);
 }
 
 TEST(TextLog, LinesWrittenBeforeAKillAreInTheFile)

@@ -3,6 +3,7 @@
 #include <inttypes.h>
 #include <stdlib.h>
 
+#include <functional>
 #include <regex>
 #include <string>
 
@@ -61,6 +62,18 @@ QORB_DEVICE_t* MakeCard(const std::vector<uint8_t>& trace)
         card->traceCopyLength = static_cast<uint32_t>(trace.size());
     }
     return card;
+}
+
+/* Runs write on a fresh XML log in a scratch folder, closes the log and
+ * answers the document after its header. */
+std::string WrittenBody(const std::function<void(ScopedLog&)>& write)
+{
+    ScratchDir dir;
+    {
+        ScopedLog log(QORB_LOG_TYPE_XML, dir.File("l.xml"));
+        write(log);
+    }
+    return Body(ReadFile(dir.File("l.xml")));
 }
 
 std::string TraceDump(uint32_t actionCount, uint32_t n, const std::string& words)
@@ -214,10 +227,7 @@ TEST(XmlLog, LogWithoutFileReportsNotOpenAndWritesNothing)
 
 TEST(XmlLog, AssertionNamesForEveryLayerAndStatusWordsForEveryKind)
 {
-    ScratchDir dir;
-    std::string path = dir.File("n.xml");
-    {
-        ScopedLog log(QORB_LOG_TYPE_XML, path);
+    std::string body = WrittenBody([](ScopedLog& log) {
         _QORB_TEST_NUM_t list[8];
         for (uint32_t layer = 0; layer < 8; layer++)
             list[layer] = TestNum(layer, "4", "2", "1", std::to_string(layer).c_str());
@@ -226,8 +236,7 @@ TEST(XmlLog, AssertionNamesForEveryLayerAndStatusWordsForEveryKind)
                                  QORB_LOG_ABORT,   QORB_LOG_FAIL,  0x7};
         for (size_t i = 0; i < sizeof kinds / sizeof kinds[0]; i++)
             EXPECT_EQ(LogAssert(log.Handle(), kinds[i], &list[i], "t\n"), QORB_SUCCESS);
-    }
-    std::string body = Body(ReadFile(path));
+    });
     const char* prefixes[] = {"PHY.", "PHYLINK.", "CFG.", "EM.", "SYS.", "DLL.", "TXN.", "UNKNOWN."};
     std::string expected = body.substr(0, body.find('\n') + 1);  /* the QORBTest line */
     for (uint32_t layer = 0; layer < 8; layer++)
@@ -243,15 +252,11 @@ TEST(XmlLog, AssertionNamesForEveryLayerAndStatusWordsForEveryKind)
 
 TEST(XmlLog, MessageElementsByKind)
 {
-    ScratchDir dir;
-    std::string path = dir.File("m.xml");
-    {
-        ScopedLog log(QORB_LOG_TYPE_XML, path);
-        for (int32_t kind : {QORB_LOG_SUCCESS, QORB_LOG_INFO, QORB_LOG_WARNING, QORB_LOG_ERROR, QORB_LOG_ABORT,
-                             QORB_LOG_FAIL, 0x1})
-            WriteToLog(log.Handle(), kind, "<%d%%>", 1);
-    }
-    EXPECT_EQ(Body(ReadFile(path)),
+    EXPECT_EQ(WrittenBody([](ScopedLog& log) {
+                  for (int32_t kind : {QORB_LOG_SUCCESS, QORB_LOG_INFO, QORB_LOG_WARNING, QORB_LOG_ERROR,
+                                       QORB_LOG_ABORT, QORB_LOG_FAIL, 0x1})
+                      WriteToLog(log.Handle(), kind, "<%d%%>", 1);
+              }),
               "<SUCCESS>\n<1%></SUCCESS>\n<INFO>\n<1%></INFO>\n<WARNING>\n<1%></WARNING>\n"
               "<WARNING>\n<1%></WARNING>\n<ABORT>\n<1%></ABORT>\n<FAIL>\n<1%></FAIL>\n"
               "<WARNING>\n<1%></WARNING>\n</QORBXMLLog>\n");
@@ -259,11 +264,8 @@ TEST(XmlLog, MessageElementsByKind)
 
 TEST(XmlLog, LongFormStartTestWritesOnlyTheTestElement)
 {
-    ScratchDir dir;
-    std::string path = dir.File("l.xml");
     QORB_DEVICE_t* dut = MakeDevice(0x10EC, 0x0001, 0xFE, 31, 7);
-    {
-        ScopedLog log(QORB_LOG_TYPE_XML, path);
+    std::string body = WrittenBody([&](ScopedLog& log) {
         EXPECT_EQ(StartTest(log.Handle(), nullptr, nullptr, 0, nullptr), QORB_SUCCESS);
         EXPECT_EQ(StartTest(log.Handle(), "x", nullptr, 0, dut), QORB_SUCCESS);
         EXPECT_EQ(log.Object()->TestsStarted(), 0u);
@@ -271,8 +273,7 @@ TEST(XmlLog, LongFormStartTestWritesOnlyTheTestElement)
         EXPECT_EQ(log.Object()->CurrentTestName(), "");
         WriteToLog(log.Handle(), QORB_LOG_FAIL, "f\n");
         EXPECT_EQ(log.Object()->CurrentTest().fails, 0);  /* no test in progress */
-    }
-    std::string body = Body(ReadFile(path));
+    });
     std::regex expected("<QORBTest user=\"test_user\" timestamp=\"[0-9]+:[0-9]+/[0-9]+/[0-9]+/[0-9]+\">\n"
                         "<QORBTest user=\"test_user\" timestamp=\"[^\"]*\">\n"
                         "<DUT DeviceId=\"0X1\" VendorId=\"0X10ec\" Bus=\"254\" Device=\"31\" Function=\"7\">\n"
@@ -298,68 +299,52 @@ TEST(XmlLog, ShortFormKeepsTestStateButStopTestAddsNoRecord)
 
 TEST(XmlLog, TraceDumpHonoursTheRequestedByteCount)
 {
-    ScratchDir dir;
-    std::string path = dir.File("tb.xml");
     QORB_DEVICE_t* card = MakeCard({0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A});
-    uint32_t zero = 0, eight = 8, large = 1000, six = 6;
-    {
-        ScopedLog log(QORB_LOG_TYPE_XML, path);
-        EXPECT_EQ(LogTBContents(log.Handle(), card, &zero), QORB_SUCCESS);
-        EXPECT_EQ(LogTBContents(log.Handle(), card, &eight), QORB_SUCCESS);
-        EXPECT_EQ(LogTBContents(log.Handle(), card, &large), QORB_SUCCESS);
-        EXPECT_EQ(LogTBContents(log.Handle(), card, &six), QORB_SUCCESS);
+    /* Each request and the count it is left holding (none: the whole copy). */
+    uint32_t counts[][2] = {{0, 0}, {8, 8}, {1000, 10}, {6, 6}};
+    std::string body = WrittenBody([&](ScopedLog& log) {
+        for (auto& c : counts)
+            EXPECT_EQ(LogTBContents(log.Handle(), card, &c[0]), QORB_SUCCESS);
         EXPECT_EQ(LogTBContents(log.Handle(), card, nullptr), QORB_SUCCESS);
-    }
-    EXPECT_EQ(zero, 0u);
-    EXPECT_EQ(eight, 8u);
-    EXPECT_EQ(large, 10u);
-    EXPECT_EQ(six, 6u);
+    });
+    for (auto& c : counts)
+        EXPECT_EQ(c[0], c[1]);
     /* The bytes beyond a byte count that is not a multiple of 4 print as 0. */
     std::string whole = TraceDump(0, 10, "0x04030201\n0x08070605\n0x00000a09\n");
-    EXPECT_EQ(Body(ReadFile(path)), whole + TraceDump(0, 8, "0x04030201\n0x08070605\n") + whole +
+    EXPECT_EQ(body, whole + TraceDump(0, 8, "0x04030201\n0x08070605\n") + whole +
                                         TraceDump(0, 6, "0x04030201\n0x00000605\n") + whole + "</QORBXMLLog>\n");
     CloseDevice(card);
 }
 
 TEST(XmlLog, TraceDumpOfACardWithoutCopyIsEmpty)
 {
-    ScratchDir dir;
-    std::string path = dir.File("e.xml");
     QORB_DEVICE_t* card = MakeCard({});
     uint32_t request = 64;
-    {
-        ScopedLog log(QORB_LOG_TYPE_XML, path);
-        EXPECT_EQ(LogTBContents(log.Handle(), card, &request), QORB_SUCCESS);
-    }
+    std::string body =
+        WrittenBody([&](ScopedLog& log) { EXPECT_EQ(LogTBContents(log.Handle(), card, &request), QORB_SUCCESS); });
     EXPECT_EQ(request, 0u);
-    EXPECT_EQ(Body(ReadFile(path)), TraceDump(0, 0, "") + "</QORBXMLLog>\n");
+    EXPECT_EQ(body, TraceDump(0, 0, "") + "</QORBXMLLog>\n");
     CloseDevice(card);
 }
 
 TEST(XmlLog, TraceDumpRefusesADeviceThatIsNotACard)
 {
-    ScratchDir dir;
-    std::string path = dir.File("r.xml");
     QORB_DEVICE_t* plain = MakeDevice(0x8086, 0x1234, 0, 1, 0);
     QORB_DEVICE_t* odd = MakeCard({1, 2, 3, 4});
     odd->isZeb = 2;
     uint32_t request = 100;
-    {
-        ScopedLog log(QORB_LOG_TYPE_XML, path);
-        EXPECT_EQ(LogTBContents(log.Handle(), plain, &request), QORB_INVALID_PARAMETER);
-        EXPECT_EQ(LogTBContents(log.Handle(), odd, &request), QORB_INVALID_PARAMETER);
-        EXPECT_EQ(LogTBContents(log.Handle(), nullptr, &request), QORB_INVALID_PARAMETER);
-    }
+    EXPECT_EQ(WrittenBody([&](ScopedLog& log) {
+                  for (QORB_DEVICE_t* device : {plain, odd, static_cast<QORB_DEVICE_t*>(nullptr)})
+                      EXPECT_EQ(LogTBContents(log.Handle(), device, &request), QORB_INVALID_PARAMETER);
+              }),
+              "</QORBXMLLog>\n");
     EXPECT_EQ(request, 100u);
-    EXPECT_EQ(Body(ReadFile(path)), "</QORBXMLLog>\n");
     CloseDevice(plain);
     CloseDevice(odd);
 }
 
 TEST(XmlLog, LargeTraceDumpHasOneLinePerWord)
 {
-    ScratchDir dir;
-    std::string path = dir.File("big.xml");
     const size_t bytes = 1 << 20;
     std::vector<uint8_t> trace(bytes);
     for (size_t i = 0; i < bytes; i += 4) {
@@ -367,11 +352,8 @@ TEST(XmlLog, LargeTraceDumpHasOneLinePerWord)
         memcpy(&trace[i], &word, 4);
     }
     QORB_DEVICE_t* card = MakeCard(trace);
-    {
-        ScopedLog log(QORB_LOG_TYPE_XML, path);
-        EXPECT_EQ(LogTBContents(log.Handle(), card, nullptr), QORB_SUCCESS);
-    }
-    std::string body = Body(ReadFile(path));
+    std::string body =
+        WrittenBody([&](ScopedLog& log) { EXPECT_EQ(LogTBContents(log.Handle(), card, nullptr), QORB_SUCCESS); });
     size_t at = body.find("<TBData>\n");
     ASSERT_NE(at, std::string::npos);
     at += 9;
@@ -391,17 +373,14 @@ using LogTraceOnCard = ZebFakeTest;
 
 TEST_F(LogTraceOnCard, DumpWritesTheActionCountOrZeroWhenTheQueryFails)
 {
-    ScratchDir dir;
-    std::string path = dir.File("card.xml");
     QORB_DEVICE_t* card = Card();
     fake->actionCount = 42;
-    {
-        ScopedLog log(QORB_LOG_TYPE_XML, path);
-        EXPECT_EQ(LogTBContents(log.Handle(), card, nullptr), QORB_SUCCESS);
-        fake->slotResult[9] = QORB_STATUS_FAILED;
-        EXPECT_EQ(LogTBContents(log.Handle(), card, nullptr), QORB_SUCCESS);
-    }
-    EXPECT_EQ(Body(ReadFile(path)), TraceDump(42, 0, "") + TraceDump(0, 0, "") + "</QORBXMLLog>\n");
+    EXPECT_EQ(WrittenBody([&](ScopedLog& log) {
+                  EXPECT_EQ(LogTBContents(log.Handle(), card, nullptr), QORB_SUCCESS);
+                  fake->slotResult[9] = QORB_STATUS_FAILED;
+                  EXPECT_EQ(LogTBContents(log.Handle(), card, nullptr), QORB_SUCCESS);
+              }),
+              TraceDump(42, 0, "") + TraceDump(0, 0, "") + "</QORBXMLLog>\n");
     ASSERT_EQ(CardCalls().size(), 2u);
     EXPECT_EQ(CardCalls()[0].slot, 9u);
     EXPECT_EQ(CardCalls()[0].bus, 3u);

@@ -34,14 +34,22 @@ struct Builtin : ScratchDir {
 /* The -vv text of one function. */
 std::string Verbose(const Builtin& b, const std::string& slot) { return b.Lspci("-vv -s " + slot); }
 
+/* The built-in platform's dump, read back by lspci. */
+class SimBuiltinLspci : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!HaveLspci())
+            GTEST_SKIP() << "lspci is not installed";
+        ASSERT_TRUE(b.opened);
+    }
+    Builtin b;
+};
+
 } // namespace
 
-TEST(SimBuiltin, TopologyIsTheDocumentedTree)
+TEST_F(SimBuiltinLspci, TopologyIsTheDocumentedTree)
 {
-    if (!HaveLspci())
-        GTEST_SKIP() << "lspci is not installed";
-    Builtin b;
-    ASSERT_TRUE(b.opened);
     EXPECT_EQ(b.Lspci("-t"),
               "-[0000:00]-+-00.0\n"
               "           +-01.0-[01-05]----00.0-[02-05]--+-00.0-[03]----00.0\n"
@@ -54,12 +62,8 @@ TEST(SimBuiltin, TopologyIsTheDocumentedTree)
               "           \\-1f.0\n");
 }
 
-TEST(SimBuiltin, PortTypesAndIdsAreTheDocumentedOnes)
+TEST_F(SimBuiltinLspci, PortTypesAndIdsAreTheDocumentedOnes)
 {
-    if (!HaveLspci())
-        GTEST_SKIP() << "lspci is not installed";
-    Builtin b;
-    ASSERT_TRUE(b.opened);
     struct Expect {
         const char* slot;
         const char* ids;
@@ -98,12 +102,8 @@ TEST(SimBuiltin, PortTypesAndIdsAreTheDocumentedOnes)
     }
 }
 
-TEST(SimBuiltin, DownstreamPortsReportTheirLinkActiveOnlyWithADeviceBelow)
+TEST_F(SimBuiltinLspci, DownstreamPortsReportTheirLinkActiveOnlyWithADeviceBelow)
 {
-    if (!HaveLspci())
-        GTEST_SKIP() << "lspci is not installed";
-    Builtin b;
-    ASSERT_TRUE(b.opened);
     for (const char* port : {"00:01.0", "00:02.0", "00:03.0", "00:1c.0", "02:00.0", "02:01.0", "08:00.0"}) {
         std::string vv = Verbose(b, port);
         EXPECT_NE(vv.find("DLActive+"), std::string::npos) << port;
@@ -121,12 +121,8 @@ TEST(SimBuiltin, DownstreamPortsReportTheirLinkActiveOnlyWithADeviceBelow)
     EXPECT_NE(Verbose(b, "0a:00.0").find("LnkSta:\tSpeed 2.5GT/s, Width x1"), std::string::npos);
 }
 
-TEST(SimBuiltin, TheDutCarriesEveryCapabilityTheLibrarySizes)
+TEST_F(SimBuiltinLspci, TheDutCarriesEveryCapabilityTheLibrarySizes)
 {
-    if (!HaveLspci())
-        GTEST_SKIP() << "lspci is not installed";
-    Builtin b;
-    ASSERT_TRUE(b.opened);
     std::string dut = Verbose(b, "09:00.0");
     for (const char* cap : {"[40] Power Management version 3", "[50] MSI: Enable- Count=1/8 Maskable- 64bit+",
                             "[70] Express (v2) Endpoint", "[b0] MSI-X: Enable- Count=8",

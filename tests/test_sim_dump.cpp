@@ -3,63 +3,13 @@
  * makes the driver refuse to open with a message naming the line. */
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
-#include <algorithm>
-#include <regex>
-#include <sstream>
-
+#include "lspci_oracle.h"
 #include "qorb_test_support.h"
 #include "sim_driver_client.h"
 
 using namespace qorbtest;
 
 namespace {
-
-struct LspciFunction {
-    unsigned domain;
-    Location location;
-    std::vector<uint8_t> bytes;
-};
-
-/* The functions and hex bytes that lspci -F FILE -xxxx prints. */
-std::vector<LspciFunction> LspciHex(const std::string& file)
-{
-    static const std::regex function(R"(^(?:([0-9a-f]{4,8}):)?([0-9a-f]{2}):([0-9a-f]{2})\.([0-7]) )");
-    static const std::regex hex(R"(^([0-9a-f]{2,3}):((?: [0-9a-f]{2})+)$)");
-    std::vector<LspciFunction> out;
-    std::istringstream text(RunCommand("lspci -F '" + file + "' -xxxx 2>/dev/null"));
-    std::string line;
-    std::smatch m;
-    while (std::getline(text, line)) {
-        if (std::regex_search(line, m, function)) {
-            out.push_back({m[1].matched ? static_cast<unsigned>(std::stoul(m[1], nullptr, 16)) : 0u,
-                           {std::stoul(m[2], nullptr, 16), std::stoul(m[3], nullptr, 16), std::stoul(m[4])},
-                           {}});
-        } else if (std::regex_match(line, m, hex) && !out.empty()) {
-            std::istringstream bytes(m[2].str());
-            unsigned b;
-            while (bytes >> std::hex >> b)
-                out.back().bytes.push_back(static_cast<uint8_t>(b));
-        }
-    }
-    return out;
-}
-
-std::vector<std::string> DumpFiles(const std::string& dir)
-{
-    std::vector<std::string> files;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string name = e->d_name;
-            if (name.size() > 4 && name.substr(name.size() - 4) == ".txt")
-                files.push_back(dir + "/" + name);
-        }
-        closedir(d);
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 /* Opens the driver on the given qorbsim.ini text in a scratch folder,
  * keeping what it printed on standard error. */
@@ -96,26 +46,27 @@ TEST(SimDump, EveryRealDumpIsServedByteForByteAsLspciReadsIt)
         GTEST_SKIP() << "no platforms folder beside the source tree";
     if (!HaveLspci())
         GTEST_SKIP() << "lspci is not installed";
-    std::vector<std::string> files = DumpFiles(dir);
+    std::vector<std::string> files = lspci::Dumps(dir);
     ASSERT_FALSE(files.empty());
     for (const std::string& file : files) {
         SCOPED_TRACE(file);
-        std::vector<LspciFunction> expected = LspciHex(file);
+        std::vector<lspci::Function> expected = lspci::ParseVerbose(RunCommand("lspci -F '" + file + "' -xxxx 2>/dev/null"));
         ASSERT_FALSE(expected.empty());
         OpenedDriver sim("[platform]\ndump = " + file + "\n");
         ASSERT_TRUE(sim.opened) << sim.errors;
         auto served = sim.driver.Functions();
         size_t domain0 = 0;
-        for (const LspciFunction& f : expected) {
-            auto [bus, dev, fn] = f.location;
+        for (const lspci::Function& f : expected) {
+            Location location{f.at.bus, f.at.dev, f.at.fn};
+            auto [bus, dev, fn] = location;
             if (f.domain != 0) {
                 /* Only domain 0 is simulated: the reader skips and says so. */
                 EXPECT_NE(sim.errors.find("outside PCI domain 0 skipped"), std::string::npos);
                 continue;
             }
             ++domain0;
-            ASSERT_TRUE(served.count(f.location)) << bus << ":" << dev << "." << fn;
-            EXPECT_EQ(served[f.location], f.bytes) << bus << ":" << dev << "." << fn;
+            ASSERT_TRUE(served.count(location)) << bus << ":" << dev << "." << fn;
+            EXPECT_EQ(served[location], f.bytes) << bus << ":" << dev << "." << fn;
             /* Past the dumped bytes a read is short, as on Linux. */
             uint8_t b[8];
             uint32_t end = static_cast<uint32_t>(f.bytes.size());
@@ -139,8 +90,8 @@ TEST(SimDump, ReadsPastA64Or256ByteDumpAreShort)
     EXPECT_EQ(sim.driver.Read(1, 0, 0, 0, 4096, b), 64u);
     EXPECT_EQ(sim.driver.Read(2, 0, 0, 0xFC, 8, b), 4u);
     EXPECT_EQ(sim.driver.Read(2, 0, 0, 0x100, 4, b), 0u);
-    EXPECT_EQ(sim.driver.Write(2, 0, 0, 0xFE, 4, {1, 2, 3, 4}), 2u);
-    EXPECT_EQ(sim.driver.Write(2, 0, 0, 0x100, 4, {1, 2, 3, 4}), 0u);
+    EXPECT_EQ(sim.driver.WriteBytes(2, 0, 0, 0xFE, 4, {1, 2, 3, 4}), 2u);
+    EXPECT_EQ(sim.driver.WriteBytes(2, 0, 0, 0x100, 4, {1, 2, 3, 4}), 0u);
     /* A full function is short only past 4096. */
     OpenedDriver full("[platform]\ndump = p.txt\n", {{"p.txt", DumpText({{3, 0, 0, SmallFunction(4096)}})}});
     ASSERT_TRUE(full.opened) << full.errors;

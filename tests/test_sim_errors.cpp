@@ -115,7 +115,7 @@ TEST(SimErrors, CapabilityListsCanBeBrokenOnPurpose)
     EXPECT_EQ(driver.Read32(9, 0, 0, 0x178) & 0xFFFFF, 0x10004u) << "ID and version stay";
     EXPECT_EQ(driver.Read16(6, 0, 0, 0xC0) >> 8, 0x3C);
     /* The broken list is what power-on holds: it stays read-only. */
-    EXPECT_EQ(driver.Write(9, 0, 0, 0xC1, 1, {0x00}), 1u);
+    EXPECT_EQ(driver.WriteBytes(9, 0, 0, 0xC1, 1, {0x00}), 1u);
     EXPECT_EQ(driver.Read16(9, 0, 0, 0xC0) >> 8, 0x40);
     /* The rest of the platform is untouched. */
     EXPECT_EQ(driver.Read16(3, 0, 0, 0xA0) >> 8, 0x00);

@@ -58,7 +58,7 @@ TEST(SimRegisters, AbsentLocationsAnswerNoBytesAndLeaveTheBufferAlone)
     EXPECT_EQ(sim.driver.Read(0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0, 64, buffer), 0u);
     EXPECT_EQ(buffer[0], 0x5A);
     EXPECT_EQ(buffer[63], 0x5A);
-    EXPECT_EQ(sim.driver.Write(1, 0, 1, 0x04, 2, {0x06, 0x00}), 0u);
+    EXPECT_EQ(sim.driver.WriteBytes(1, 0, 1, 0x04, 2, {0x06, 0x00}), 0u);
     /* Reads of zero bytes and a null buffer transfer nothing. */
     EXPECT_EQ(sim.driver.Read(1, 0, 0, 0, 0, buffer), 0u);
     EXPECT_EQ(sim.driver.Table().ReadConfig(sim.driver.Context(), 1, 0, 0, 0, 4, nullptr), 0u);
@@ -73,7 +73,7 @@ TEST(SimRegisters, IdentityAndCapabilityHeadersStayReadOnly)
     ASSERT_EQ(before.size(), 4096u);
     std::vector<uint8_t> ones(4096, 0xFF);
     /* One write over the whole space: only the writable bytes change. */
-    EXPECT_EQ(d.Write(1, 0, 0, 0, 4096, ones), 4096u);
+    EXPECT_EQ(d.WriteBytes(1, 0, 0, 0, 4096, ones), 4096u);
     std::vector<uint8_t> after = Bytes(d, 1, 0, 0, 0, 4096);
     /* Identity, structure, and the capability registers of PCI Express
      * (capabilities, device and link capabilities). */
@@ -86,7 +86,7 @@ TEST(SimRegisters, IdentityAndCapabilityHeadersStayReadOnly)
     for (uint32_t off : writable)
         EXPECT_EQ(after[off], 0xFF) << "offset " << std::hex << off;
     /* Writes of part of a register work byte by byte. */
-    EXPECT_EQ(d.Write(1, 0, 0, 0x11, 1, {0x12}), 1u);
+    EXPECT_EQ(d.WriteBytes(1, 0, 0, 0x11, 1, {0x12}), 1u);
     EXPECT_EQ(d.Read32(1, 0, 0, 0x10), 0xFFFF12FFu);
 }
 
@@ -101,9 +101,9 @@ TEST(SimRegisters, LoopedOrWildCapabilityListsLoadAndProtectWhatTheyReach)
     Sim sim({{1, 0, 0, looped}, {2, 0, 0, wild}});
     ASSERT_TRUE(sim.opened);
     for (unsigned bus : {1u, 2u}) {
-        EXPECT_EQ(sim.driver.Write(bus, 0, 0, 0x50, 2, {0x00, 0x00}), 2u);
+        EXPECT_EQ(sim.driver.WriteBytes(bus, 0, 0, 0x50, 2, {0x00, 0x00}), 2u);
         EXPECT_EQ(sim.driver.Read16(bus, 0, 0, 0x50), bus == 1 ? 0x4010 : 0x0310);
-        EXPECT_EQ(sim.driver.Write(bus, 0, 0, 0x140, 4, {0, 0, 0, 0}), 4u);
+        EXPECT_EQ(sim.driver.WriteBytes(bus, 0, 0, 0x140, 4, {0, 0, 0, 0}), 4u);
         EXPECT_NE(sim.driver.Read32(bus, 0, 0, 0x140), 0u);
     }
 }
@@ -144,7 +144,7 @@ TEST(SimRegisters, ReopeningStartsFromThePowerOnContentsAndOldContextsAreRefused
     Sim sim({{1, 0, 0, Endpoint()}});
     ASSERT_TRUE(sim.opened);
     uint32_t oldContext = sim.driver.Context();
-    EXPECT_EQ(sim.driver.Write(1, 0, 0, 0x04, 2, {0x06, 0x00}), 2u);
+    EXPECT_EQ(sim.driver.WriteBytes(1, 0, 0, 0x04, 2, {0x06, 0x00}), 2u);
     EXPECT_EQ(sim.driver.Read16(1, 0, 0, 0x04), 0x0006);
     sim.driver.Close();
     uint8_t b[4];

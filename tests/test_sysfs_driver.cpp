@@ -41,7 +41,7 @@ protected:
     void SetUp() override
     {
         QORB_SKIP_WITHOUT_SYSFS_DRIVER();
-        ASSERT_TRUE(driver.Loaded());
+        ASSERT_TRUE(driver.Bound());
         fake.Add(0x00, 0x00, 0, pcie, 4096);
         fake.Add(0x00, 0x1f, 3, conventional, 256);
         fake.Add(0x03, 0x00, 0, header, 64);
@@ -62,8 +62,7 @@ protected:
 
 TEST_F(SysfsDriverTest, ExactlyTheFunctionsOfTheDomainAnswer)
 {
-    fake.Ini();
-    ASSERT_TRUE(driver.Open());
+    ASSERT_TRUE(OpenOn(fake, driver));
     std::vector<std::string> found;
     uint8_t buffer[64];
     for (uint32_t bus = 0; bus < 256; ++bus)
@@ -83,8 +82,7 @@ TEST_F(SysfsDriverTest, ExactlyTheFunctionsOfTheDomainAnswer)
 
 TEST_F(SysfsDriverTest, ReadsAnswerWhatTheKernelGives)
 {
-    fake.Ini();
-    ASSERT_TRUE(driver.Open());
+    ASSERT_TRUE(OpenOn(fake, driver));
     std::vector<uint8_t> buffer(8192, 0);
 
     /* The whole of a PCI Express function, byte for byte. */
@@ -109,8 +107,7 @@ TEST_F(SysfsDriverTest, ReadsAnswerWhatTheKernelGives)
 TEST_F(SysfsDriverTest, TransfersStayInsideConfigurationSpace)
 {
     fake.Add(0, 0x10, 0, std::vector<uint8_t>(6000, 0x5A));  /* a file longer than any function */
-    fake.Ini();
-    ASSERT_TRUE(driver.Open());
+    ASSERT_TRUE(OpenOn(fake, driver));
     std::vector<uint8_t> buffer(8192, 0);
     EXPECT_EQ(driver.Read(0, 0x10, 0, 0, 8192, buffer.data()), 4096u);
     EXPECT_EQ(driver.Read(0, 0x10, 0, 4094, 100, buffer.data()), 2u);
@@ -126,8 +123,7 @@ TEST_F(SysfsDriverTest, TransfersStayInsideConfigurationSpace)
 TEST_F(SysfsDriverTest, AllOnesFromAPresentFunctionArePassedThrough)
 {
     fake.Add(0x08, 0, 0, std::vector<uint8_t>(256, 0xFF));
-    fake.Ini();
-    ASSERT_TRUE(driver.Open());
+    ASSERT_TRUE(OpenOn(fake, driver));
     uint8_t buffer[64] = {};
     ASSERT_EQ(driver.Read(8, 0, 0, 0, 64, buffer), 64u);
     for (uint8_t b : buffer)
@@ -136,8 +132,7 @@ TEST_F(SysfsDriverTest, AllOnesFromAPresentFunctionArePassedThrough)
 
 TEST_F(SysfsDriverTest, TheDomainKeyChoosesTheDomain)
 {
-    fake.Ini("domain = 0001\n");
-    ASSERT_TRUE(driver.Open());
+    ASSERT_TRUE(OpenOn(fake, driver, "domain = 0001\n"));
     uint8_t buffer[64];
     EXPECT_EQ(driver.Read(5, 0, 0, 0, 64, buffer), 64u);
     EXPECT_EQ(buffer[0], 0x11);
@@ -146,8 +141,7 @@ TEST_F(SysfsDriverTest, TheDomainKeyChoosesTheDomain)
 
 TEST_F(SysfsDriverTest, AFunctionRemovedWhileOpenAnswersNothingUntilItReturns)
 {
-    fake.Ini();
-    ASSERT_TRUE(driver.Open());
+    ASSERT_TRUE(OpenOn(fake, driver));
     uint8_t buffer[64];
     ASSERT_EQ(driver.Read(0, 0x1f, 3, 0, 64, buffer), 64u);
 
@@ -164,8 +158,7 @@ TEST_F(SysfsDriverTest, AFunctionRemovedWhileOpenAnswersNothingUntilItReturns)
 
 TEST_F(SysfsDriverTest, AFunctionThatAppearsIsSeenAtTheNextOpen)
 {
-    fake.Ini();
-    ASSERT_TRUE(driver.Open());
+    ASSERT_TRUE(OpenOn(fake, driver));
     fake.Add(0x09, 0, 0, std::vector<uint8_t>(256, 0x33));
     uint8_t buffer[64];
     EXPECT_EQ(driver.Read(9, 0, 0, 0, 64, buffer), 0u);
@@ -176,8 +169,7 @@ TEST_F(SysfsDriverTest, AFunctionThatAppearsIsSeenAtTheNextOpen)
 
 TEST_F(SysfsDriverTest, WritesAreRefusedWithOneMessageUnlessEnabled)
 {
-    fake.Ini();
-    ASSERT_TRUE(driver.Open());
+    ASSERT_TRUE(OpenOn(fake, driver));
     uint8_t value[4] = {0x07, 0x01, 0x00, 0x00};
     CaptureFd err(2);
     EXPECT_EQ(driver.Write(0, 0, 0, 0x04, 4, value), 0u);
@@ -190,8 +182,7 @@ TEST_F(SysfsDriverTest, WritesAreRefusedWithOneMessageUnlessEnabled)
 
 TEST_F(SysfsDriverTest, EnabledWritesReachTheFunction)
 {
-    fake.Ini("allow_writes = yes\n");
-    ASSERT_TRUE(driver.Open());
+    ASSERT_TRUE(OpenOn(fake, driver, "allow_writes = yes\n"));
     uint8_t value[4] = {0x07, 0x01, 0xA5, 0x5A};
     CaptureFd err(2);
     ASSERT_EQ(driver.Write(0, 0x1f, 3, 0x04, 4, value), 4u);
@@ -208,8 +199,7 @@ TEST_F(SysfsDriverTest, EnabledWritesReachTheFunction)
 
 TEST_F(SysfsDriverTest, ReadConfigExReadsAnyDomain)
 {
-    fake.Ini();
-    ASSERT_TRUE(driver.Open());
+    ASSERT_TRUE(OpenOn(fake, driver));
     const auto& t = driver.Table();
     uint8_t buffer[64] = {};
     /* v5 = offset << 16 | length */
@@ -223,8 +213,7 @@ TEST_F(SysfsDriverTest, ReadConfigExReadsAnyDomain)
 
 TEST_F(SysfsDriverTest, OnlyTheCurrentContextIsServed)
 {
-    fake.Ini("allow_writes = yes\n");
-    ASSERT_TRUE(driver.Open());
+    ASSERT_TRUE(OpenOn(fake, driver, "allow_writes = yes\n"));
     uint32_t first = driver.Context();
     uint8_t buffer[64];
     const auto& t = driver.Table();
@@ -287,14 +276,12 @@ TEST(SysfsDriverExports, OnlyTheTableEntryIsExported)
 {
     QORB_SKIP_WITHOUT_SYSFS_DRIVER();
     SysfsDriver driver;
-    ASSERT_TRUE(driver.Loaded());
-    EXPECT_EQ(dlsym(driver.Handle(), "ZEB_LIB_Open_ZEB_Interface"), nullptr);
-    EXPECT_EQ(dlsym(driver.Handle(), "VOK_LIB_Open_VOK_Interface"), nullptr);
+    ASSERT_TRUE(driver.Bound());
     int code = -1;
     std::string symbols = RunCommand(std::string("nm -D --defined-only ") + SysfsDriverPath() +
                                          " | awk '{print $NF}'", &code);
     ASSERT_EQ(code, 0);
-    EXPECT_EQ(symbols, "ConfigDriver_GetInterface\n");
+    EXPECT_EQ(symbols, "ConfigDriver_GetInterface\n") << "no test card tables either";
     const auto& t = driver.Table();
     EXPECT_EQ(t.Reserved3, nullptr);
     EXPECT_EQ(t.Reserved8, nullptr);

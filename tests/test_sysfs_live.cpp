@@ -64,7 +64,7 @@ TEST(SysfsLive, EveryFunctionLspciListsReadsAndNoOtherLocationAnswers)
     QORB_SKIP_WITHOUT_LIVE_PCI();
     ScratchDir scratch;  /* no qorbsysfs.ini: the defaults, read only */
     SysfsDriver driver;
-    ASSERT_TRUE(driver.Loaded());
+    ASSERT_TRUE(driver.Bound());
     ASSERT_TRUE(driver.Open());
 
     std::vector<LiveFunction> expected = LspciFunctions();
@@ -103,7 +103,7 @@ TEST(SysfsLive, LongerReadsAnswerWhatTheConfigFileGives)
     QORB_SKIP_WITHOUT_LIVE_PCI();
     ScratchDir scratch;
     SysfsDriver driver;
-    ASSERT_TRUE(driver.Loaded());
+    ASSERT_TRUE(driver.Bound());
     ASSERT_TRUE(driver.Open());
     for (const LiveFunction& f : LspciFunctions()) {
         std::string path = std::string(kLinuxDevices) + "/" + FakeSysfs::Name(0, f.bus, f.dev, f.fn) + "/config";

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include "qorb_internal.h"
+#include "lspci_oracle.h"
 #include "sysfs_test_support.h"
 
 using namespace qorbtest;
@@ -24,152 +24,21 @@ std::string Name(const Location& l)
     return FakeSysfs::Name(0, std::get<0>(l), std::get<1>(l), std::get<2>(l));
 }
 
-/* One capability as lspci -vv lists it: offset (below 0x100: legacy) and
- * the ID at that offset in lspci's own dump. */
-struct Cap {
-    uint32_t offset;
-    uint32_t id;
-    bool operator==(const Cap&) const = default;
-};
-
-/* What lspci says about one function of domain 0. */
-struct LspciFunction {
-    bool capsDenied = false;       /* "Capabilities: <access denied>" */
-    std::vector<Cap> caps;         /* in list order, legacy then extended */
-    int portType = -1;             /* from the "Express" line; -1: none */
-};
-
-/* Bytes of lspci's "-xxxx" dump of one function ("-xxxx" lines "off: bytes"). */
-std::vector<int> LspciBytes(const std::string& name)
+/* What lspci -vv -D says about the functions of domain 0 below bus 255. */
+std::map<Location, lspci::Function> LspciDomain0()
 {
-    std::vector<int> bytes(4096, -1);
-    std::istringstream lines(RunCommand("lspci -xxxx -s " + name + " 2>/dev/null"));
-    std::string line;
-    while (std::getline(lines, line)) {
-        unsigned offset;
-        int used = 0;
-        if (sscanf(line.c_str(), "%x:%n", &offset, &used) != 1 || used == 0 || offset >= 4096 ||
-            line.find(' ') != static_cast<size_t>(used))
-            continue;
-        std::istringstream values(line.substr(static_cast<size_t>(used)));
-        unsigned value;
-        for (unsigned i = 0; i < 16 && offset + i < 4096 && (values >> std::hex >> value); ++i)
-            bytes[offset + i] = static_cast<int>(value);
-    }
-    return bytes;
-}
-
-int PortTypeOf(const std::string& text)
-{
-    static const std::pair<const char*, int> kTypes[] = {
-        {"Legacy Endpoint", 1}, {"Root Complex Integrated Endpoint", 9}, {"Endpoint", 0},
-        {"Root Port", 4}, {"Upstream Port", 5}, {"Downstream Port", 6},
-        {"PCI-Express to PCI/PCI-X Bridge", 7}, {"PCI/PCI-X to PCI-Express Bridge", 8},
-        {"Root Complex Event Collector", 10}};
-    for (const auto& [label, type] : kTypes)
-        if (text.find(label) != std::string::npos)
-            return type;
-    return -2;  /* a type lspci names otherwise */
-}
-
-std::map<Location, LspciFunction> LspciDomain0()
-{
-    std::map<Location, LspciFunction> functions;
-    std::istringstream lines(RunCommand("lspci -vv -D 2>/dev/null"));
-    std::string line;
-    LspciFunction* current = nullptr;
-    std::string currentName;
-    std::vector<int> bytes;
-    while (std::getline(lines, line)) {
-        unsigned domain, bus, dev, fn;
-        if (!line.empty() && line[0] != '\t' && sscanf(line.c_str(), "%x:%x:%x.%x", &domain, &bus, &dev, &fn) == 4) {
-            current = nullptr;
-            if (domain != 0 || bus > 254)
-                continue;
-            current = &functions[{bus, dev, fn}];
-            currentName = line.substr(0, line.find(' '));
-            bytes.clear();
-            continue;
-        }
-        if (!current)
-            continue;
-        size_t at = line.find("Capabilities: ");
-        if (at == std::string::npos || line.find_first_not_of('\t') != at)
-            continue;
-        std::string rest = line.substr(at + strlen("Capabilities: "));
-        if (rest.rfind("<access denied>", 0) == 0) {
-            current->capsDenied = true;
-            continue;
-        }
-        unsigned offset;
-        if (sscanf(rest.c_str(), "[%x", &offset) != 1)
-            continue;
-        if (bytes.empty())
-            bytes = LspciBytes(currentName);
-        uint32_t id = offset < 0x100 ? static_cast<uint32_t>(bytes[offset])
-                                     : static_cast<uint32_t>(bytes[offset] | bytes[offset + 1] << 8);
-        current->caps.push_back({offset, id});
-        if (rest.find("] Express") != std::string::npos)
-            current->portType = PortTypeOf(rest);
-    }
+    std::map<Location, lspci::Function> functions;
+    for (const lspci::Function& f : lspci::ParseVerbose(RunCommand("lspci -vv -D 2>/dev/null")))
+        if (f.domain == 0 && f.at.bus <= 254)
+            functions[{f.at.bus, f.at.dev, f.at.fn}] = f;
     return functions;
 }
 
-/* The capabilities the library's walk can reach of those lspci lists: the
- * legacy list up to a capability of ID 0x02 to 0x04 (one first in the list
- * makes the walk start at 0x100), then, on a PCI Express function whose
- * legacy list ran to its end, the extended list up to the first ID that is
- * not 1 to 4. */
-std::vector<Cap> Walkable(const LspciFunction& f)
-{
-    std::vector<Cap> legacy, extended, walk;
-    for (const Cap& c : f.caps)
-        (c.offset < 0x100 ? legacy : extended).push_back(c);
-    auto stopsLegacy = [](const Cap& c) { return c.id >= 0x02 && c.id <= 0x04; };
-    bool legacyComplete = true;
-    if (!legacy.empty() && !stopsLegacy(legacy.front())) {
-        for (const Cap& c : legacy) {
-            if (stopsLegacy(c)) {
-                legacyComplete = false;
-                break;
-            }
-            walk.push_back(c);
-        }
-    }
-    if (legacyComplete && f.portType != -1)
-        for (const Cap& c : extended) {
-            if (c.id < 1 || c.id > 4)
-                break;
-            walk.push_back(c);
-        }
-    return walk;
-}
-
-/* The library's walk of a device, bounded. */
-std::vector<Cap> Walk(void* device)
-{
-    std::vector<Cap> walk;
-    void* cap = nullptr;
-    if (GetFirstCapability(device, &cap) != QORB_SUCCESS)
-        return walk;
-    for (int step = 0; cap && step < 96; ++step) {
-        auto* handle = static_cast<QORB_CAP_HANDLE_t*>(cap);
-        walk.push_back({handle->offset, handle->capabilityId});
-        void* next = nullptr;
-        _QORB_STATUS_t status = GetNextCapability(device, &next, cap);
-        QORB_FreeCapabilityHandle(cap);
-        cap = status == QORB_SUCCESS ? next : nullptr;
-    }
-    if (cap)
-        QORB_FreeCapabilityHandle(cap);
-    return walk;
-}
-
-std::string Text(const std::vector<Cap>& caps)
+std::string Text(const std::vector<lspci::Seen>& caps)
 {
     std::string text;
     char item[32];
-    for (const Cap& c : caps) {
+    for (const lspci::Seen& c : caps) {
         snprintf(item, sizeof item, " [%x] %x", c.offset, c.id);
         text += item;
     }
@@ -187,8 +56,8 @@ protected:
             GTEST_SKIP() << "/sys/bus/pci/devices is absent or empty: no PCI functions to read";
         if (!HaveLspci())
             GTEST_SKIP() << "lspci is not installed";
-        lspci = LspciDomain0();
-        ASSERT_FALSE(lspci.empty());
+        functions = LspciDomain0();
+        ASSERT_FALSE(functions.empty());
         CaptureFd out(1);  /* an unprivileged MCFG fallback names PCIECfgInfo.ini */
         _QORB_STATUS_t status = OpenQORBEx(&instance, 0, SysfsDriverPath(), 0, 0);
         out.Text();
@@ -201,25 +70,17 @@ protected:
     }
 
     ScratchDir scratch;  /* no qorbsysfs.ini: the defaults, read only */
-    std::map<Location, LspciFunction> lspci;
+    std::map<Location, lspci::Function> functions;
     void* instance = nullptr;
 };
 
 TEST_F(SysfsLiveLibrary, TheScanFindsExactlyTheFunctionsLspciLists)
 {
     std::set<Location> found;
-    for (uint32_t bus = 0; bus <= 254; ++bus)
-        for (uint32_t dev = 0; dev < 32; ++dev)
-            for (uint32_t fn = 0; fn < 8; ++fn) {
-                void* device = nullptr;
-                if (FindDevice(static_cast<uint8_t>(bus), static_cast<uint8_t>(dev), static_cast<uint8_t>(fn),
-                               &device) != QORB_SUCCESS)
-                    continue;
-                found.insert({bus, dev, fn});
-                CloseDevice(device);
-            }
+    lspci::ForEachFoundDevice([&](void*, uint32_t bus, uint32_t dev, uint32_t fn) { found.insert({bus, dev, fn}); },
+                              254);
     std::set<Location> listed;
-    for (const auto& [location, f] : lspci)
+    for (const auto& [location, f] : functions)
         listed.insert(location);
     EXPECT_EQ(found, listed);
 }
@@ -239,8 +100,8 @@ TEST_F(SysfsLiveLibrary, PortTypeSearchesFindWhatLspciCalls)
                           {6, FindFirstDownSwitch, FindNextDownSwitch}};
     for (const Pair& p : pairs) {
         std::set<Location> expected, found;
-        for (const auto& [location, f] : lspci)
-            if (f.portType == p.type)
+        for (const auto& [location, f] : functions)
+            if (f.portType == static_cast<uint32_t>(p.type))
                 expected.insert(location);
         void* device = nullptr;
         CaptureFd out(1);  /* the lookups report unreadable capabilities on standard output */
@@ -260,30 +121,32 @@ TEST_F(SysfsLiveLibrary, PortTypeSearchesFindWhatLspciCalls)
 
 TEST_F(SysfsLiveLibrary, CapabilityWalksAgreeWithLspci)
 {
-    std::map<Location, std::vector<Cap>> walks;
+    std::map<Location, std::pair<uint8_t, std::vector<lspci::Seen>>> walks;  /* header type, walk */
     {
         CaptureFd out(1);  /* the lookups report unreadable capabilities on standard output */
-        for (const auto& [location, f] : lspci) {
-            void* device = nullptr;
-            if (FindDevice(static_cast<uint8_t>(std::get<0>(location)), static_cast<uint8_t>(std::get<1>(location)),
-                           static_cast<uint8_t>(std::get<2>(location)), &device) != QORB_SUCCESS)
-                continue;
-            walks[location] = Walk(device);
-            CloseDevice(device);
-        }
+        lspci::ForEachFoundDevice(
+            [&](void* device, uint32_t bus, uint32_t dev, uint32_t fn) {
+                uint8_t type = 0;
+                GetHeaderType(device, &type);
+                walks[{bus, dev, fn}] = {type, lspci::LibraryWalk(device)};
+            },
+            254);
     }
     int denied = 0;
-    for (const auto& [location, f] : lspci) {
+    for (const auto& [location, f] : functions) {
         ASSERT_TRUE(walks.count(location)) << Name(location) << " not found";
-        const std::vector<Cap>& walk = walks[location];
-        if (f.capsDenied) {
+        const auto& [type, walk] = walks[location];
+        if (f.accessDenied) {
             /* Unprivileged: the kernel gives the 64-byte header only, so no
              * capability is readable, by lspci or by the walk. */
             ++denied;
             EXPECT_TRUE(walk.empty()) << Name(location) << ":" << Text(walk);
             continue;
         }
-        std::vector<Cap> expected = Walkable(f);
+        bool pcie = false;
+        std::vector<lspci::Seen> expected;
+        for (const lspci::Capability& c : lspci::ExpectedWalk(f, type, &pcie))
+            expected.push_back({c.offset, c.id.value_or(0u)});  /* the one unnamed legacy ID is lspci's "Null" */
         EXPECT_EQ(walk, expected) << Name(location) << "\n  walk:" << Text(walk) << "\n  lspci:" << Text(expected);
     }
     if (denied > 0)

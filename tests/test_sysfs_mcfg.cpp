@@ -68,8 +68,7 @@ TEST_F(SysfsMcfgTest, NoUsableEntryAnswersZero)
     EXPECT_EQ(Query(shortLength).answer, 0u);
 
     /* No table file (an unprivileged process cannot read Linux's). */
-    fake.Ini("mcfg = " + fake.File("missing") + "\n");
-    ASSERT_TRUE(driver.Open());
+    ASSERT_TRUE(OpenOn(fake, driver, "mcfg = " + fake.File("missing") + "\n"));
     uint64_t base = 7, length = 7;
     uint8_t start = 7, end = 7;
     EXPECT_EQ(driver.Table().QueryMcfgTable(driver.Context(), &base, &start, &end, &length), 0u);

@@ -27,63 +27,6 @@ using qorbtest::SimPlatform;
 
 namespace {
 
-struct Seen {
-    uint32_t offset;
-    uint32_t id;
-};
-
-/* What the library's walk should yield for the function lspci describes. */
-std::vector<lspci::Capability> ExpectedWalk(const lspci::Function& f, uint8_t headerType, bool* pcie)
-{
-    std::vector<lspci::Capability> legacy, extended, walk;
-    for (const auto& c : f.caps)
-        (c.extended ? extended : legacy).push_back(c);
-    int expressCount = 0;
-    bool legacyInRange = true;
-    for (const auto& c : legacy) {
-        expressCount += c.id == 0x10u;
-        legacyInRange = legacyInRange && c.offset >= 0x40 && c.offset <= 0x100;
-    }
-    *pcie = expressCount == 1 && legacyInRange;
-    uint8_t layout = headerType & 0x7F;
-    if (layout != 0 && layout != 1)
-        return walk;
-    auto sized = [](const lspci::Capability& c) { return !(c.id && *c.id >= 0x02 && *c.id <= 0x04); };
-    if (!legacy.empty() && legacy[0].offset >= 0x40 && legacy[0].offset <= 0x100 && sized(legacy[0])) {
-        for (const auto& c : legacy) {
-            if (!sized(c))
-                return walk;
-            walk.push_back(c);
-        }
-    }
-    if (!*pcie)
-        return walk;
-    for (const auto& c : extended) {
-        if (*c.id < 1 || *c.id > 4)
-            break;
-        walk.push_back(c);
-    }
-    return walk;
-}
-
-std::vector<Seen> LibraryWalk(void* device)
-{
-    std::vector<Seen> seen;
-    void* cap = nullptr;
-    _QORB_STATUS_t status = GetFirstCapability(device, &cap);
-    while (status == QORB_SUCCESS && seen.size() < 2000) {
-        _QORB_PCI_DEVICE_CAP_INFO_t info{};
-        QORB_QueryCapInfo(cap, &info);
-        seen.push_back({info.offset, info.capabilityId});
-        void* next = nullptr;
-        status = GetNextCapability(device, &next, cap);
-        QORB_FreeCapabilityHandle(cap);
-        cap = next;
-    }
-    QORB_FreeCapabilityHandle(cap);
-    return seen;
-}
-
 /* Compares every function lspci lists in dump with what the open platform
  * serves; answers how many functions were compared. */
 int CompareWithLspci(const std::string& dump)
@@ -106,8 +49,8 @@ int CompareWithLspci(const std::string& dump)
         uint8_t headerType = 0;
         GetHeaderType(device, &headerType);
         bool pcie = false;
-        std::vector<lspci::Capability> expected = ExpectedWalk(f, headerType, &pcie);
-        std::vector<Seen> seen = LibraryWalk(device);
+        std::vector<lspci::Capability> expected = lspci::ExpectedWalk(f, headerType, &pcie);
+        std::vector<lspci::Seen> seen = lspci::LibraryWalk(device);
         EXPECT_EQ(expected.size(), seen.size());
         for (size_t i = 0; i < std::min(expected.size(), seen.size()); ++i) {
             EXPECT_EQ(expected[i].offset, seen[i].offset) << "step " << i << " (" << expected[i].name << ")";

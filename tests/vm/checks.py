@@ -353,6 +353,37 @@ def check_mcfg(report):
     return problems
 
 
+def check_unprivileged(report):
+    """The driver as a user without CAP_SYS_ADMIN sees it (Linux gives the
+    64-byte header only, and no MCFG table): the scan finds every function,
+    a capability walk fails with its reason instead of showing none, a
+    write is refused with its reason, and the MCFG window is not known."""
+    problems = []
+    lines, status = report.block("user scan")
+    try:
+        found = {e["slot"]: "%s:%s" % (e["vendor_id"], e["device_id"]) for e in json.loads("\n".join(lines))}
+    except (ValueError, KeyError, TypeError):
+        found = None
+    listed = {slot: info["ids"] for slot, info in report.devices.items()}
+    if status != 0 or found != listed:
+        problems.append("unprivileged qorb scan (exit %s) found %s, sysfs lists %s" % (status, found, listed))
+    lines, status = report.block("user caps")
+    text = "\n".join(lines)
+    if status != 1 or "cannot be read" not in text:
+        problems.append("unprivileged qorb caps should fail naming the unreadable list (exit %s): %s" % (
+            status, " / ".join(lines[-4:])))
+    lines, status = report.block("user write")
+    if status != 1 or not any("writes need root" in line for line in lines):
+        problems.append("an unprivileged write should fail saying it needs root (exit %s): %s" % (status, lines))
+    lines, status = report.block("user mcfg")
+    ids = report.devices.get("01:00.0", {}).get("ids", "")
+    want = ["QORBVM-MCFG answer=0 base=0x0 start=0 end=0 length=0x0",
+            "QORBVM-READEX bytes=4 dword=0x%s%s" % tuple(reversed(ids.split(":"))) if ids else None]
+    if status != 0 or [line for line in lines if line.startswith("QORBVM-")] != want:
+        problems.append("unprivileged MCFG probe answered %s, expected %s" % (lines, want))
+    return problems
+
+
 PCI_EXP_LNKCTL_LD = 0x0010
 
 
@@ -381,5 +412,6 @@ def run_all(report, injections):
     problems += check_checklist(report)
     problems += check_links_enabled(report)
     problems += check_mcfg(report)
+    problems += check_unprivileged(report)
     note_side_effects(report)
     return problems

@@ -120,6 +120,18 @@ while IFS='|' read -r seq slot id inject before after <&3; do
     block "aer-after $seq" "$PROBE" "$DRV" "$slot" $after
 done 3< /qorb/plan
 
+# The same driver for a user without CAP_SYS_ADMIN: Linux gives it the
+# first 64 bytes of each function and no MCFG table (docs/real-hardware.md).
+mkdir -p /etc
+echo 'root:x:0:0::/:/bin/sh' > /etc/passwd
+echo 'qorb:x:1000:1000::/run/qorb:/bin/sh' >> /etc/passwd
+printf 'root:x:0:\nqorb:x:1000:\n' > /etc/group
+as_user() { su -s /bin/sh qorb -c "cd /run/qorb && $*"; }
+block "user scan" as_user "$Q" --driver "$DRV" scan --json
+block "user caps" as_user "$Q" --driver "$DRV" caps -s 01:00.0 --json
+block "user write" as_user "$Q" --driver "$DRV" write -s 01:00.0 0x0c.b=0x00
+block "user mcfg" as_user "$PROBE" "$DRV" --mcfg
+
 # Configuration space after the injections, for the host to see what else
 # the emulated errors changed.
 for d in /sys/bus/pci/devices/*; do

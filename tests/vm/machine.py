@@ -85,7 +85,8 @@ def by_id(ident):
 
 
 # The AER status bits the library asserts: (assertion name as the library
-# exports it, QEMU's name for the error, correctable?, mask).
+# exports it, QEMU's name for the error, correctable?, mask). The harness
+# injects by mask; the names are what a person types at the monitor.
 AER_BITS = [
     ("TrainingError", "(none)", False, 0x00000001),
     ("DLProtocolError", "DLP", False, 0x00000010),

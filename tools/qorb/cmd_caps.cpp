@@ -63,6 +63,9 @@ void AddCapsCommand(CLI::App& app)
             Device record = OpenFunction(f);
             std::string stop;
             std::vector<CapEntry> entries = Walk(record.Get(), &stop);
+            /* A walk that could not reach the end of the lists failed. */
+            if (!stop.empty())
+                ExitStatus() = kExitFailed;
             if (options->json) {
                 qorbcli::Json caps = qorbcli::Json::Array();
                 for (const CapEntry& e : entries)

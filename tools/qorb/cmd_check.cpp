@@ -8,6 +8,8 @@
 #include <errno.h>
 #include <string.h>
 
+#include <linux/pci_regs.h>
+
 #include <CLI/CLI.hpp>
 
 #include "check.h"
@@ -212,6 +214,13 @@ int RunCheck(CheckOptions& o)
         if (status != QORB_SUCCESS)
             continue;
         Device record(device);
+        /* Linux gives a process without CAP_SYS_ADMIN only the 64-byte
+         * header: the checks then cannot see the capabilities they check.
+         * Say so once, rather than leave their verdicts unexplained. */
+        uint8_t beyond[4];
+        if (!ReadConfig(device, PCI_STD_HEADER_SIZEOF, sizeof beyond, beyond))
+            fprintf(stderr, "qorb check: %s: configuration space beyond the 64-byte header cannot be read (on Linux "
+                            "that needs root)\n", slot.c_str());
         CheckOneDut(runner, logs, o.settings, device);
     }
 

@@ -207,6 +207,30 @@ bool ReadPcieCapability(void* device, _PCIE_CAPABILITY_STRUCT_t* cap)
     return status == QORB_SUCCESS;
 }
 
+namespace {
+
+/* Why the first step of a walk failed on a function whose header announces
+ * a capability list, or "" when it announces none. Linux gives a process
+ * without CAP_SYS_ADMIN only the 64-byte header: its list is there but
+ * cannot be read, which is not the same as having no capabilities. */
+std::string UnreadableList(void* device)
+{
+    uint8_t header[PCI_STD_HEADER_SIZEOF];
+    if (!ReadConfig(device, 0, sizeof header, header) || (header[PCI_HEADER_TYPE] & 0x7f) > PCI_HEADER_TYPE_BRIDGE ||
+        !(header[PCI_STATUS] & PCI_STATUS_CAP_LIST))
+        return "";
+    uint32_t pointer = header[PCI_CAPABILITY_LIST] & 0xfc;
+    uint8_t entry[2];
+    uint32_t n = sizeof entry;
+    _QORB_STATUS_t status = ReadConfigSpace(device, entry, pointer, &n);
+    if (pointer < PCI_STD_HEADER_SIZEOF || (status == QORB_SUCCESS && n == sizeof entry))
+        return "";
+    return "the capability list at " + qorbcli::Hex(pointer, 2) + " cannot be read: " + StatusText(status) +
+           " (reading beyond the header needs root)";
+}
+
+} // namespace
+
 std::vector<_QORB_PCI_DEVICE_CAP_INFO_t> WalkCapabilities(void* device, std::string* stop)
 {
     constexpr size_t kMaxCapabilities = 1024;
@@ -214,8 +238,10 @@ std::vector<_QORB_PCI_DEVICE_CAP_INFO_t> WalkCapabilities(void* device, std::str
     stop->clear();
     void* current = nullptr;
     /* A function without capabilities fails the first step: an empty walk. */
-    if (GetFirstCapability(device, &current) != QORB_SUCCESS)
+    if (GetFirstCapability(device, &current) != QORB_SUCCESS) {
+        *stop = UnreadableList(device);
         return entries;
+    }
     _QORB_STATUS_t status = QORB_SUCCESS;
     while (status == QORB_SUCCESS && current) {
         _QORB_PCI_DEVICE_CAP_INFO_t info;
