@@ -12,6 +12,7 @@
 
 #include "instance_fixture.h"
 
+using qorbtest::Backslashed;
 using qorbtest::OpenResult;
 using qorbtest::TestDriver;
 using qorbtest::UntouchedHandle;
@@ -19,14 +20,6 @@ using qorbtest::UntouchedHandle;
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Backslashed(std::string path)
-{
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
 
 class IniOpen : public qorbtest::InstanceTest {
 protected:
