@@ -48,6 +48,16 @@ protected:
         return {status, out.Text(), err.Text()};
     }
 
+    /* A refused open: its status, both printed texts, and the handle-out
+     * argument left alone. */
+    void ExpectRefused(const OpenResult& r, _QORB_STATUS_t status, const std::string& out, const std::string& err)
+    {
+        EXPECT_EQ(r.status, status);
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.err, err);
+        EXPECT_EQ(handle, UntouchedHandle());
+    }
+
     /* Hands over the instance of the last open: the fixture no longer closes it. */
     void* TakeHandle()
     {

@@ -48,6 +48,7 @@ struct Function {
     bool chainMarker = false;               /* lspci flagged the list ("<...>") */
     bool accessDenied = false;              /* the flag was "<access denied>" */
     std::vector<uint8_t> bytes{};           /* the hex lines of "-x" to "-xxxx", in order */
+    uint32_t vendor = 0, device = 0;        /* with "-n": the IDs of the function line */
 };
 
 /* Legacy capability names as lspci prints them, with their IDs. */
@@ -102,12 +103,13 @@ inline std::optional<uint32_t> PortType(const std::string& text)
     return std::nullopt;
 }
 
-/* The functions of an "lspci -vv" or "lspci -xxxx" text. */
+/* The functions of an "lspci" text ("-n", "-vv", "-xxxx" or several). */
 inline std::vector<Function> ParseVerbose(const std::string& text)
 {
     std::vector<Function> functions;
     static const std::regex head(R"(^(?:([0-9a-f]{4,8}):)?([0-9a-f]{2}):([0-9a-f]{2})\.([0-7]) )");
     static const std::regex hex(R"(^[0-9a-f]{2,3}:((?: [0-9a-f]{2})+)$)");
+    static const std::regex ids(R"(^\S+ [0-9a-f]{4}: ([0-9a-f]{4}):([0-9a-f]{4}))");
     static const std::regex cap(R"(^\tCapabilities: \[([0-9a-f]+)( v\d+)?\] (.*)$)");
     static const std::regex express(R"(^Express \(v\d+\) (.*)$)");
     std::istringstream in(text);
@@ -120,6 +122,11 @@ inline std::vector<Function> ParseVerbose(const std::string& text)
                                   static_cast<uint8_t>(std::stoul(m[4]))},
                                  m[1].matched ? static_cast<uint32_t>(std::stoul(m[1], nullptr, 16)) : 0u,
                                  {}, std::nullopt, false});
+            std::smatch n;
+            if (std::regex_search(line, n, ids)) {
+                functions.back().vendor = static_cast<uint32_t>(std::stoul(n[1], nullptr, 16));
+                functions.back().device = static_cast<uint32_t>(std::stoul(n[2], nullptr, 16));
+            }
             continue;
         }
         if (functions.empty())

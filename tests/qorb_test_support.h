@@ -33,6 +33,14 @@ private:
 void WriteFile(const std::string& path, const std::string& text);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+/* path with every '/' turned into a backslash, as a Windows caller writes it. */
+inline std::string Backslashed(std::string path)
+{
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
 
 /* One function's configuration space, built byte by byte. */
 class ConfigSpace {

@@ -139,10 +139,7 @@ TEST_F(DatErrors, OverLongNamesAreCutTo999Characters)
     std::string longName;
     for (int i = 0; i < 1200; ++i)
         longName += (i % 10 == 9) ? '/' : static_cast<char>('a' + i % 9);
-    std::string cut = longName.substr(0, 999);
-    for (char& c : cut)
-        if (c == '/')
-            c = '\\';
+    std::string cut = qorbtest::Backslashed(longName.substr(0, 999));
     ParseText("<p><QORBINIFilePath v=\"" + longName + "\"/><QORBINIFileName v=\"" + longName +
               "\"/><User v=\"" + longName + "\"/><ReplayCount n=\"17\"/></p>");
     ASSERT_EQ(dat.status, QORB_SUCCESS);
@@ -192,11 +189,7 @@ TEST_F(DatErrors, FilesOfExactBlockMultiplesParse)
 TEST_F(DatErrors, BackslashPathsReachTheFile)
 {
     qorbtest::WriteFile(dir.File("sub/p.xml"), "<p><ReplayCount n=\"31\"/></p>");
-    std::string path = dir.Path();
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    dat.Parse(path + "\\sub\\p.xml");
+    dat.Parse(qorbtest::Backslashed(dir.Path()) + "\\sub\\p.xml");
     EXPECT_EQ(dat.status, QORB_SUCCESS) << dat.stderrText;
     EXPECT_EQ(dat->replayCount, 31);
 }

@@ -12,6 +12,7 @@
 
 #include "instance_fixture.h"
 
+using qorbtest::Backslashed;
 using qorbtest::OpenResult;
 using qorbtest::TestDriver;
 using qorbtest::UntouchedHandle;
@@ -19,14 +20,6 @@ using qorbtest::UntouchedHandle;
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Backslashed(std::string path)
-{
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
 
 class IniOpen : public qorbtest::InstanceTest {
 protected:
@@ -67,31 +60,20 @@ TEST_F(IniOpen, DriverNamedOnlyBesideTheIniFileIsNotFound)
     fs::create_directory(scratch.File("ini"));
     fs::copy_file(TestDriver::BuiltPath("tdrv_full"), scratch.File("ini/drv.so"));
     WriteAppIni("[DLL]\nDLLName=drv.so\n");
-    OpenResult r = Open(nullptr, nullptr);
-    EXPECT_EQ(r.status, QORB_STATUS_FAILED);
-    EXPECT_EQ(r.err, "Failed to open DLL file " + scratch.Path() + "\\drv.so. Exiting.\n");
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(handle, UntouchedHandle());
+    ExpectRefused(Open(nullptr, nullptr), QORB_STATUS_FAILED, "", "Failed to open DLL file " + scratch.Path() + "\\drv.so. Exiting.\n");
 }
 
 TEST_F(IniOpen, MissingIniFile)
 {
-    OpenResult r = Open(nullptr, nullptr);
-    EXPECT_EQ(r.status, QORB_STATUS_FAILED);
-    EXPECT_EQ(r.out, DefaultIniMessage());
-    EXPECT_EQ(r.err, "Failed to find DLL file . Exiting.\n");
-    EXPECT_EQ(handle, UntouchedHandle());
+    ExpectRefused(Open(nullptr, nullptr), QORB_STATUS_FAILED, DefaultIniMessage(), "Failed to find DLL file . Exiting.\n");
 }
 
 TEST_F(IniOpen, MissingKeyOrSection)
 {
     for (const char* text : {"[DLL]\nOther=drv.so\n", "[Driver]\nDLLName=drv.so\n", "DLLName=drv.so\n", ""}) {
+        SCOPED_TRACE(text);
         WriteAppIni(text);
-        OpenResult r = Open(nullptr, nullptr);
-        EXPECT_EQ(r.status, QORB_STATUS_FAILED) << text;
-        EXPECT_EQ(r.out, "") << text;
-        EXPECT_EQ(r.err, "Failed to find DLL file . Exiting.\n") << text;
-        EXPECT_EQ(handle, UntouchedHandle());
+        ExpectRefused(Open(nullptr, nullptr), QORB_STATUS_FAILED, "", "Failed to find DLL file . Exiting.\n");
     }
 }
 
@@ -99,10 +81,7 @@ TEST_F(IniOpen, LiteralDllNotFoundFailsLikeAMissingKey)
 {
     DriverInCwd("Dll not found");
     WriteAppIni("[DLL]\nDLLName=Dll not found\n");
-    OpenResult r = Open(nullptr, nullptr);
-    EXPECT_EQ(r.status, QORB_STATUS_FAILED);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Failed to find DLL file . Exiting.\n");
+    ExpectRefused(Open(nullptr, nullptr), QORB_STATUS_FAILED, "", "Failed to find DLL file . Exiting.\n");
     EXPECT_EQ(m_local->Calls(), "");
 }
 
@@ -129,9 +108,8 @@ TEST_F(IniOpen, DllNameIsCutTo31Characters)
 TEST_F(IniOpen, EmptyDllNameNamesTheCurrentDirectory)
 {
     WriteAppIni("[DLL]\nDLLName=\n");
-    OpenResult r = Open(nullptr, nullptr);
-    EXPECT_EQ(r.status, QORB_STATUS_FAILED);
-    EXPECT_EQ(r.err, "Failed to open DLL file " + scratch.Path() + "\\. Exiting.\n");
+    ExpectRefused(Open(nullptr, nullptr), QORB_STATUS_FAILED, "",
+                  "Failed to open DLL file " + scratch.Path() + "\\. Exiting.\n");
 }
 
 TEST_F(IniOpen, IniDirectoryAndFileArguments)
@@ -206,11 +184,7 @@ TEST_F(PathBounds, DriverPathsOf255And256CharactersAreRejected)
         ASSERT_EQ(path.size(), length);
         fs::copy_file(TestDriver::BuiltPath("tdrv_full"), path);
         TestDriver local(path);
-        OpenResult r = OpenEx(path);
-        EXPECT_EQ(r.status, QORB_STATUS_FAILED);
-        EXPECT_EQ(r.err, "Path too long: " + path + ". Exiting.\n");
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(handle, UntouchedHandle());
+        ExpectRefused(OpenEx(path), QORB_STATUS_FAILED, "", "Path too long: " + path + ". Exiting.\n");
         EXPECT_EQ(local.Calls(), "");
     }
 }
@@ -227,10 +201,7 @@ TEST_F(PathBounds, IniPathAt254CharactersIsReadAnd255IsRejected)
 
     qorbtest::WriteFile(dir + "/app1.ini", "[DLL]\nDLLName=drv.so\n");
     r = Open(dir.c_str(), "app1.ini");
-    EXPECT_EQ(r.status, QORB_STATUS_FAILED);
-    EXPECT_EQ(r.err, "Path too long: " + dir + "\\app1.ini. Exiting.\n");
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(handle, UntouchedHandle());
+    ExpectRefused(r, QORB_STATUS_FAILED, "", "Path too long: " + dir + "\\app1.ini. Exiting.\n");
 
     std::string huge(300, 'h');
     r = Open(huge.c_str(), "app.ini");

@@ -27,11 +27,7 @@ protected:
 TEST_F(OpenFailure, DriverWithoutGetInterfaceFailsSilently)
 {
     TestDriver noIface(TestDriver::BuiltPath("tdrv_noiface"));
-    OpenResult r = OpenEx(noIface.Path());
-    EXPECT_EQ(r.status, QORB_STATUS_FAILED);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(handle, UntouchedHandle());
+    ExpectRefused(OpenEx(noIface.Path()), QORB_STATUS_FAILED, "", "");
     EXPECT_EQ(noIface.Calls(), "") << "the test card tables are looked up only after the driver table";
 }
 
@@ -65,11 +61,7 @@ TEST_F(OpenFailure, EachRefusedStepFailsTheOpen)
         CloseQORB(nullptr);  /* each row starts with no driver bound */
         TestDriver driver(TestDriver::BuiltPath("tdrv_full"));  /* resets the control block */
         row.refuse(*driver.operator->());
-        OpenResult r = OpenEx(driver.Path());
-        EXPECT_EQ(r.status, row.status);
-        EXPECT_EQ(r.out, row.out);
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(handle, UntouchedHandle());
+        ExpectRefused(OpenEx(driver.Path()), row.status, row.out, "");
         EXPECT_EQ(driver.Calls(), row.calls);
         if (row.status == QORB_STATUS_FAILED) {
             /* The entries it filled before answering 0 stay bound: the table
@@ -85,30 +77,20 @@ TEST_F(OpenFailure, EachRefusedStepFailsTheOpen)
 
 TEST_F(OpenFailure, MissingDriverFile)
 {
-    OpenResult r = OpenEx("/nonexistent/qorb/driver.so");
-    EXPECT_EQ(r.status, QORB_STATUS_FAILED);
-    EXPECT_EQ(r.err, "Failed to open DLL file /nonexistent/qorb/driver.so. Exiting.\n");
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(handle, UntouchedHandle());
+    ExpectRefused(OpenEx("/nonexistent/qorb/driver.so"), QORB_STATUS_FAILED, "", "Failed to open DLL file /nonexistent/qorb/driver.so. Exiting.\n");
 }
 
 TEST_F(OpenFailure, FolderIsNoDriverFile)
 {
     std::filesystem::create_directory(scratch.File("drv.so"));
-    OpenResult r = OpenEx(scratch.File("drv.so"));
-    EXPECT_EQ(r.status, QORB_STATUS_FAILED);
-    EXPECT_EQ(r.err, "Failed to open DLL file " + scratch.File("drv.so") + ". Exiting.\n");
-    EXPECT_EQ(handle, UntouchedHandle());
+    ExpectRefused(OpenEx(scratch.File("drv.so")), QORB_STATUS_FAILED, "",
+                  "Failed to open DLL file " + scratch.File("drv.so") + ". Exiting.\n");
 }
 
 TEST_F(OpenFailure, UnloadableFileOnFirstOpen)
 {
     qorbtest::WriteFile(scratch.File("x.so"), "this is not a shared object\n");
-    OpenResult r = OpenEx(scratch.File("x.so"));
-    EXPECT_EQ(r.status, QORB_DRIVER_INIT_FAILED);
-    EXPECT_EQ(r.out, kSoftwareDriverFailed);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(handle, UntouchedHandle());
+    ExpectRefused(OpenEx(scratch.File("x.so")), QORB_DRIVER_INIT_FAILED, kSoftwareDriverFailed, "");
 }
 
 TEST_F(OpenFailure, NullHandleOutTouchesNoDriver)

@@ -1,6 +1,8 @@
 /* Link retrain, disable and enable from the port above the DUT. */
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "qorb_test_support.h"
 
 using namespace qorbtest;
@@ -60,6 +62,15 @@ uint16_t Read16(void* device, uint32_t offset)
     return static_cast<uint16_t>(b[0] | (b[1] << 8));
 }
 
+/* The port QORB_GetPortToResetOrRetrain names for a device, as (bus, device). */
+std::pair<int, int> PortAbove(void* device, void** port)
+{
+    EXPECT_EQ(QORB_GetPortToResetOrRetrain(device, port), QORB_SUCCESS);
+    uint8_t bus = 0xFF, d = 0, f = 0;
+    QORB_GetDeviceProperties(*port, &bus, &d, &f, nullptr, nullptr);
+    return {bus, d};
+}
+
 struct Opened {
     void* dev = nullptr;
     explicit Opened(uint8_t bus, uint8_t d, uint8_t f)
@@ -78,11 +89,7 @@ TEST(Link, DisableThenEnableTogglesOnlyLinkDisableInThePort)
     ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
     Opened dut(1, 0, 0);
     void* port = nullptr;
-    ASSERT_EQ(QORB_GetPortToResetOrRetrain(dut.dev, &port), QORB_SUCCESS);
-    uint8_t bus = 0xFF, d = 0, f = 0;
-    QORB_GetDeviceProperties(port, &bus, &d, &f, nullptr, nullptr);
-    EXPECT_EQ(bus, 0);
-    EXPECT_EQ(d, 0x1c);
+    ASSERT_EQ(PortAbove(dut.dev, &port), std::pair(0, 0x1c));
 
     EXPECT_EQ(QORB_DisableLink(dut.dev), QORB_SUCCESS);
     EXPECT_EQ(Read16(port, kPcieCap + 0x10), 0x0053);
@@ -122,17 +129,9 @@ TEST(Link, SwitchDownstreamPortActsTwoLevelsUp)
     ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
     Opened down(3, 1, 0);
     void* port = nullptr;
-    ASSERT_EQ(QORB_GetPortToResetOrRetrain(down.dev, &port), QORB_SUCCESS);
-    uint8_t bus = 0xFF, d = 0, f = 0;
-    QORB_GetDeviceProperties(port, &bus, &d, &f, nullptr, nullptr);
-    EXPECT_EQ(bus, 0);
-    EXPECT_EQ(d, 0x1d);
-
+    EXPECT_EQ(PortAbove(down.dev, &port), std::pair(0, 0x1d));
     Opened ep(4, 0, 0);
-    ASSERT_EQ(QORB_GetPortToResetOrRetrain(ep.dev, &port), QORB_SUCCESS);
-    QORB_GetDeviceProperties(port, &bus, &d, &f, nullptr, nullptr);
-    EXPECT_EQ(bus, 3);
-    EXPECT_EQ(d, 1);
+    EXPECT_EQ(PortAbove(ep.dev, &port), std::pair(3, 1));
 }
 
 TEST(Link, RetrainSetsLinkTrainingInThePortUntilTrainingEnds)

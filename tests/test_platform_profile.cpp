@@ -91,10 +91,7 @@ TEST_F(Profile, BufferOfSizeZeroIsNotWritten)
 TEST_F(Profile, BackslashPathsReachTheFile)
 {
     qorbtest::WriteFile(scratch.File("ini/app.ini"), "[DLL]\nDLLName=drv.so\n");
-    std::string path = scratch.Path() + "\\ini\\app.ini";
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
+    std::string path = qorbtest::Backslashed(scratch.Path()) + "\\ini\\app.ini";
     EXPECT_EQ(Get("DLL", "DLLName", "dflt", 64, path.c_str()), "drv.so");
     EXPECT_EQ(Get("DLL", "DLLName", "dflt", 64, "ini\\app.ini"), "drv.so");
     EXPECT_EQ(Get("DLL", "DLLName", "dflt", 64, (scratch.Path() + "/ini//app.ini").c_str()), "drv.so");

@@ -98,13 +98,21 @@ uint32_t Le32(const std::vector<uint8_t>& b, size_t at)
 constexpr uint32_t kAer = 0x100;
 constexpr uint32_t kDutExpress = 0x70;
 
+/* The card on the built-in platform with the default settings. */
+class SimCard : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(rig.OpenStatus(), QORB_SUCCESS) << rig.Errors();
+        ASSERT_NE(rig.card, nullptr);
+    }
+    CardRig rig;
+};
+
 } // namespace
 
-TEST(SimCard, TheCardIsTheTwoFunctionsAboveTheDut)
+TEST_F(SimCard, TheCardIsTheTwoFunctionsAboveTheDut)
 {
-    CardRig rig;
-    ASSERT_EQ(rig.OpenStatus(), QORB_SUCCESS) << rig.Errors();
-    ASSERT_NE(rig.card, nullptr);
     auto identity = [](void* handle) {
         auto* d = static_cast<QORB_DEVICE_t*>(handle);
         return std::tuple<int, int, int, int, int>(d->bus, d->device, d->function, d->vendorId, d->deviceId);
@@ -129,10 +137,8 @@ TEST(SimCard, TheCardIsTheTwoFunctionsAboveTheDut)
     }
 }
 
-TEST(SimCard, ArmedCardRecordsConfigurationRequestsAndCompletionsWithTheirHeaders)
+TEST_F(SimCard, ArmedCardRecordsConfigurationRequestsAndCompletionsWithTheirHeaders)
 {
-    CardRig rig;
-    ASSERT_EQ(rig.OpenStatus(), QORB_SUCCESS) << rig.Errors();
     ASSERT_EQ(ArmZEB(rig.card, 0), QORB_SUCCESS);
     EXPECT_EQ(rig.dut.Read16(0x02), 0x1050);            /* one request, bytes 2-3 */
     rig.dut.Write16(PCI_COMMAND, 0x0006);               /* one write, bytes 0-1 */
@@ -181,10 +187,8 @@ TEST(SimCard, ArmedCardRecordsConfigurationRequestsAndCompletionsWithTheirHeader
     EXPECT_EQ(count, 2u);
 }
 
-TEST(SimCard, LongerReadsAreOneRequestPerDoubleword)
+TEST_F(SimCard, LongerReadsAreOneRequestPerDoubleword)
 {
-    CardRig rig;
-    ASSERT_EQ(rig.OpenStatus(), QORB_SUCCESS) << rig.Errors();
     ASSERT_EQ(ArmZEB(rig.card, 0), QORB_SUCCESS);
     uint8_t buffer[9];
     uint32_t len = sizeof buffer;
@@ -199,10 +203,8 @@ TEST(SimCard, LongerReadsAreOneRequestPerDoubleword)
     }
 }
 
-TEST(SimCard, SuspendedOrPassThroughCardsRecordNothingButTheirEvents)
+TEST_F(SimCard, SuspendedOrPassThroughCardsRecordNothingButTheirEvents)
 {
-    CardRig rig;
-    ASSERT_EQ(rig.OpenStatus(), QORB_SUCCESS) << rig.Errors();
     ASSERT_EQ(ArmZEB(rig.card, 0), QORB_SUCCESS);
     ASSERT_EQ(ZEBSuspendLogging(rig.card), QORB_SUCCESS);
     rig.dut.Read32(0);
@@ -225,7 +227,7 @@ TEST(SimCard, SuspendedOrPassThroughCardsRecordNothingButTheirEvents)
     EXPECT_EQ(ChangeZEBMode(rig.card, static_cast<_QORB_ZEB_OP_MODE_t>(7)), QORB_INVALID_PARAMETER);
 }
 
-TEST(SimCard, TrainingTheMonitoredLinkSendsInitFcOnBothSides)
+TEST(SimCardSettings, TrainingTheMonitoredLinkSendsInitFcOnBothSides)
 {
     CardRig rig("[link]\ntraining_ms = 0\n");
     ASSERT_EQ(rig.OpenStatus(), QORB_SUCCESS) << rig.Errors();
@@ -248,7 +250,7 @@ TEST(SimCard, TrainingTheMonitoredLinkSendsInitFcOnBothSides)
     EXPECT_TRUE(rig.Tlps().empty());
 }
 
-TEST(SimCard, EachInjectedErrorSetsItsStatusBitInTheDutAndIsCounted)
+TEST(SimCardSettings, EachInjectedErrorSetsItsStatusBitInTheDutAndIsCounted)
 {
     struct {
         uint32_t command;
@@ -288,10 +290,8 @@ TEST(SimCard, EachInjectedErrorSetsItsStatusBitInTheDutAndIsCounted)
     }
 }
 
-TEST(SimCard, InjectedErrorsLeaveTheirMarksInTheTrace)
+TEST_F(SimCard, InjectedErrorsLeaveTheirMarksInTheTrace)
 {
-    CardRig rig;
-    ASSERT_EQ(rig.OpenStatus(), QORB_SUCCESS) << rig.Errors();
     ASSERT_EQ(ChangeZEBMode(rig.card, QORB_ZEB_MODE_INJECT), QORB_SUCCESS);
     /* Bad TLP on the first CplD: a Nak, and the completion replayed by the card. */
     rig.Program(QORB_ZEB_CMD_BAD_TLP, 1, 0, 1, 0x4A);
@@ -335,10 +335,8 @@ TEST(SimCard, InjectedErrorsLeaveTheirMarksInTheTrace)
     EXPECT_NE(updates[0], updates[1]);
 }
 
-TEST(SimCard, CountIntervalAndModeDecideHowOftenACommandActs)
+TEST_F(SimCard, CountIntervalAndModeDecideHowOftenACommandActs)
 {
-    CardRig rig;
-    ASSERT_EQ(rig.OpenStatus(), QORB_SUCCESS) << rig.Errors();
     /* Monitor mode carries nothing out. */
     rig.Program(QORB_ZEB_CMD_BAD_TLP, 5);
     ASSERT_EQ(ArmZEB(rig.card, 0), QORB_SUCCESS);
@@ -367,10 +365,8 @@ TEST(SimCard, CountIntervalAndModeDecideHowOftenACommandActs)
     EXPECT_EQ(ProgramZEBCmd(rig.card, &bad), QORB_INVALID_PARAMETER);
 }
 
-TEST(SimCard, TraceConfigurationSelectsWhatIsRecorded)
+TEST_F(SimCard, TraceConfigurationSelectsWhatIsRecorded)
 {
-    CardRig rig;
-    ASSERT_EQ(rig.OpenStatus(), QORB_SUCCESS) << rig.Errors();
     /* Headers only, no DLLPs, time stamps. */
     ASSERT_EQ(SetConfigMaskTraceBuf(rig.card, 0x08 | 0x02 | 0x20), QORB_SUCCESS);
     ASSERT_EQ(ArmZEB(rig.card, 0), QORB_SUCCESS);
@@ -395,10 +391,8 @@ TEST(SimCard, TraceConfigurationSelectsWhatIsRecorded)
     EXPECT_EQ(rig.DllpCount(0x00), 2u);
 }
 
-TEST(SimCard, PropertiesPatternAndPartner)
+TEST_F(SimCard, PropertiesPatternAndPartner)
 {
-    CardRig rig;
-    ASSERT_EQ(rig.OpenStatus(), QORB_SUCCESS) << rig.Errors();
     _qorb_zeb_query_prop_t p{};
     ASSERT_EQ(ArmZEB(rig.card, 0), QORB_SUCCESS);
     ASSERT_EQ(QORB_GetZEBProperties(rig.card, &p), QORB_SUCCESS);

@@ -3,6 +3,8 @@
  * entries (ReadConfigEx, QueryMcfgTable) and reopening from scratch. */
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "qorb_test_support.h"
 #include "sim_driver_client.h"
 
@@ -40,12 +42,17 @@ std::vector<uint8_t> Bytes(const SimDriverClient& d, unsigned b, unsigned dv, un
     return out;
 }
 
+/* The simulator on a platform of the one endpoint, opened directly. */
+class SimOneEndpoint : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(sim.opened); }
+    Sim sim{{{1, 0, 0, Endpoint()}}};
+};
+
 } // namespace
 
-TEST(SimRegisters, AbsentLocationsAnswerNoBytesAndLeaveTheBufferAlone)
+TEST_F(SimOneEndpoint, AbsentLocationsAnswerNoBytesAndLeaveTheBufferAlone)
 {
-    Sim sim({{1, 0, 0, Endpoint()}});
-    ASSERT_TRUE(sim.opened);
     uint8_t buffer[64];
     memset(buffer, 0x5A, sizeof buffer);
     EXPECT_EQ(sim.driver.Read(1, 0, 1, 0, 64, buffer), 0u);
@@ -64,10 +71,8 @@ TEST(SimRegisters, AbsentLocationsAnswerNoBytesAndLeaveTheBufferAlone)
     EXPECT_EQ(sim.driver.Table().ReadConfig(sim.driver.Context(), 1, 0, 0, 0, 4, nullptr), 0u);
 }
 
-TEST(SimRegisters, IdentityAndCapabilityHeadersStayReadOnly)
+TEST_F(SimOneEndpoint, IdentityAndCapabilityHeadersStayReadOnly)
 {
-    Sim sim({{1, 0, 0, Endpoint()}});
-    ASSERT_TRUE(sim.opened);
     const SimDriverClient& d = sim.driver;
     std::vector<uint8_t> before = Bytes(d, 1, 0, 0, 0, 4096);
     ASSERT_EQ(before.size(), 4096u);
@@ -108,10 +113,8 @@ TEST(SimRegisters, LoopedOrWildCapabilityListsLoadAndProtectWhatTheyReach)
     }
 }
 
-TEST(SimRegisters, ReadConfigExReadsFourBytesOfDomainZero)
+TEST_F(SimOneEndpoint, ReadConfigExReadsFourBytesOfDomainZero)
 {
-    Sim sim({{1, 0, 0, Endpoint()}});
-    ASSERT_TRUE(sim.opened);
     auto readEx = sim.driver.Table().ReadConfigEx;
     ASSERT_NE(readEx, nullptr);
     uint8_t b[4] = {};
@@ -122,27 +125,20 @@ TEST(SimRegisters, ReadConfigExReadsFourBytesOfDomainZero)
     EXPECT_EQ(readEx(sim.driver.Context(), 0, 1, 0, 1, 0, b), 0u);
 }
 
-TEST(SimRegisters, McfgTableDescribesTheWholeBusRange)
+TEST_F(SimOneEndpoint, McfgTableDescribesTheWholeBusRange)
 {
-    Sim sim({{1, 0, 0, Endpoint()}});
-    ASSERT_TRUE(sim.opened);
     uint64_t base = 0, length = 0;
     uint8_t start = 0xAA, end = 0;
     const auto& t = sim.driver.Table();
     ASSERT_EQ(t.QueryMcfgTable(sim.driver.Context(), &base, &start, &end, &length), 1u);
-    EXPECT_EQ(base, 0xE0000000u);
-    EXPECT_EQ(start, 0);
-    EXPECT_EQ(end, 255);
-    EXPECT_EQ(length, 256ull << 20);
+    EXPECT_EQ(std::tuple(base, start, end, length), std::tuple(0xE0000000ull, 0, 255, 256ull << 20));
     EXPECT_EQ(t.MapConfigSpace(sim.driver.Context(), base, length), 1u);
     EXPECT_EQ(t.MapConfigSpace(sim.driver.Context(), base, 0), 0u);
     EXPECT_EQ(t.QueryMcfgTable(sim.driver.Context(), nullptr, &start, &end, &length), 0u);
 }
 
-TEST(SimRegisters, ReopeningStartsFromThePowerOnContentsAndOldContextsAreRefused)
+TEST_F(SimOneEndpoint, ReopeningStartsFromThePowerOnContentsAndOldContextsAreRefused)
 {
-    Sim sim({{1, 0, 0, Endpoint()}});
-    ASSERT_TRUE(sim.opened);
     uint32_t oldContext = sim.driver.Context();
     EXPECT_EQ(sim.driver.WriteBytes(1, 0, 0, 0x04, 2, {0x06, 0x00}), 2u);
     EXPECT_EQ(sim.driver.Read16(1, 0, 0, 0x04), 0x0006);

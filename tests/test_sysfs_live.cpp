@@ -7,8 +7,8 @@
 
 #include <filesystem>
 #include <set>
-#include <sstream>
 
+#include "lspci_oracle.h"
 #include "sysfs_test_support.h"
 
 using namespace qorbtest;
@@ -30,16 +30,10 @@ struct LiveFunction {
 std::vector<LiveFunction> LspciFunctions()
 {
     std::vector<LiveFunction> functions;
-    std::istringstream lines(RunCommand("lspci -n -D 2>/dev/null"));
-    std::string line;
-    while (std::getline(lines, line)) {
-        unsigned domain, bus, dev, fn, cls, vendor, device;
-        if (sscanf(line.c_str(), "%x:%x:%x.%x %x: %x:%x", &domain, &bus, &dev, &fn, &cls, &vendor, &device) != 7)
-            continue;
-        if (domain != 0 || bus > 254)
-            continue;
-        functions.push_back({bus, dev, fn, static_cast<uint16_t>(vendor), static_cast<uint16_t>(device)});
-    }
+    for (const lspci::Function& f : lspci::ParseVerbose(RunCommand("lspci -n -D 2>/dev/null")))
+        if (f.domain == 0 && f.at.bus <= 254)
+            functions.push_back({f.at.bus, f.at.dev, f.at.fn, static_cast<uint16_t>(f.vendor),
+                                 static_cast<uint16_t>(f.device)});
     return functions;
 }
 

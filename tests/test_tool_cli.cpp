@@ -5,6 +5,8 @@
 #include <string.h>
 
 #include <set>
+#include <tuple>
+#include <utility>
 
 #include "checklist.h"
 #include "config_rules.h"
@@ -25,6 +27,18 @@ std::vector<uint8_t> Image(const ConfigSpace& space, size_t size = 4096)
     return std::vector<uint8_t>(space.Bytes().begin(), space.Bytes().begin() + static_cast<long>(size));
 }
 
+/* A slot selector's fields (-1: any). */
+std::tuple<int, int, int> Fields(const SlotSelector& s)
+{
+    return {s.bus, s.dev, s.fn};
+}
+
+/* A register operand's base, capability ID, offset and width. */
+std::tuple<RegisterSpec::Base, uint32_t, uint32_t, uint32_t> Fields(const RegisterSpec& r)
+{
+    return {r.base, r.capId, r.offset, r.width};
+}
+
 bool Mentions(const std::vector<std::string>& lines, const std::string& word)
 {
     for (const std::string& line : lines)
@@ -39,26 +53,20 @@ TEST(ToolSelector, SlotFormsFollowLspci)
 {
     SlotSelector s;
     ASSERT_EQ(ParseSlotSelector("01:00.0", &s), "");
-    EXPECT_EQ(s.bus, 1);
-    EXPECT_EQ(s.dev, 0);
-    EXPECT_EQ(s.fn, 0);
+    EXPECT_EQ(Fields(s), std::tuple(1, 0, 0));
     EXPECT_TRUE(s.Exact());
 
     ASSERT_EQ(ParseSlotSelector("1c", &s), "");  /* slot only: any bus, any function */
-    EXPECT_EQ(s.bus, -1);
-    EXPECT_EQ(s.dev, 0x1c);
-    EXPECT_EQ(s.fn, -1);
+    EXPECT_EQ(Fields(s), std::tuple(-1, 0x1c, -1));
     EXPECT_TRUE(s.Matches(3, 0x1c, 5));
     EXPECT_FALSE(s.Matches(3, 0x1b, 5));
 
     ASSERT_EQ(ParseSlotSelector("2:", &s), "");  /* bus only */
-    EXPECT_EQ(s.bus, 2);
-    EXPECT_EQ(s.dev, -1);
+    EXPECT_EQ(Fields(s), std::tuple(2, -1, -1));
     ASSERT_EQ(ParseSlotSelector(".3", &s), "");
-    EXPECT_EQ(s.fn, 3);
-    EXPECT_EQ(s.dev, -1);
+    EXPECT_EQ(Fields(s), std::tuple(-1, -1, 3));
     ASSERT_EQ(ParseSlotSelector("0000:ff:1f.7", &s), "");
-    EXPECT_EQ(s.bus, 0xff);
+    EXPECT_EQ(Fields(s), std::tuple(0xff, 0x1f, 7));
     ASSERT_EQ(ParseSlotSelector("*:*.*", &s), "");
     EXPECT_TRUE(s.Matches(9, 9, 1));
 }
@@ -95,32 +103,21 @@ TEST(ToolSelector, IdForms)
 
 TEST(ToolRegisterSpec, NumericNamedAndCapabilityOperands)
 {
-    RegisterSpec r;
-    ASSERT_EQ(ParseRegisterSpec("0x10.l", false, &r), "");
-    EXPECT_EQ(r.base, RegisterSpec::kAbsolute);
-    EXPECT_EQ(r.offset, 0x10u);
-    EXPECT_EQ(r.width, 4u);
-
-    ASSERT_EQ(ParseRegisterSpec("COMMAND", false, &r), "");  /* a name brings its width */
-    EXPECT_EQ(r.offset, 0x04u);
-    EXPECT_EQ(r.width, 2u);
-    ASSERT_EQ(ParseRegisterSpec("status.b", false, &r), "");
-    EXPECT_EQ(r.offset, 0x06u);
-    EXPECT_EQ(r.width, 1u);
-    ASSERT_EQ(ParseRegisterSpec("CAPABILITIES", false, &r), "");
-    EXPECT_EQ(r.base, RegisterSpec::kAbsolute);
-    EXPECT_EQ(r.offset, 0x34u);
-
-    ASSERT_EQ(ParseRegisterSpec("CAP_EXP+10.w", false, &r), "");
-    EXPECT_EQ(r.base, RegisterSpec::kLegacyCap);
-    EXPECT_EQ(r.capId, 0x10u);
-    EXPECT_EQ(r.offset, 0x10u);
-    ASSERT_EQ(ParseRegisterSpec("ECAP_AER+4.l", false, &r), "");
-    EXPECT_EQ(r.base, RegisterSpec::kExtendedCap);
-    EXPECT_EQ(r.capId, 1u);
-    ASSERT_EQ(ParseRegisterSpec("ECAP0019.l", false, &r), "");
-    EXPECT_EQ(r.capId, 0x19u);
-    EXPECT_EQ(r.offset, 0u);
+    using R = RegisterSpec;
+    const std::pair<const char*, std::tuple<R::Base, uint32_t, uint32_t, uint32_t>> operands[] = {
+        {"0x10.l", {R::kAbsolute, 0, 0x10, 4}},
+        {"COMMAND", {R::kAbsolute, 0, 0x04, 2}},  /* a name brings its width */
+        {"status.b", {R::kAbsolute, 0, 0x06, 1}},
+        {"CAPABILITIES", {R::kAbsolute, 0, 0x34, 1}},
+        {"CAP_EXP+10.w", {R::kLegacyCap, 0x10, 0x10, 2}},
+        {"ECAP_AER+4.l", {R::kExtendedCap, 1, 4, 4}},
+        {"ECAP0019.l", {R::kExtendedCap, 0x19, 0, 4}},
+    };
+    for (const auto& [text, fields] : operands) {
+        RegisterSpec r;
+        ASSERT_EQ(ParseRegisterSpec(text, false, &r), "") << text;
+        EXPECT_EQ(Fields(r), fields) << text;
+    }
 }
 
 TEST(ToolRegisterSpec, ValuesMasksAndRefusals)

@@ -3,6 +3,8 @@
  * bus 255, and the one-read-per-location cost of a search that finds nothing. */
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "qorb_internal.h"
 #include "topology_test_platforms.h"
 #include "zebfake_fixture.h"
@@ -52,8 +54,7 @@ TEST(TopologySearch, LocationFindsPresentFunctionsOnly)
     ASSERT_EQ(QORB_SUCCESS, FindDeviceByLocation(0x05, 0x02, 0, &device));
     uint16_t vendor = 0, id = 0;
     EXPECT_EQ(QORB_SUCCESS, QORB_GetDeviceProperties(device, nullptr, nullptr, nullptr, &vendor, &id));
-    EXPECT_EQ(0xABCD, vendor);
-    EXPECT_EQ(0x5555, id);
+    EXPECT_EQ(std::pair(0xABCD, 0x5555), std::pair(int{vendor}, int{id}));
     EXPECT_EQ((Bdf{5, 2, 0}), LocationOf(device));
     CloseDevice(device);
 }
@@ -196,11 +197,7 @@ TEST(TopologySearch, DevicePropertiesAndParentPort)
     uint8_t bus = 0, dev = 0, fn = 0;
     uint16_t vendor = 0, id = 0;
     EXPECT_EQ(QORB_SUCCESS, QORB_GetDeviceProperties(device, &bus, &dev, &fn, &vendor, &id));
-    EXPECT_EQ(7, bus);
-    EXPECT_EQ(4, dev);
-    EXPECT_EQ(2, fn);
-    EXPECT_EQ(0xABCD, vendor);
-    EXPECT_EQ(0x5555, id);
+    EXPECT_EQ(std::tuple(7, 4, 2, 0xABCD, 0x5555), std::tuple(bus, dev, fn, vendor, id));
     void* parent = reinterpret_cast<void*>(0x1234);
     EXPECT_EQ(QORB_NOT_IMPLEMENTED, GetParentPort(device, &parent));
     EXPECT_EQ(reinterpret_cast<void*>(0x1234), parent);

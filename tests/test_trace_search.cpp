@@ -234,15 +234,12 @@ TEST(TraceTlpMatch, SearchesOfANonCardTouchNothing)
 TEST(TraceDllpMatch, FlowControlTypesMatchOnAnyVirtualChannel)
 {
     Card card(TraceBuilder().Dllp(0x80).Dllp(0x87).Dllp(0x20).Dllp(0x21).Dllp(0x41).Dllp(0xE7).Dllp(0x00));
-    EXPECT_EQ(CountDllps(card, 0x82), 2u);   /* UpdateFC-P, VC 2 pattern */
-    EXPECT_EQ(CountDllps(card, 0x80), 2u);
-    EXPECT_EQ(CountDllps(card, 0x21), 1u);   /* PM type: all bits count */
-    EXPECT_EQ(CountDllps(card, 0x20), 1u);
-    EXPECT_EQ(CountDllps(card, 0x46), 1u);   /* InitFC1-P */
-    EXPECT_EQ(CountDllps(card, 0xE0), 1u);   /* InitFC2-Cpl */
-    EXPECT_EQ(CountDllps(card, 0x00), 1u);   /* Ack */
-    EXPECT_EQ(CountDllps(card, 0x01), 0u);
-    EXPECT_EQ(CountDllps(card, 0x10), 0u);   /* Nak */
+    /* UpdateFC-P on VC 2 and 0, a PM type (all bits count), InitFC1-P,
+     * InitFC2-Cpl, Ack, an undefined type and Nak. */
+    const std::pair<uint8_t, uint32_t> counts[] = {{0x82, 2}, {0x80, 2}, {0x21, 1}, {0x20, 1}, {0x46, 1},
+                                                   {0xE0, 1}, {0x00, 1}, {0x01, 0}, {0x10, 0}};
+    for (const auto& [type, count] : counts)
+        EXPECT_EQ(CountDllps(card, type), count) << std::hex << int{type};
 }
 
 TEST(TraceDllpMatch, FindStoresUpToTheCapacityAndCountsOnlyWhatItStored)
