@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <functional>
+#include <tuple>
 
 #include "topology_test_platforms.h"
 
@@ -102,6 +103,12 @@ struct Cap {
         EXPECT_EQ(QORB_SUCCESS, QORB_QueryCapInfo(handle, &info));
         return info;
     }
+    /* offset, ID, length, next offset */
+    std::tuple<uint32_t, uint32_t, uint32_t, uint32_t> Where() const
+    {
+        _QORB_PCI_DEVICE_CAP_INFO_t i = Info();
+        return {i.offset, i.capabilityId, i.length, i.nextOffset};
+    }
 };
 
 std::string Prefix(const char* format, const char* lookup, const std::string& marker)
@@ -128,11 +135,7 @@ TEST(CapsLookup, SingleInstancesAreCopiedWithTruthfulHandles)
     EXPECT_EQ(0x0002, pcie.pcieCapabilities);
     EXPECT_EQ(0x0040, pcie.linkControl);
     EXPECT_EQ(0u, pcie.rootStatus) << "all 36 bytes come from the device";
-    _QORB_PCI_DEVICE_CAP_INFO_t info = pcieCap.Info();
-    EXPECT_EQ(0x70u, info.offset);
-    EXPECT_EQ(0x10u, info.capabilityId);
-    EXPECT_EQ(36u, info.length);
-    EXPECT_EQ(0u, info.nextOffset);
+    EXPECT_EQ(std::tuple(0x70u, 0x10u, 36u, 0u), pcieCap.Where());
     uint32_t offset = 0;
     EXPECT_EQ(QORB_SUCCESS, GetCapOffset(pcieCap.handle, &offset));
     EXPECT_EQ(0x70u, offset);
@@ -140,17 +143,12 @@ TEST(CapsLookup, SingleInstancesAreCopiedWithTruthfulHandles)
     _PCI_POWER_MANAGEMENT_CAPABILITY_STRUCT pm{};
     Cap pmCap;
     ASSERT_EQ(QORB_SUCCESS, GetPowerManagementCapability(*device, &pm, &pmCap.handle));
-    EXPECT_EQ(0x50u, pmCap.Info().nextOffset);
-    EXPECT_EQ(8u, pmCap.Info().length);
+    EXPECT_EQ(std::tuple(0x40u, 0x01u, 8u, 0x50u), pmCap.Where());
 
     _PCIE_ADV_ERR_REP_CAP_STRUCT_t aer{};
     Cap aerCap;
     ASSERT_EQ(QORB_SUCCESS, GetAdvErrRepCapability(*device, &aer, &aerCap.handle));
-    info = aerCap.Info();
-    EXPECT_EQ(0x100u, info.offset);
-    EXPECT_EQ(1u, info.capabilityId);
-    EXPECT_EQ(60u, info.length);
-    EXPECT_EQ(0x150u, info.nextOffset);
+    EXPECT_EQ(std::tuple(0x100u, 1u, 60u, 0x150u), aerCap.Where());
     uint32_t words[15];
     memcpy(words, &aer, sizeof words);
     EXPECT_EQ(0x00001000u, words[1]) << "Uncorrectable Error Status";
@@ -388,8 +386,7 @@ TEST(CapsLookup, MsixCopiesTwelveBytesAndUnknownIdsCopyNothing)
     EXPECT_EQ(QORB_SUCCESS, HelpGetPCICapability(*unknown, QORB_PCI_CAP_AF, 0, 1, record, &unknownCap.handle));
     EXPECT_EQ("Unknown cap[19]\n", out.Text());
     EXPECT_EQ(0xA5, record[0]) << "nothing is copied for an ID without a length";
-    EXPECT_EQ(0x40u, unknownCap.Info().offset);
-    EXPECT_EQ(0u, unknownCap.Info().length);
+    EXPECT_EQ(std::tuple(0x40u, 0x13u, 0u, 0u), unknownCap.Where());
 }
 
 TEST(CapsLookup, ShortReadsAndChangingRegisters)
