@@ -11,7 +11,9 @@ done
 # kernel with the PCI Express port and serial drivers built in, and a static
 # busybox. Optional: when they cannot be installed the test is skipped and
 # says why.
-vm_packages=(qemu-system-x86 linux-image-cloud-amd64 busybox-static)
+# Only the test command asks for them (--vm).
+vm_packages=()
+[ "${1:-}" = "--vm" ] && vm_packages=(qemu-system-x86 linux-image-cloud-amd64 busybox-static)
 vm_missing=()
 for p in "${vm_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || vm_missing+=("$p")

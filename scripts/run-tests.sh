@@ -4,7 +4,7 @@
 #   scripts/run-tests.sh --sanitize AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash scripts/deps.sh --vm
 build=build
 flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 if [ "${1:-}" = "--sanitize" ]; then
