@@ -26,6 +26,20 @@ _QORB_STATUS_t WriteLinkControl(void* capHandle, uint16_t value)
     return WriteCapability(capHandle, bytes, kLinkControl, &length);
 }
 
+/* The port's PCI Express capability and a handle to it. On failure the
+ * operation named by op says so and no handle is left. */
+_QORB_STATUS_t PortCapability(const char* op, QORB_DEVICE_t* port, _PCIE_CAPABILITY_STRUCT_t* cap, void** capHandle)
+{
+    _QORB_STATUS_t status = GetPCIECapability(port, cap, capHandle);
+    if (status != QORB_SUCCESS) {
+        printf("%s. Getting PCI-Express Caps for device\t\t\t\t@ BDF[%d,%d,%d] failed\n", op, port->bus,
+               port->device, port->function);
+        QORB_FreeCapabilityHandle(*capHandle);
+        *capHandle = nullptr;
+    }
+    return status;
+}
+
 _QORB_STATUS_t SetLinkDisable(void* handle, int disable)
 {
     auto* device = static_cast<QORB_DEVICE_t*>(handle);
@@ -39,18 +53,10 @@ _QORB_STATUS_t SetLinkDisable(void* handle, int disable)
     }
     _PCIE_CAPABILITY_STRUCT_t cap{};
     void* capHandle = nullptr;
-    _QORB_STATUS_t status = GetPCIECapability(port, &cap, &capHandle);
-    if (status != QORB_SUCCESS) {
-        printf("QORB_DisableLink. Getting PCI-Express Caps for device\t\t\t\t@ BDF[%d,%d,%d] failed\n", port->bus,
-               port->device, port->function);
-        QORB_FreeCapabilityHandle(capHandle);
+    _QORB_STATUS_t status = PortCapability("QORB_DisableLink", port, &cap, &capHandle);
+    if (status != QORB_SUCCESS)
         return status;
-    }
-    uint16_t control = cap.linkControl;
-    if (disable)
-        control = static_cast<uint16_t>(control | kLinkDisable);
-    else
-        control = static_cast<uint16_t>(control & ~kLinkDisable);
+    uint16_t control = disable ? cap.linkControl | kLinkDisable : cap.linkControl & ~kLinkDisable;
     status = WriteLinkControl(capHandle, control);
     QORB_FreeCapabilityHandle(capHandle);
     if (status != QORB_SUCCESS) {
@@ -73,13 +79,9 @@ QORB_API _QORB_STATUS_t QORB_RetrainDUTLink(void* handle)
         return QORB_STATUS_FAILED;
     _PCIE_CAPABILITY_STRUCT_t cap{};
     void* capHandle = nullptr;
-    _QORB_STATUS_t status = GetPCIECapability(port, &cap, &capHandle);
-    if (status != QORB_SUCCESS) {
-        printf("QORB_RetrainDUTLink. Getting PCI-Express Caps for device\t\t\t\t@ BDF[%d,%d,%d] failed\n", port->bus,
-               port->device, port->function);
-        QORB_FreeCapabilityHandle(capHandle);
+    _QORB_STATUS_t status = PortCapability("QORB_RetrainDUTLink", port, &cap, &capHandle);
+    if (status != QORB_SUCCESS)
         return status;
-    }
     status = WriteLinkControl(capHandle, static_cast<uint16_t>(cap.linkControl | kRetrainLink));
     QORB_FreeCapabilityHandle(capHandle);
     return status;
