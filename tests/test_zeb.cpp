@@ -162,12 +162,13 @@ TEST_F(Zeb, PartnerIsTheFunctionBelowABridgeThatTheCardLibraryNames)
         uint32_t dev, fn;
         std::function<void()> setup;
         int found;   /* 1: a record of 06:00.0; 0: null; -1: untouched */
+        uint32_t reads;
     } rows[] = {
-        {port, 0, 0, [] {}, 1}, {Record(0, 1, 0), 0, 0, [] {}, 0}, {Record(6, 0, 0), 0, 0, [] {}, -1},
-        {port, 1, 0, [] {}, -1}, {port, 32, 0, [] {}, -1}, {port, 0, 8, [] {}, -1}, {nullptr, 0, 0, [] {}, -1},
-        {port, 0, 0, [&] { fake.Patch(PCI_HEADER_TYPE, 0x81, 28); }, 1},   /* a multi-function bridge */
-        {port, 0, 0, [&] { fake.Limit(0, 1, 64, 60); }, -1},               /* a short read below */
-        {port, 0, 0, [&] { fake.Set(FK_VOK, FK_MISSING, 0); }, 0},
+        {port, 0, 0, [] {}, 1, 2}, {Record(0, 1, 0), 0, 0, [] {}, 0, 2}, {Record(6, 0, 0), 0, 0, [] {}, -1, 1},
+        {port, 1, 0, [] {}, -1, 2}, {port, 32, 0, [] {}, -1, 1}, {port, 0, 8, [] {}, -1, 1}, {nullptr, 0, 0, [] {}, -1, 0},
+        {port, 0, 0, [&] { fake.Patch(PCI_HEADER_TYPE, 0x81, 28); }, 1, 2},   /* a multi-function bridge */
+        {port, 0, 0, [&] { fake.Limit(0, 1, 64, 60); }, -1, 2},               /* a short read below */
+        {port, 0, 0, [&] { fake.Set(FK_VOK, FK_MISSING, 0); }, 0, 2},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(&row - rows);
@@ -176,6 +177,7 @@ TEST_F(Zeb, PartnerIsTheFunctionBelowABridgeThatTheCardLibraryNames)
         void* partner = &partner;
         EXPECT_EQ(QORB_GetDownstreamVOK(row.port, row.dev, row.fn, &partner),
                   row.found == 1 ? QORB_SUCCESS : QORB_INVALID_PARAMETER);
+        EXPECT_EQ(fake.Count(FK_READ), row.reads);   /* the port's header, then the function below */
         if (row.found != 1) {
             EXPECT_EQ(partner, row.found ? &partner : nullptr);
             continue;
