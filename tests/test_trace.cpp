@@ -1,13 +1,13 @@
-/* Searches and counts over a card record's trace copy, its contents and its
- * XML dump. Traces are built by hand and attached to a record directly,
- * allocated to the byte so that the sanitizer build catches reads past it. */
+/* Searches and counts over a card record's trace copy, its contents and its XML dump. Traces are built by
+ * hand and attached to a record directly, allocated to the byte so that the sanitizer build catches reads
+ * past them. */
 #include <algorithm>
-#include <array>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <qorb_common/trace_entry.h>
 
 #include "qorb_internal.h"
 #include "qorb_test_support.h"
@@ -17,25 +17,22 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 constexpr uint32_t F = QORB_TLP_MATCH_FMT, T = QORB_TLP_MATCH_TYPE, L = QORB_TLP_MATCH_LENGTH, S = QORB_TLP_MATCH_STRICT;
 
-/* Trace entries: marker, kind, length in doublewords, time stamp; payload. */
-struct Trace {
-    Bytes bytes;
-    Trace& Entry(uint8_t byte1, uint16_t length, const Bytes& payload = {})
-    {
-        bytes.insert(bytes.end(), {0xF1, byte1, uint8_t(length), uint8_t(length >> 8), 0x5A, 0x5A, 0x5A, 0x5A});
-        bytes.insert(bytes.end(), payload.begin(), payload.end());
-        return *this;
-    }
-    /* A TLP of `dwords` doublewords: byte 0 and the Length field, then 0x10, 0x11... */
-    Trace& Tlp(uint8_t kind, uint8_t byte0, uint16_t length, uint16_t dwords = 3)
-    {
-        Bytes p = {byte0, 0, uint8_t(length >> 8 & 3), uint8_t(length)};
-        for (uint16_t i = 1; i < dwords; ++i)
-            p.insert(p.end(), 4, uint8_t(0x10 + i - 1));
-        return Entry(kind, dwords, dwords ? p : Bytes{});
-    }
-    Trace& Dllp(uint8_t type, uint8_t tag = 0) { return Entry(3, 0, {0xEE, type, tag, 0xB2, 0xB3, 0xB4, 0xB5, 0xEE}); }
-};
+Bytes operator+(Bytes a, const Bytes& b) { return a.insert(a.end(), b.begin(), b.end()), a; }
+Bytes Entry(uint8_t kindByte, uint16_t length, const Bytes& payload = {})
+{
+    Bytes header(qorb_trace::kHeaderBytes);
+    qorb_trace::WriteHeader(header.data(), kindByte, length, 0x5A5A5A5A);
+    return header + payload;
+}
+/* A TLP of `dwords` doublewords: byte 0 and the Length field, then 0x10, 0x11... */
+Bytes Tlp(uint8_t kind, uint8_t byte0, uint16_t length, uint16_t dwords = 3)
+{
+    Bytes p = {byte0, 0, uint8_t(length >> 8 & 3), uint8_t(length)};
+    for (uint16_t i = 1; i < dwords; ++i)
+        p = p + Bytes(4, uint8_t(0x10 + i - 1));
+    return Entry(kind, dwords, dwords ? p : Bytes{});
+}
+Bytes Dllp(uint8_t type, uint8_t tag = 0) { return Entry(3, 0, {0xEE, type, tag, 0xB2, 0xB3, 0xB4, 0xB5, 0xEE}); }
 
 /* A record holding the bytes as its trace copy. */
 struct Card {
@@ -69,104 +66,84 @@ uint32_t CountDllps(void* card, uint8_t type)
 
 TEST(Trace, WalkEndsAtTheFirstEntryThatIsNotWhole)
 {
-    const Bytes tlp = Trace().Tlp(0, 0x40, 1).bytes;
-    Bytes cut = Trace().Dllp(0).Dllp(0).bytes;
-    cut.pop_back();
-    auto cat = [](Bytes a, const Bytes& b) { return a.insert(a.end(), b.begin(), b.end()), a; };
-    const struct {
-        const char* name;
-        Bytes trace;
-        uint32_t tlps, acks;
-    } rows[] = {
+    const Bytes tlp = Tlp(0, 0x40, 1), ack = Dllp(0);
+    const std::tuple<const char*, Bytes, uint32_t, uint32_t> rows[] = {   /* TLPs and Acks found */
         {"empty", {}, 0, 0},
-        {"no marker first", cat({0xF0, 0, 3, 0, 0, 0, 0, 0}, tlp), 0, 0},
-        {"bad marker later", cat(cat(Trace().Tlp(0, 0x40, 1).Dllp(0).bytes, {0}), Trace().Tlp(0, 0, 1).Dllp(0).bytes), 1, 1},
-        {"TLP past the end", Trace().Tlp(0, 0x40, 1).Entry(1, 4, Bytes(12, 0)).bytes, 1, 0},
-        {"DLLP past the end", cut, 0, 1},
-        {"header past the end", cat(tlp, {0xF1, 0, 0, 0, 0, 0, 0}), 1, 0},
-        {"kinds 4 to 7: a header", Trace().Entry(4, 9).Tlp(0, 0, 1).Entry(5, 9).Tlp(1, 0, 1).Entry(6, 9).Tlp(2, 0, 1)
-                                       .Entry(7, 9).Dllp(0).bytes, 3, 1},
-        {"kind in bits 2:0", cat(Trace().Entry(0xF8, 1, {0, 0, 0, 1}).Entry(0x0B, 9, Bytes(8, 0)).Entry(0xFD, 9).bytes, tlp),
-         2, 1},
-        {"length high byte", Trace().Entry(1, 0x100, Bytes(1024, 0)).Dllp(0).bytes, 1, 1},
-        {"TLP without header", Trace().Tlp(1, 0, 0, 0).Dllp(0).bytes, 1, 1},
+        {"no marker first", Bytes{0xF0, 0, 3, 0, 0, 0, 0, 0} + tlp, 0, 0},
+        {"bad marker later", tlp + ack + Bytes{0} + tlp + ack, 1, 1},
+        {"TLP past the end", tlp + Entry(1, 4, Bytes(12, 0)), 1, 0},
+        {"DLLP past the end", ack + Bytes(ack.begin(), ack.end() - 1), 0, 1},
+        {"header past the end", tlp + Bytes{0xF1, 0, 0, 0, 0, 0, 0}, 1, 0},
+        {"kinds 4 to 7: a header", Entry(4, 9) + tlp + Entry(5, 9) + Tlp(1, 0, 1) + Entry(6, 9) + Tlp(2, 0, 1)
+                                       + Entry(7, 9) + ack, 3, 1},
+        {"kind in bits 2:0", Entry(0xF8, 1, {0, 0, 0, 1}) + Entry(0x0B, 9, Bytes(8, 0)) + Entry(0xFD, 9) + tlp, 2, 1},
+        {"length high byte", Entry(1, 0x100, Bytes(1024, 0)) + ack, 1, 1},
+        {"TLP without header", Tlp(1, 0, 0, 0) + ack, 1, 1},
     };
-    for (const auto& row : rows) {
-        Card card(row.trace);
-        EXPECT_EQ(std::tuple(CountTlps(card, 0, 0, 0), CountDllps(card, 0)), std::tuple(row.tlps, row.acks)) << row.name;
+    for (const auto& [name, trace, tlps, acks] : rows) {
+        Card card(trace);
+        EXPECT_EQ(std::tuple(CountTlps(card, 0, 0, 0), CountDllps(card, 0)), std::tuple(tlps, acks)) << name;
     }
 }
 
 TEST(Trace, TlpFieldsAreComparedStrictlyOrByTheLastSelectedOne)
 {
-    /* TLPs: 0 MWr32 len 1; 1 CplD len 0x3FF; 2 CfgRd0 len 0x101; 3 Cpl len 1; 4 no header. */
-    Card card(Trace().Tlp(0, 0x40, 1).Dllp(0).Tlp(1, 0x4A, 0x3FF, 4).Entry(5, 0).Tlp(2, 0x04, 0x101).Tlp(0, 0x0A, 1, 1)
-                  .Tlp(1, 0, 0, 0).bytes);
+    /* TLPs: 0 MWr32 len 1; 1 CplD len 0x3FF; 2 CfgRd0 len 0x101; 3 Cpl len 1 (one doubleword); 4 no header. */
+    Card card(Tlp(0, 0x40, 1) + Dllp(0) + Tlp(1, 0x4A, 0x3FF, 4) + Entry(5, 0) + Tlp(2, 0x04, 0x101) + Tlp(0, 0x0A, 1, 1)
+              + Tlp(1, 0, 0, 0));
     const uint32_t firstDwords[] = {0x01000040, 0xFF03004A, 0x01010004, 0x0100000A, 0};
-    const struct {
-        uint8_t byte0;
-        uint16_t length;
-        uint32_t flags;
-        std::vector<uint32_t> tlps;
-    } rows[] = {
+    const std::tuple<uint8_t, uint16_t, uint32_t, std::vector<uint32_t>> rows[] = {   /* pattern, flags, TLPs found */
         {0x7F, 9, 0, {0, 1, 2, 3, 4}}, {0x7F, 9, 0x7FFFFFF4, {0, 1, 2, 3, 4}}, {0x7F, 9, S, {0, 1, 2, 3, 4}},
-        {0x40, 0, F, {0, 1}}, {0x00, 0, F, {2, 3}}, {0x0A, 0, T, {1, 3}}, {0x00, 1, L, {0, 3}},
-        {0x00, 0x3FF, L, {1}}, {0x00, 0x101, L, {2}}, {0x4A, 0, S | F | T, {1}}, {0x0A, 1, S | F | T | L, {3}},
-        {0x0A, 2, S | F | T | L, {}}, {0x4A, 2, S | F | T, {1}}, {0x0A, 0, F | T, {1, 3}}, {0x4A, 1, F | T | L, {0, 3}},
-        {0x40, 0x101, F | L, {2}}, {0x60, 0x3FF, S | F | L, {}}, {0x40, 0x3FF, T | F, {0}}, {0x1A, 0, T, {}}, {0x00, 0x1FF, L, {}},
+        {0x40, 0, F, {0, 1}}, {0x00, 0, F, {2, 3}}, {0x0A, 0, T, {1, 3}}, {0x1A, 0, T, {}}, {0x00, 1, L, {0, 3}},
+        {0x00, 0x3FF, L, {1}}, {0x00, 0x1FF, L, {}}, {0x00, 0x101, L, {2}}, {0x4A, 0, S | F | T, {1}},
+        {0x0A, 1, S | F | T | L, {3}}, {0x0A, 2, S | F | T | L, {}}, {0x4A, 2, S | F | T, {1}}, {0x0A, 0, F | T, {1, 3}},
+        {0x4A, 1, F | T | L, {0, 3}}, {0x40, 0x101, F | L, {2}}, {0x60, 0x3FF, S | F | L, {}}, {0x40, 0x3FF, T | F, {0}},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << std::hex << int(row.byte0) << " " << row.length << " " << row.flags);
-        uint8_t pattern[4] = {row.byte0, 0, uint8_t(row.length >> 8), uint8_t(row.length)};
-        std::array<uint32_t, 7> found;
-        found.fill(0xCCCCCCCC);
+    for (const auto& [byte0, length, flags, tlps] : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << int(byte0) << " " << length << " " << flags);
+        uint8_t pattern[4] = {byte0, 0, uint8_t(length >> 8), uint8_t(length)};
+        std::vector<uint32_t> found(7, 0xCCCCCCCC), expected(found);
+        for (size_t i = 0; i < tlps.size(); ++i)
+            expected[i] = firstDwords[tlps[i]];
         uint32_t count = 0;
-        ASSERT_EQ(FindTLPByTLPType(card, pattern, row.flags, found.data(), &count), QORB_SUCCESS);
-        ASSERT_EQ(count, row.tlps.size());
-        for (size_t i = 0; i < found.size(); ++i)
-            EXPECT_EQ(found[i], i < count ? firstDwords[row.tlps[i]] : 0xCCCCCCCC) << i;
-        EXPECT_EQ(CountTlps(card, row.byte0, row.length, row.flags), count);
+        ASSERT_EQ(FindTLPByTLPType(card, pattern, flags, found.data(), &count), QORB_SUCCESS);
+        EXPECT_EQ(std::tuple(count, found), std::tuple(tlps.size(), expected));
+        EXPECT_EQ(CountTlps(card, byte0, length, flags), count);
     }
 }
 
 TEST(Trace, FlowControlDllpsMatchOnAnyChannelOtherTypesWhole)
 {
-    Trace trace;
+    Bytes trace;
     for (uint8_t type : {0x41, 0x52, 0x63, 0xC4, 0xD5, 0xE6, 0x87, 0x91, 0xA2, 0x20, 0x21, 0x00, 0x10, 0x30})
-        trace.Dllp(type, type).Tlp(0, 0, 1);
-    Card card(trace.bytes);
-    for (uint8_t base : {0x40, 0x50, 0x60, 0xC0, 0xD0, 0xE0, 0x80, 0x90, 0xA0})
-        EXPECT_EQ(CountDllps(card, base | 7), 1u) << int(base);
-    for (auto [type, n] : {std::pair{0x20, 1}, {0x21, 1}, {0x22, 0}, {0x00, 1}, {0x01, 0}, {0x37, 0}, {0xF0, 0}})
+        trace = trace + Dllp(type, type) + Tlp(0, 0, 1);
+    Card card(trace);
+    for (auto [type, n] : {std::pair{0x47, 1}, {0x57, 1}, {0x67, 1}, {0xC7, 1}, {0xD7, 1}, {0xE7, 1}, {0x87, 1},
+                           {0x97, 1}, {0xA7, 1}, {0x20, 1}, {0x21, 1}, {0x22, 0}, {0x00, 1}, {0x01, 0}, {0x37, 0}})
         EXPECT_EQ(CountDllps(card, type), uint32_t(n)) << type;
 
     /* Find stores up to the capacity given in the count, six bytes each. */
     uint8_t pattern[6] = {0x60};
-    Card many(Trace().Dllp(0x60, 1).Dllp(0x61, 2).Tlp(0, 0, 1).Dllp(0x10).Dllp(0x67, 3).bytes);
+    Card many(Dllp(0x60, 1) + Dllp(0x61, 2) + Tlp(0, 0, 1) + Dllp(0x10) + Dllp(0x67, 3));
+    const Bytes b = {0xB2, 0xB3, 0xB4, 0xB5}, all = Bytes{0x60, 1} + b + Bytes{0x61, 2} + b + Bytes{0x67, 3} + b;
     for (uint32_t capacity : {0u, 1u, 3u}) {
         Bytes records(20, 0xCC);
         uint32_t count = capacity;
         ASSERT_EQ(FindDLLPTypeDLLPType(many, pattern, 0, capacity ? records.data() : nullptr, &count), QORB_SUCCESS);
-        EXPECT_EQ(count, capacity);
-        for (uint32_t i = 0; i < capacity; ++i)
-            EXPECT_EQ(Bytes(&records[6 * i], &records[6 * i + 6]),
-                      (Bytes{uint8_t(i == 2 ? 0x67 : 0x60 + i), uint8_t(i + 1), 0xB2, 0xB3, 0xB4, 0xB5}));
-        EXPECT_EQ(records[6 * capacity], 0xCC);
+        EXPECT_EQ(std::tuple(count, records),
+                  std::tuple(capacity, Bytes(all.begin(), all.begin() + 6 * capacity) + Bytes(20 - 6 * capacity, 0xCC)));
     }
 }
 
 TEST(Trace, TlpByIndexNumbersTlpsOnlyAndFillsSixteenBytes)
 {
-    Card card(Trace().Tlp(0, 0x00, 1).Dllp(0).Entry(4, 0).Tlp(1, 0x4A, 8, 6).Tlp(2, 0x20, 2, 4).Tlp(0, 0, 0, 0).bytes);
-    const Bytes x = {0x10, 0x10, 0x10, 0x10, 0x11, 0x11, 0x11, 0x11};
-    auto tlp = [&](Bytes first, Bytes last) { return first.insert(first.end(), x.begin(), x.end()),
-                                                     first.insert(first.end(), last.begin(), last.end()), first; };
-    const std::vector<Bytes> expected = {tlp({0x00, 0, 0, 1}, {0, 0, 0, 0}), tlp({0x4A, 0, 0, 8}, Bytes(4, 0x12)),
-                                         tlp({0x20, 0, 0, 2}, Bytes(4, 0x12)), Bytes(16, 0), Bytes(16, 0xCC)};
-    for (uint32_t index = 0; index < expected.size(); ++index) {
+    Card card(Tlp(0, 0x00, 1) + Dllp(0) + Entry(4, 0) + Tlp(1, 0x4A, 8, 6) + Tlp(2, 0x20, 2, 4) + Tlp(0, 0, 0, 0));
+    const Bytes x = Bytes(4, 0x10) + Bytes(4, 0x11);
+    const Bytes expected[] = {Bytes{0x00, 0, 0, 1} + x + Bytes(4, 0), Bytes{0x4A, 0, 0, 8} + x + Bytes(4, 0x12),
+                              Bytes{0x20, 0, 0, 2} + x + Bytes(4, 0x12), Bytes(16, 0), Bytes(16, 0xCC)};
+    for (uint32_t index = 0; index < 5; ++index) {
         Bytes out(16, 0xCC);
-        EXPECT_EQ(QORB_ZEB_TB_GetTLPByIndex(card, out.data(), 0, index),
-                  index < 4 ? QORB_SUCCESS : QORB_INVALID_PARAMETER);
+        EXPECT_EQ(QORB_ZEB_TB_GetTLPByIndex(card, out.data(), 0, index), index < 4 ? QORB_SUCCESS : QORB_INVALID_PARAMETER);
         EXPECT_EQ(out, expected[index]) << index;
     }
 }
@@ -175,30 +152,26 @@ TEST(Trace, ContentsAndXmlDumpAreLoweredToTheCopy)
 {
     qorbtest::ScratchDir dir;
     Card card({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), none({}), odd({1, 2, 3, 4}, 2);
-    free(none.record->traceCopy);   /* no copy, whatever the length says */
-    none.record->traceCopy = nullptr;
-    none.record->traceCopyLength = 8;
+    ReleaseTraceCopy(none.record);
+    none.record->traceCopyLength = 8;   /* no copy, whatever the length says */
     void* log = nullptr;
     ASSERT_EQ(CreateLog(nullptr, &log, QORB_LOG_TYPE_XML, "t.xml", QORB_LOG_ACTION_CREATE), QORB_SUCCESS);
     const std::string all = "0x04030201\n0x08070605\n0x00000a09\n";
-    const struct {
-        Card& card;
-        uint32_t asked, copied, dumped;   /* the log writes back only a lowered count */
-        std::string words;
-    } rows[] = {{card, 50, 10, 10, all}, {card, 10, 10, 10, all}, {card, 6, 6, 6, "0x04030201\n0x00000605\n"},
-                {card, 0, 0, 10, all}, {none, 4, 0, 0, ""}, {none, 0, 0, 0, ""}};
+    const std::tuple<Card*, uint32_t, uint32_t, uint32_t, std::string> rows[] = {   /* asked, copied, dumped */
+        {&card, 50, 10, 10, all}, {&card, 10, 10, 10, all}, {&card, 6, 6, 6, "0x04030201\n0x00000605\n"},
+        {&card, 0, 0, 10, all}, {&none, 4, 0, 0, ""}, {&none, 0, 0, 0, ""}};
     std::string expected;
-    for (const auto& row : rows) {
+    for (const auto& [record, asked, copied, dumped, words] : rows) {
         Bytes buffer(12, 0xCC);
-        uint32_t n = row.asked;
-        ASSERT_EQ(GetTBContents(row.card, row.asked ? buffer.data() : nullptr, &n), QORB_SUCCESS);
-        EXPECT_EQ(n, row.copied);
-        EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + n, row.card.record->traceCopy));
+        uint32_t n = asked;
+        ASSERT_EQ(GetTBContents(*record, asked ? buffer.data() : nullptr, &n), QORB_SUCCESS);
+        EXPECT_EQ(n, copied);
+        EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + n, record->record->traceCopy));
         EXPECT_EQ(buffer[n], 0xCC);
-        n = row.asked;
-        EXPECT_EQ(LogTBContents(log, row.card, &n), QORB_SUCCESS);
-        EXPECT_EQ(n, row.asked > row.dumped ? row.dumped : row.asked);
-        expected += "<NumBytes> " + std::to_string(row.dumped) + " </NumBytes> \n<TBData>\n" + row.words + "</TBData>\n";
+        n = asked;
+        EXPECT_EQ(LogTBContents(log, *record, &n), QORB_SUCCESS);
+        EXPECT_EQ(n, std::min(asked, dumped));   /* written back only when lowered */
+        expected += "<NumBytes> " + std::to_string(dumped) + " </NumBytes> \n<TBData>\n" + words + "</TBData>\n";
     }
     uint32_t bytes = 0;
     EXPECT_EQ(LogTBContents(log, odd, &bytes), QORB_INVALID_PARAMETER);
@@ -214,7 +187,7 @@ TEST(Trace, ContentsAndXmlDumpAreLoweredToTheCopy)
 
 TEST(Trace, NonCardsAndNullArgumentsAreRefusedTouchingNothing)
 {
-    const Bytes trace = Trace().Tlp(0, 0, 1).Dllp(0).bytes;
+    const Bytes trace = Tlp(0, 0, 1) + Dllp(0);
     Card card(trace), notCard(trace, 0), odd(trace, 2);
     uint8_t pattern[6] = {}, out[24] = {};
     uint32_t found[4] = {}, count = 1;
