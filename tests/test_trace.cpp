@@ -1,9 +1,7 @@
-/* Searches and counts over a card record's trace copy, its contents and its XML dump. Traces are built by
- * hand and attached to a record directly, allocated to the byte so that the sanitizer build catches reads
- * past them. */
+/* Searches and counts over a card record's trace copy, and its contents. Traces are built by hand and attached
+ * to a record directly, allocated to the byte so that the sanitizer build catches reads past them. */
 #include <algorithm>
 #include <functional>
-#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -52,16 +50,14 @@ uint32_t CountTlps(void* card, uint8_t byte0, uint16_t length, uint32_t flags)
 {
     uint8_t pattern[4] = {byte0, 0, uint8_t(length >> 8), uint8_t(length)};
     uint32_t count = 0xDEAD;
-    EXPECT_EQ(GetNumTLPMatches(card, pattern, flags, &count), QORB_SUCCESS);
-    return count;
+    return GetNumTLPMatches(card, pattern, flags, &count) == QORB_SUCCESS ? count : 0xBAD;
 }
 
 uint32_t CountDllps(void* card, uint8_t type)
 {
     uint8_t pattern[6] = {type};
     uint32_t count = 5;   /* added to */
-    EXPECT_EQ(GetNumDLLPMatches(card, pattern, 0, &count), QORB_SUCCESS);
-    return count - 5;
+    return GetNumDLLPMatches(card, pattern, 0, &count) == QORB_SUCCESS ? count - 5 : 0xBAD;
 }
 
 TEST(Trace, WalkEndsAtTheFirstEntryThatIsNotWhole)
@@ -74,8 +70,7 @@ TEST(Trace, WalkEndsAtTheFirstEntryThatIsNotWhole)
         {"TLP past the end", tlp + Entry(1, 4, Bytes(12, 0)), 1, 0},
         {"DLLP past the end", ack + Bytes(ack.begin(), ack.end() - 1), 0, 1},
         {"header past the end", tlp + Bytes{0xF1, 0, 0, 0, 0, 0, 0}, 1, 0},
-        {"kinds 4 to 7: a header", Entry(4, 9) + tlp + Entry(5, 9) + Tlp(1, 0, 1) + Entry(6, 9) + Tlp(2, 0, 1)
-                                       + Entry(7, 9) + ack, 3, 1},
+        {"kinds 4 to 7: a header", Entry(4, 9) + tlp + Entry(5, 9) + tlp + Entry(6, 9) + tlp + Entry(7, 9) + ack, 3, 1},
         {"kind in bits 2:0", Entry(0xF8, 1, {0, 0, 0, 1}) + Entry(0x0B, 9, Bytes(8, 0)) + Entry(0xFD, 9) + tlp, 2, 1},
         {"length high byte", Entry(1, 0x100, Bytes(1024, 0)) + ack, 1, 1},
         {"TLP without header", Tlp(1, 0, 0, 0) + ack, 1, 1},
@@ -148,41 +143,23 @@ TEST(Trace, TlpByIndexNumbersTlpsOnlyAndFillsSixteenBytes)
     }
 }
 
-TEST(Trace, ContentsAndXmlDumpAreLoweredToTheCopy)
+TEST(Trace, ContentsAreLoweredToTheCopy)
 {
-    qorbtest::ScratchDir dir;
-    Card card({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), none({}), odd({1, 2, 3, 4}, 2);
+    Card card({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), none({});
     ReleaseTraceCopy(none.record);
     none.record->traceCopyLength = 8;   /* no copy, whatever the length says */
-    void* log = nullptr;
-    ASSERT_EQ(CreateLog(nullptr, &log, QORB_LOG_TYPE_XML, "t.xml", QORB_LOG_ACTION_CREATE), QORB_SUCCESS);
-    const std::string all = "0x04030201\n0x08070605\n0x00000a09\n";
-    const std::tuple<Card*, uint32_t, uint32_t, uint32_t, std::string> rows[] = {   /* asked, copied, dumped */
-        {&card, 50, 10, 10, all}, {&card, 10, 10, 10, all}, {&card, 6, 6, 6, "0x04030201\n0x00000605\n"},
-        {&card, 0, 0, 10, all}, {&none, 4, 0, 0, ""}, {&none, 0, 0, 0, ""}};
-    std::string expected;
-    for (const auto& [record, asked, copied, dumped, words] : rows) {
+    for (auto [record, asked, copied] : {std::tuple{&card, 50u, 10u}, {&card, 10u, 10u}, {&card, 6u, 6u}, {&card, 0u, 0u},
+                                         {&none, 4u, 0u}}) {
         Bytes buffer(12, 0xCC);
         uint32_t n = asked;
         ASSERT_EQ(GetTBContents(*record, asked ? buffer.data() : nullptr, &n), QORB_SUCCESS);
         EXPECT_EQ(n, copied);
-        EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + n, record->record->traceCopy));
-        EXPECT_EQ(buffer[n], 0xCC);
-        n = asked;
-        EXPECT_EQ(LogTBContents(log, *record, &n), QORB_SUCCESS);
-        EXPECT_EQ(n, std::min(asked, dumped));   /* written back only when lowered */
-        expected += "<NumBytes> " + std::to_string(dumped) + " </NumBytes> \n<TBData>\n" + words + "</TBData>\n";
+        EXPECT_EQ(buffer, Bytes(record->record->traceCopy, record->record->traceCopy + n) + Bytes(12 - n, 0xCC));
     }
     uint32_t bytes = 0;
-    EXPECT_EQ(LogTBContents(log, odd, &bytes), QORB_INVALID_PARAMETER);
     EXPECT_EQ(GetBytesInZEBTB(card, &bytes), QORB_SUCCESS);
     EXPECT_EQ(bytes, 10u);
     EXPECT_EQ(std::tuple(CountTlps(none, 0, 0, 0), CountDllps(none, 0)), std::tuple(0u, 0u));
-    EXPECT_EQ(CloseLog(log), QORB_SUCCESS);
-    std::string document = qorbtest::ReadFile("t.xml"), dumps;
-    for (size_t at = 0; (at = document.find("<NumBytes>", at)) != std::string::npos; at += 10)
-        dumps += document.substr(at, document.find("</TBData>\n", at) + 10 - at);
-    EXPECT_EQ(dumps, expected);
 }
 
 TEST(Trace, NonCardsAndNullArgumentsAreRefusedTouchingNothing)

@@ -1,7 +1,6 @@
-/* Test card control on the fake driver over the simulated card (07:00.0 and 08:00.0 of the built-in
- * platform, the DUT 09:00.0 below it): forwarding of every card operation, refusal of records that are
- * not a ZEB, the card above a device, the partner below a port, the trace copy and its configuration, and
- * an error-injection run down to the XML log. */
+/* Test card control on the fake driver over the simulated card (07:00.0 and 08:00.0 of the built-in platform,
+ * the DUT 09:00.0 below): forwarding and refusal of every card operation, the card above a device, the partner
+ * below a port, the trace copy and its configuration, and an error-injection run down to the XML log. */
 #include <functional>
 #include <string>
 #include <vector>
@@ -35,21 +34,9 @@ const Op kOps[] = {
 
 class Zeb : public testing::Test {
 protected:
-    void* Record(uint8_t bus, uint8_t dev, uint8_t fn)
-    {
-        void* record = nullptr;
-        EXPECT_EQ(FindDevice(bus, dev, fn, &record), QORB_SUCCESS);
-        return Keep(record);
-    }
+    void* Record(uint8_t bus, uint8_t dev, uint8_t fn) { void* r = nullptr; return FindDevice(bus, dev, fn, &r), Keep(r); }
     void* Keep(void* record) { return m_records.push_back(record), record; }
     void TearDown() override { std::for_each(m_records.begin(), m_records.end(), CloseDevice); }
-    /* Card calls logged since the reset, IsZEB left out. */
-    std::vector<FakeCall> CardCalls()
-    {
-        auto calls = fake.Calls();
-        std::erase_if(calls, [](const FakeCall& c) { return c.entry <= FK_ZEB || c.entry >= FK_ZEB_TABLE; });
-        return calls;
-    }
     qorbtest::FakeInstance m_instance;
     qorbtest::FakeDriver& fake = m_instance.fake;
     std::vector<void*> m_records;
@@ -74,13 +61,13 @@ TEST_F(Zeb, EveryOperationForwardsToTheCardOrRefusesWithoutCallingIt)
                 EXPECT_EQ(op.call(other), QORB_INVALID_PARAMETER);
             const uint32_t status[] = {QORB_SUCCESS, QORB_INVALID_PARAMETER, FK_CARD_FAILURE, 0xC0DE0000 + op.slot};
             EXPECT_EQ(uint32_t(op.call(card)), status[mode]);
-            auto calls = CardCalls();   /* the trace copy and the configuration read a value first */
+            auto calls = fake.Calls();   /* the trace copy and the configuration read a value first */
             ASSERT_EQ(calls.size(), mode == FK_MISSING ? 0u : op.slot == 5 || op.slot == 2 ? 2u : 1u);
             if (calls.empty())
                 continue;
             const FakeCall& last = calls.back();
-            EXPECT_EQ(std::vector<uint32_t>(last.args, last.args + 4), (std::vector<uint32_t>{8, 0, 0, op.value}));
-            EXPECT_EQ(last.entry, FK_ZEB + op.slot);
+            EXPECT_EQ((std::vector<uint32_t>{last.entry, last.args[0], last.args[1], last.args[2], last.args[3]}),
+                      (std::vector<uint32_t>{FK_ZEB + op.slot, 8, 0, 0, op.value}));
             EXPECT_TRUE(op.slot != 11 || memcmp(last.data, &g_command, 16) == 0);   /* the command, whole */
         }
     }
@@ -90,9 +77,6 @@ TEST_F(Zeb, EveryOperationForwardsToTheCardOrRefusesWithoutCallingIt)
     _ZEB_LIB_INTERFACE_t* bound = std::exchange(g_qorbDriver.zeb, nullptr);
     for (const Op& op : kOps)
         EXPECT_EQ(op.call(card), QORB_INVALID_PARAMETER) << op.slot;
-    void *first = &first, *second = &second;
-    EXPECT_EQ(QORB_GetUpstreamZEB(dut, &first, &second), QORB_INVALID_PARAMETER);
-    EXPECT_EQ(std::tuple(first, second), std::tuple(nullptr, nullptr));
     g_qorbDriver.zeb = bound;
 }
 
@@ -101,17 +85,16 @@ TEST_F(Zeb, UpstreamCardIsTwoNewRecordsOfItsFunctions)
     void* dut = Record(9, 0, 0);
     void *found[2] = {}, *host = Record(0, 0, 0);
     ASSERT_EQ(QORB_GetUpstreamZEB(dut, &found[0], &found[1]), QORB_SUCCESS);
-    for (uint8_t i = 0; i < 2; ++i) {
+    for (int i = 0; i < 2; ++i) {   /* the upstream function, then the downstream one, from their headers */
         auto* r = static_cast<QORB_DEVICE_t*>(Keep(found[i]));
-        uint8_t header[QORB_SHADOW_LENGTH];
-        uint32_t length = QORB_SHADOW_LENGTH;
-        EXPECT_EQ(ReadConfigSpace(Record(7 + i, 0, 0), header, 0, &length), QORB_SUCCESS);
-        EXPECT_EQ(std::tuple(r->bus, r->device, r->function, r->isZeb), std::tuple(7 + i, 0, 0, 1));
-        EXPECT_EQ(memcmp(r->configShadow, header, QORB_SHADOW_LENGTH), 0);
+        EXPECT_EQ(std::tuple(r->bus, r->device, r->function, r->isZeb, r->deviceId, r->configShadow[0x40]),
+                  std::tuple(7 + i, 0, 0, 1, 1 + i, PCI_CAP_ID_EXP));
     }
-    /* Not below a card, the card failing, null outputs: both outputs null. */
+    /* Not below a card, the card failing or missing, no device: both outputs null. */
     for (auto [device, mode, status] : {std::tuple{host, FK_FORWARD, uint32_t(QORB_DEVICE_NOT_FOUND)},
-                                        {dut, FK_FAIL, FK_CARD_FAILURE}, {nullptr, FK_FORWARD, QORB_INVALID_PARAMETER}}) {
+                                        {dut, FK_FAIL, FK_CARD_FAILURE}, {dut, FK_MISSING, QORB_INVALID_PARAMETER},
+                                        {nullptr, FK_FORWARD, QORB_INVALID_PARAMETER}}) {
+        fake.Reset();
         fake.Set(FK_ZEB + 16, mode, 0);
         found[0] = found[1] = &found;
         EXPECT_EQ(uint32_t(QORB_GetUpstreamZEB(device, &found[0], &found[1])), status);
@@ -181,22 +164,19 @@ TEST_F(Zeb, TraceConfigurationFlagsActInTheirOrderOnTheirBitsAlone)
         {0x14, 0, ~0xC00u}, {0x03, 0, ~0x200u}, {0x60, 0, ~0x1000u}, {0x7F, 0x400, ~0x1A00u},
     };
     for (auto [flags, fromZero, fromOnes] : rows) {
-        for (uint32_t ones : {0, 1}) {
+        for (uint32_t read : {FK_FORWARD, FK_GARBAGE_FF, FK_FAIL}) {   /* the word read: 0, all ones, none */
             fake.Reset();
-            fake.Set(FK_ZEB + 1, ones ? FK_GARBAGE_FF : FK_FORWARD, 0);
+            fake.Set(FK_ZEB + 1, read, 0);
             fake.Set(FK_ZEB + 2, FK_ANSWER, 0);
-            EXPECT_EQ(SetConfigMaskTraceBuf(card, flags), QORB_SUCCESS);
-            EXPECT_EQ(CardCalls().back().args[3], ones ? fromOnes : fromZero) << flags;
+            EXPECT_EQ(uint32_t(SetConfigMaskTraceBuf(card, flags)), read == FK_FAIL ? FK_CARD_FAILURE : 0) << flags;
+            EXPECT_EQ(fake.Count(FK_ZEB + 2) ? fake.Calls().back().args[3] : 1,
+                      read == FK_FAIL ? 1 : read ? fromOnes : fromZero) << flags;   /* nothing written after a failure */
         }
     }
-    fake.Reset();
-    fake.Set(FK_ZEB + 1, FK_FAIL, 0);
-    EXPECT_EQ(uint32_t(SetConfigMaskTraceBuf(card, 0x01)), FK_CARD_FAILURE);
-    EXPECT_EQ(fake.Count(FK_ZEB + 2), 0u);
 }
 
 /* The card above the DUT corrupts a completion: the trace shows the three requests and the Nak, the DUT's
- * AER status says Bad TLP, and the XML log holds the action count and the trace copy word by word. */
+ * AER status says Bad TLP, and the XML log holds the action count and the trace copy. */
 TEST_F(Zeb, InjectedBadTlpIsSeenInTraceAerAndLog)
 {
     void *dut = Record(9, 0, 0), *card = Record(8, 0, 0), *xml = nullptr;
@@ -208,20 +188,16 @@ TEST_F(Zeb, InjectedBadTlpIsSeenInTraceAerAndLog)
         ASSERT_EQ(ReadConfigSpace(dut, ids, 0, &length), QORB_SUCCESS);
     ASSERT_TRUE(!DisarmZEB(card) && !ZEBGetTraceBuffer(card));
     uint32_t bytes = 4096, requests = 0, naks = 0;
-    std::vector<uint8_t> copy(bytes);
-    ASSERT_EQ(GetTBContents(card, copy.data(), &bytes), QORB_SUCCESS);
+    ASSERT_EQ(GetTBContents(card, std::vector<uint8_t>(bytes).data(), &bytes), QORB_SUCCESS);
     uint8_t cfgRd0[4] = {0x04, 0x00, 0x00, 0x01}, nak[6] = {0x10};
     const uint32_t strictFmtType = QORB_TLP_MATCH_STRICT | QORB_TLP_MATCH_FMT | QORB_TLP_MATCH_TYPE;
     EXPECT_TRUE(!GetNumTLPMatches(card, cfgRd0, strictFmtType, &requests) && !GetNumDLLPMatches(card, nak, 0, &naks));
     EXPECT_EQ(std::tuple(requests, naks), std::tuple(3u, 1u));
     EXPECT_EQ(QORB_ADVERR_Util_AssertBadTLPStatus(dut, xml, 1, 1), QORB_SUCCESS);
     EXPECT_TRUE(!LogTBContents(xml, card, nullptr) && !CloseLog(xml));
-    char first[16];   /* the dump starts with the armed event's first word */
-    snprintf(first, sizeof first, "0x%02x%02x%02x%02x\n", copy[3], copy[2], copy[1], copy[0]);
     EXPECT_NE(qorbtest::ReadFile("run.xml").find("<ActionCount> 1\n</ActionCount>\n</INFO>\n <INFO> <TBContents>\n"
-                                                 "<NumBytes> " + std::to_string(bytes) + " </NumBytes> \n<TBData>\n" +
-                                                 first), std::string::npos);
-    EXPECT_GT(bytes, 100u);
+                                                 "<NumBytes> " + std::to_string(bytes) + " </NumBytes> \n<TBData>\n"
+                                                 "0x000004f1\n0x00000000\n"), std::string::npos);   /* armed event */
 }
 
 } // namespace
