@@ -36,7 +36,7 @@ class Zeb : public testing::Test {
 protected:
     void* Record(uint8_t bus, uint8_t dev, uint8_t fn) { void* r = nullptr; return FindDevice(bus, dev, fn, &r), Keep(r); }
     void* Keep(void* record) { return m_records.push_back(record), record; }
-    void TearDown() override { std::for_each(m_records.begin(), m_records.end(), CloseDevice); }
+    void TearDown() override { for (void* record : m_records) CloseDevice(record); }
     qorbtest::FakeInstance m_instance;
     qorbtest::FakeDriver& fake = m_instance.fake;
     std::vector<void*> m_records;
@@ -71,10 +71,8 @@ TEST_F(Zeb, EveryOperationForwardsToTheCardOrRefusesWithoutCallingIt)
             EXPECT_TRUE(op.slot != 11 || memcmp(last.data, &g_command, 16) == 0);   /* the command, whole */
         }
     }
-    /* What the card wrote reached the caller. */
-    EXPECT_EQ(std::tuple(g_mode, g_props.mode, g_props.traceBufferSize), std::tuple(2, 2, 1u << 20));
-    /* A card whose table was unbound. */
-    _ZEB_LIB_INTERFACE_t* bound = std::exchange(g_qorbDriver.zeb, nullptr);
+    EXPECT_EQ(std::tuple(g_mode, g_props.mode, g_props.traceBufferSize), std::tuple(2, 2, 1u << 20));   /* from the card */
+    _ZEB_LIB_INTERFACE_t* bound = std::exchange(g_qorbDriver.zeb, nullptr);   /* the card's table unbound */
     for (const Op& op : kOps)
         EXPECT_EQ(op.call(card), QORB_INVALID_PARAMETER) << op.slot;
     g_qorbDriver.zeb = bound;
@@ -108,18 +106,17 @@ TEST_F(Zeb, PartnerIsTheFunctionBelowABridgeThatTheCardLibraryNames)
 {
     /* 00:02.0 leads to bus 6, whose 06:00.0 is a partner; below 00:01.0 is a switch. */
     void* port = Record(0, 2, 0);
-    auto none = [] {};
     const std::tuple<void*, uint32_t, uint32_t, std::function<void()>, int, uint32_t> rows[] = {
         /* port, device, function, fault, found (1: 06:00.0, 0: null, -1: untouched), reads */
-        {port, 0, 0, none, 1, 2}, {Record(0, 1, 0), 0, 0, none, 0, 2}, {Record(6, 0, 0), 0, 0, none, -1, 1},
-        {port, 1, 0, none, -1, 2}, {port, 32, 0, none, -1, 1}, {port, 0, 8, none, -1, 1}, {nullptr, 0, 0, none, -1, 0},
+        {port, 0, 0, {}, 1, 2}, {Record(0, 1, 0), 0, 0, {}, 0, 2}, {Record(6, 0, 0), 0, 0, {}, -1, 1},
+        {port, 1, 0, {}, -1, 2}, {port, 32, 0, {}, -1, 1}, {port, 0, 8, {}, -1, 1}, {nullptr, 0, 0, {}, -1, 0},
         {port, 0, 0, [&] { fake.Patch(PCI_HEADER_TYPE, 0x81, 28); }, 1, 2},   /* a multi-function bridge */
         {port, 0, 0, [&] { fake.Limit(0, 1, 64, 60); }, -1, 2},               /* a short read below */
         {port, 0, 0, [&] { fake.Set(FK_VOK, FK_MISSING, 0); }, 0, 2},
     };
     for (const auto& [at, dev, fn, fault, found, reads] : rows) {
         fake.Reset();
-        fault();
+        fault ? fault() : void();
         void* partner = &partner;
         EXPECT_EQ(QORB_GetDownstreamVOK(at, dev, fn, &partner), found == 1 ? QORB_SUCCESS : QORB_INVALID_PARAMETER);
         EXPECT_EQ(fake.Count(FK_READ), reads) << dev;   /* the port's header, then the function below */
@@ -183,17 +180,18 @@ TEST_F(Zeb, InjectedBadTlpIsSeenInTraceAerAndLog)
     ASSERT_EQ(CreateLog(nullptr, &xml, QORB_LOG_TYPE_XML, "run.xml", QORB_LOG_ACTION_CREATE), QORB_SUCCESS);
     _qorb_cmd_map_t cmd{QORB_ZEB_CMD_BAD_TLP, 1, 0, 1, 0x4A, 0, {}};
     ASSERT_TRUE(!ChangeZEBMode(card, QORB_ZEB_MODE_INJECT) && !ProgramZEBCmd(card, &cmd) && !ArmZEB(card, 0));
-    uint8_t ids[4];
+    uint8_t ids[4], cfgRd0[4] = {0x04, 0x00, 0x00, 0x01}, nak[6] = {0x10};
     for (uint32_t i = 0, length = 4; i < 3; ++i)
         ASSERT_EQ(ReadConfigSpace(dut, ids, 0, &length), QORB_SUCCESS);
     ASSERT_TRUE(!DisarmZEB(card) && !ZEBGetTraceBuffer(card));
     uint32_t bytes = 4096, requests = 0, naks = 0;
     ASSERT_EQ(GetTBContents(card, std::vector<uint8_t>(bytes).data(), &bytes), QORB_SUCCESS);
-    uint8_t cfgRd0[4] = {0x04, 0x00, 0x00, 0x01}, nak[6] = {0x10};
-    const uint32_t strictFmtType = QORB_TLP_MATCH_STRICT | QORB_TLP_MATCH_FMT | QORB_TLP_MATCH_TYPE;
-    EXPECT_TRUE(!GetNumTLPMatches(card, cfgRd0, strictFmtType, &requests) && !GetNumDLLPMatches(card, nak, 0, &naks));
+    EXPECT_TRUE(!GetNumTLPMatches(card, cfgRd0, QORB_TLP_MATCH_STRICT | QORB_TLP_MATCH_FMT | QORB_TLP_MATCH_TYPE,
+                                  &requests) && !GetNumDLLPMatches(card, nak, 0, &naks));
     EXPECT_EQ(std::tuple(requests, naks), std::tuple(3u, 1u));
     EXPECT_EQ(QORB_ADVERR_Util_AssertBadTLPStatus(dut, xml, 1, 1), QORB_SUCCESS);
+    static_cast<QORB_DEVICE_t*>(dut)->isZeb = 2;   /* the log refuses what is not a card */
+    EXPECT_EQ(LogTBContents(xml, dut, nullptr), QORB_INVALID_PARAMETER);
     EXPECT_TRUE(!LogTBContents(xml, card, nullptr) && !CloseLog(xml));
     EXPECT_NE(qorbtest::ReadFile("run.xml").find("<ActionCount> 1\n</ActionCount>\n</INFO>\n <INFO> <TBContents>\n"
                                                  "<NumBytes> " + std::to_string(bytes) + " </NumBytes> \n<TBData>\n"
