@@ -38,8 +38,7 @@ _VOK_LIB_INTERFACE_t *g_innerVok, g_vok;
 
 uint32_t Random()
 {
-    g.random ^= g.random << 13;
-    g.random ^= g.random >> 17;
+    g.random ^= g.random << 13, g.random ^= g.random >> 17;
     return g.random ^= g.random << 5;
 }
 
@@ -53,7 +52,6 @@ void Fill(uint32_t mode, void* out, size_t length)
 struct Call {
     uint32_t entry, mode = FK_FORWARD, result = 0;
     FakeCall* rec;
-
     Call(uint32_t e, std::initializer_list<uint32_t> args, uint32_t context = FK_CONTEXT)
         : entry(e), rec(&g.log[g.logged++ % kLogSize])
     {
@@ -71,9 +69,7 @@ struct Call {
     /* FK_FAIL and FK_ANSWER end the call with the outputs untouched. */
     bool Fixed(uint32_t failure = 0)
     {
-        if (mode == FK_FAIL || mode == FK_ANSWER)
-            Answer(mode == FK_FAIL ? failure : g.entry[entry].answer);
-        return mode == FK_FAIL || mode == FK_ANSWER;
+        return (mode == FK_FAIL || mode == FK_ANSWER) && (Answer(mode == FK_FAIL ? failure : g.entry[entry].answer), true);
     }
     bool Garbage() const { return mode >= FK_GARBAGE_FF; }
     uint32_t Lie() { return mode == FK_GARBAGE_FF ? ~0u : Random() | 2u; }   /* neither 0 nor 1 */
@@ -104,14 +100,11 @@ void BendTrace(uint32_t mode, uint8_t* buffer, uint32_t length)
     bool edge = mode == FK_GARBAGE_EDGE;
     for (uint32_t pos = 0, n = 0; pos + 8 <= length; pos += edge ? 12 : buffer[pos + 1] == 3 ? 16 : 8, ++n) {
         uint8_t* e = buffer + pos;
-        e[0] = 0xF1;
-        if (!edge && pos + 16 > length) {
-            e[2] = e[3] = 0xFF;
+        bool last = !edge && pos + 16 > length;
+        e[0] = 0xF1, e[1] = edge || last ? 0 : "\0\3\5"[n % 3], e[2] = last ? 0xFF : edge, e[3] = last ? 0xFF : 0;
+        if (last)
             break;
-        }
-        e[1] = edge ? 0 : "\0\3\5"[n % 3], e[2] = edge;
-        e[8] = edge && pos + 12 <= length ? 0x4A : e[8];
-        e[9] = e[1] == 3 ? uint8_t(0x80 | (n & 7)) : e[9];
+        e[8] = edge && pos + 12 <= length ? 0x4A : 0, e[9] = e[1] == 3 ? uint8_t(0x80 | (n & 7)) : 0;
     }
 }
 
@@ -293,11 +286,7 @@ bool LoadSim()
     return get && get(&g_inner) && zeb && vok && (zeb(&g_innerZeb), vok(&g_innerVok), g_innerZeb && g_innerVok);
 }
 
-__attribute__((destructor)) void UnloadSim()
-{
-    if (g_sim)
-        dlclose(g_sim);
-}
+__attribute__((destructor)) void UnloadSim() { g_sim ? dlclose(g_sim) : 0; }
 
 [[maybe_unused]] uint32_t TableOpened(uint32_t entry)
 {
@@ -358,10 +347,7 @@ EXPORT uint32_t FakeDrv_Log(FakeCall* out, uint32_t max)
 }
 EXPORT void FakeDrv_Limit(uint32_t from, uint32_t to, uint32_t min, uint32_t max) { g.limit = {from, to, min, max, true}; }
 EXPORT void FakeDrv_Patch(uint32_t offset, uint8_t value, uint32_t min) { g.patch = {offset, min, value, true}; }
-EXPORT void FakeDrv_SetMcfg(uint64_t base, uint8_t startBus, uint8_t endBus, uint64_t length)
-{
-    g.mcfg = {base, length, startBus, endBus, true};
-}
+EXPORT void FakeDrv_SetMcfg(uint64_t base, uint8_t start, uint8_t end, uint64_t n) { g.mcfg = {base, n, start, end, true}; }
 EXPORT void FakeDrv_SetTrace(const uint8_t* bytes, uint32_t length, uint32_t reported)
 {
     g.trace.assign(bytes, bytes + length), g.traceReported = reported, g.traceOn = true;
