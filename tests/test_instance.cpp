@@ -310,6 +310,7 @@ TEST_F(Instance, IniFileNamesTheDriverOfTheCurrentDirectory)
     Opened r = Open(scratch.File("conf").c_str(), "sub/app.ini");
     EXPECT_EQ(r.out, "file with name[" + qorbtest::Backslashed(scratch.File("conf")) + "\\sub\\app.ini] cannot be opened\n");
     EXPECT_EQ(Open("conf\\", "x.ini").out, "file with name[conf\\x.ini] cannot be opened\n");
+    EXPECT_EQ(Open("", "x.ini").out, "file with name[\\x.ini] cannot be opened\n") << "an empty folder";
 }
 
 /* The INI path holds 254 characters; with the default folder the current directory takes 18 more. */
@@ -325,7 +326,8 @@ TEST_F(Instance, IniPathBounds)
     ExpectRefused(Open(huge.c_str(), "a.ini"), QORB_STATUS_FAILED, "", "Path too long: " + huge + "\\a.ini. Exiting.\n");
     EXPECT_EQ(Open(dir.c_str(), huge.c_str()).status, QORB_STATUS_FAILED);
 
-    std::string dir236 = FolderOfLength(236), dir237 = FolderOfLength(237), dir300 = FolderOfLength(300);
+    std::string dir236 = FolderOfLength(236), dir237 = FolderOfLength(237), dir250 = FolderOfLength(250);
+    std::string dir300 = FolderOfLength(300);
     WriteFile(dir236 + "/ini/VERDAapp.ini", "[DLL]\nDLLName=d.so\n");
     WriteFile(dir236 + "/app.ini", "[DLL]\nDLLName=d.so\n");
     auto d = CopyTo(dir236 + "/d.so");
@@ -335,6 +337,8 @@ TEST_F(Instance, IniPathBounds)
     CloseQORB(Take());
     ASSERT_EQ(chdir(dir237.c_str()), 0);
     ExpectRefused(Open(nullptr, nullptr), QORB_STATUS_FAILED, "", "Path too long: " + dir237 + "/ini/\\VERDAapp.ini. Exiting.\n");
+    ASSERT_EQ(chdir(dir250.c_str()), 0);
+    ExpectRefused(Open(nullptr, nullptr), QORB_STATUS_FAILED, "", "Path too long: " + dir250 + "/ini/. Exiting.\n");
     ASSERT_EQ(chdir(dir300.c_str()), 0);
     ExpectRefused(Open(nullptr, nullptr), QORB_STATUS_FAILED, "", "Path too long: " + dir300 + ". Exiting.\n");
     ExpectRefused(Open(dir236.c_str(), "app.ini"), QORB_STATUS_FAILED, "", "Path too long: " + dir300 + ". Exiting.\n");
@@ -541,6 +545,7 @@ TEST(CommandLine, OptionsHelpAndValues)
         {{"prog", "-d", "-h"}, 0, "-h", "", /* the value is never an option */},
         {{"-h", "-l", "a", "-l", "b"}, 0, "", "b", /* the first is the program; the last value is kept */},
         {{"prog", "-d", "v", "-h"}, 0, "", "", 2}, {{"prog", "-d", "v", "-h"}, 0, "v", "", 3}, {{"-h", "-h"}, 0, "", "", 0},
+        {{"prog", "-l", "v"}, 0, "", "", 2},
     };
     for (auto row : rows) {
         std::vector<char*> argv;
@@ -688,8 +693,8 @@ TEST(Platform, EventsResetThemselvesAndReleaseOneWaiter)
 TEST(Platform, ProfileLookupsAnswerTheValueOrTheDefault)
 {
     qorbtest::ScratchDir scratch;
-    const std::string dll = "[DLL]\nDLLName=drv.so\n[Empty]\n    Indented=1\n", cut = "[S]\nk=0123456789\n";
-    const std::string blanks = "\xEF\xBB\xBF[S]\r\n  key one  =  two words  \r\nq=\"quoted\"\nsq='x'\nodd=\"half\nempty=\n";
+    const std::string dll = "[DLL]\nOther=x\n \tDLLName=drv.so\n[Empty]\n", cut = "[S]\nk=0123456789\n";
+    const std::string blanks = "\xEF\xBB\xBF[S]\r\n  key one  =  two words  \r\nq=\"quoted\"\nsq='x'\nodd=\"half\none=\"\nempty=\n";
     /* Lines are read 199 characters at a time: the rest of a long comment must not become a line. */
     const std::string comments = "; c\n# c\n[S]\n;k=no\n; " + std::string(197, 'x') + "k=tail\nk=real ; note\nlong=" +
                                  std::string(150, 'v') + "\n";
@@ -700,12 +705,12 @@ TEST(Platform, ProfileLookupsAnswerTheValueOrTheDefault)
         std::string expected;
     } rows[] = {
         {nullptr, "DLL", "DLLName", "dflt", 64, "dflt"}, {&dll, "DLL", "DLLName", "dflt", 64, "drv.so"},
-        {&dll, "Other", "DLLName", "dflt", 64, "dflt"}, {&dll, "DLL", "Other", "dflt", 64, "dflt"},
-        {&dll, "DLL", "Other", nullptr, 64, ""}, {&dll, "Empty", "Indented", "dflt", 64, "1"},
+        {&dll, "Other", "DLLName", "dflt", 64, "dflt"}, {&dll, "DLL", "Missing", "dflt", 64, "dflt"},
+        {&dll, "DLL", "Missing", nullptr, 64, ""}, {&dll, "Empty", "Other", "dflt", 64, "dflt"},
         {&dll, "dll", "DLLNAME", "dflt", 64, "drv.so"}, {&cut, "S", "k", "dflt", 11, "0123456789"},
         {&cut, "S", "k", "dflt", 10, "012345678"}, {&cut, "S", "k", "dflt", 1, ""}, {&cut, "S", "no", "default", 5, "defa"},
         {&blanks, "S", "key one", "dflt", 64, "two words"}, {&blanks, "S", "q", "dflt", 64, "quoted"},
-        {&blanks, "S", "sq", "dflt", 64, "x"}, {&blanks, "S", "odd", "dflt", 64, "\"half"},
+        {&blanks, "S", "sq", "dflt", 64, "x"}, {&blanks, "S", "odd", "dflt", 64, "\"half"}, {&blanks, "S", "one", "dflt", 64, "\""},
         {&blanks, "S", "empty", "dflt", 64, ""}, {&comments, "S", "k", "dflt", 64, "real"},
         {&comments, "S", "long", "", 400, std::string(150, 'v')},
     };

@@ -319,10 +319,12 @@ EXPORT uint32_t ConfigDriver_GetInterface(_CONFIG_DRIVER_INTERFACE_t* table)
     Call c(FK_GET_INTERFACE, {});
     if (!LoadSim())
         return c.Answer(0);
-    auto pick = [](uint32_t entry, auto fn) { return g.entry[entry].mode == FK_MISSING ? nullptr : fn; };
-    *table = {pick(FK_OPEN, OpenDriver), pick(FK_MAP, MapConfigSpace), pick(FK_QUERY, QueryMcfgTable), nullptr,
-              pick(FK_READ, ReadConfig), pick(FK_READ_EX, ReadConfigEx), pick(FK_WRITE, WriteConfig),
-              pick(FK_CLOSE, CloseDriver), nullptr, nullptr};
+    /* As a real driver does, only the entries it has are filled: the library must clear the table first. */
+    auto put = [](uint32_t entry, auto& slot, auto fn) { slot = g.entry[entry].mode == FK_MISSING ? slot : fn; };
+    put(FK_OPEN, table->OpenDriver, OpenDriver), put(FK_MAP, table->MapConfigSpace, MapConfigSpace);
+    put(FK_QUERY, table->QueryMcfgTable, QueryMcfgTable), put(FK_READ, table->ReadConfig, ReadConfig);
+    put(FK_READ_EX, table->ReadConfigEx, ReadConfigEx), put(FK_WRITE, table->WriteConfig, WriteConfig);
+    put(FK_CLOSE, table->CloseDriver, CloseDriver);
     BuildCardTables();
     return c.Fixed() ? c.result : c.Answer(1);
 }

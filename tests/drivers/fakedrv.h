@@ -28,7 +28,7 @@ enum FakeEntry : uint32_t {
 
 enum FakeMode : uint32_t {
     FK_FORWARD,
-    FK_MISSING,          /* null in the table */
+    FK_MISSING,          /* left out of the table (ConfigDriver_GetInterface fills only the others) */
     FK_FAIL,             /* 0 (IsZEB, IsVOK, configuration entries) or FK_CARD_FAILURE, outputs untouched; but
                             GetTraceConfig and GetTraceBufferSize store 0xFFFFFFFF first */
     FK_ANSWER,           /* outputs untouched, the value of FakeDrv_SetAnswer answered */
