@@ -104,7 +104,8 @@ void BendTrace(uint32_t mode, uint8_t* buffer, uint32_t length)
         e[0] = 0xF1, e[1] = edge || last ? 0 : "\0\3\5"[n % 3], e[2] = last ? 0xFF : edge, e[3] = last ? 0xFF : 0;
         if (last)
             break;
-        e[8] = edge && pos + 12 <= length ? 0x4A : 0, e[9] = e[1] == 3 ? uint8_t(0x80 | (n & 7)) : 0;
+        if (pos + 12 <= length)   /* the last edge entry is cut off before its header */
+            e[8] = edge ? 0x4A : 0, e[9] = e[1] == 3 ? uint8_t(0x80 | (n & 7)) : 0;
     }
 }
 
@@ -250,7 +251,7 @@ uint32_t ReadTraceBuffer(uint32_t b, uint32_t d, uint32_t f, uint32_t* bytes, ui
     *bytes = Transfer(c, kTrace, 0, *bytes, buffer, [&](uint32_t n, uint8_t* out) {
         if (!g.traceOn)
             return *bytes = n, status = g_innerZeb->ReadTraceBuffer(b, d, f, bytes, out), *bytes;
-        memcpy(out, g.trace.data(), n = std::min(n, uint32_t(g.trace.size())));
+        std::copy_n(g.trace.begin(), n = std::min(n, uint32_t(g.trace.size())), out);
         return g.traceReported ? g.traceReported : n;
     });
     return c.Answer(status);
