@@ -1,18 +1,10 @@
-/* qorb_vm_probe: what the emulated-machine harness (tests/vm/) asks of the
- * library in the guest beyond the qorb tool.
- *
- *   qorb_vm_probe DRIVER --mcfg
- *     QORBVM-MCFG answer=<int> base=0x<hex> start=<n> end=<n> length=0x<hex>  (QueryAcpiMcfgTableInfo)
- *     QORBVM-READEX bytes=<n> dword=0x<8 hex>         (QORB_ReadConfigSpace_Ex of 01:00.0, domain 0)
- *
- *   qorb_vm_probe DRIVER BB:DD.F NAME=E[c] ...
- *     calls QORB_ADVERR_Util_Assert<NAME>Status on the function, found by its
- *     exported name, with expected state E and the clear flag when "c"
- *     follows, each with a console log; one line per call:
- *     QORBVM-ASSERT <NAME> expected=<E> clear=<0|1> status=0x<8 hex>
- *
- * Exit status 0 when every call was made (the harness judges the verdicts),
- * 2 for bad arguments or when the library or the function cannot be opened. */
+/* qorb_vm_probe DRIVER BB:DD.F NAME=E[c|f] ...: the AER assertions of the emulated-machine harness
+ * (tests/vm/), run in the guest. Calls QORB_ADVERR_Util_Assert<NAME>Status on the function, found by its
+ * exported name, with expected state E and a console log, in order; "c" sets the clear flag, "f" says the
+ * call must answer QORB_STATUS_FAILED (else QORB_SUCCESS). One line a call:
+ *   QORBVM-ASSERT <NAME> expected=<E> clear=<0|1> status=0x<8 hex digits>[ unexpected]
+ * Exit status 0 when every call answered as said, 1 when one did not, 2 for bad arguments or when the
+ * library or the function cannot be opened. */
 #include <dlfcn.h>
 #include <stdio.h>
 #include <string.h>
@@ -23,57 +15,46 @@
 
 using AssertFn = _QORB_STATUS_t (*)(void*, void*, int32_t, int32_t);
 
-static int Fail(const std::string& why)
-{
-    fprintf(stderr, "qorb_vm_probe: %s\n", why.c_str());
-    return 2;
-}
-
 int main(int argc, char** argv)
 {
-    void* instance = nullptr;
-    if (argc < 3 || OpenQORBEx(&instance, 0, argv[1], 0xE0000000ull, 0) != QORB_SUCCESS)
-        return Fail("usage: qorb_vm_probe DRIVER --mcfg | DRIVER BB:DD.F NAME=0|1[c] ... (or no library)");
-    if (strcmp(argv[2], "--mcfg") == 0) {
-        uint64_t base = 0, length = 0;
-        uint8_t start = 0, end = 0, b[4] = {0, 0, 0, 0};
-        int answer = QueryAcpiMcfgTableInfo(&base, &start, &end, &length);
-        printf("QORBVM-MCFG answer=%d base=0x%llx start=%u end=%u length=0x%llx\n", answer,
-               static_cast<unsigned long long>(base), start, end, static_cast<unsigned long long>(length));
-        uint32_t n = QORB_ReadConfigSpace_Ex(0, 1, 0, 0, 4u, b);
-        printf("QORBVM-READEX bytes=%u dword=0x%02x%02x%02x%02x\n", n, b[3], b[2], b[1], b[0]);
-        CloseQORB(instance);
-        return 0;
-    }
     unsigned bus, dev, fn;
-    void* device = nullptr;
-    if (sscanf(argv[2], "%2x:%2x.%1x", &bus, &dev, &fn) != 3 ||
-        FindDevice(static_cast<uint8_t>(bus), static_cast<uint8_t>(dev), static_cast<uint8_t>(fn), &device) !=
-            QORB_SUCCESS) {
-        CloseQORB(instance);
-        return Fail(std::string("no function at ") + argv[2]);
+    void *instance = nullptr, *device = nullptr, *log = nullptr;
+    if (argc < 3 || sscanf(argv[2], "%2x:%2x.%1x", &bus, &dev, &fn) != 3 ||
+        OpenQORBEx(&instance, 0, argv[1], 0xE0000000ull, 0) != QORB_SUCCESS) {
+        fprintf(stderr, "usage: qorb_vm_probe DRIVER BB:DD.F NAME=0|1[c|f] ... (DRIVER a configuration driver)\n");
+        return 2;
     }
-    OpenDevice(device, QORB_ACCESS_READ_WRITE);
-    void* log = nullptr;
-    CreateLog(instance, &log, QORB_LOG_TYPE_CONSOLE, "qorb_vm_probe", QORB_LOG_ACTION_CREATE);
-    int rc = 0;
-    for (int i = 3; i < argc && rc == 0; i++) {
+    int rc = 2;
+    if (FindDevice(static_cast<uint8_t>(bus), static_cast<uint8_t>(dev), static_cast<uint8_t>(fn), &device) ==
+        QORB_SUCCESS) {
+        OpenDevice(device, QORB_ACCESS_READ_WRITE);
+        CreateLog(instance, &log, QORB_LOG_TYPE_CONSOLE, "qorb_vm_probe", QORB_LOG_ACTION_CREATE);
+        rc = 0;
+    } else {
+        fprintf(stderr, "qorb_vm_probe: no function at %s\n", argv[2]);
+    }
+    for (int i = 3; i < argc && rc < 2; i++) {
         const char* eq = strchr(argv[i], '=');
         std::string name(argv[i], eq ? static_cast<size_t>(eq - argv[i]) : 0);
-        auto call = reinterpret_cast<AssertFn>(dlsym(RTLD_DEFAULT, ("QORB_ADVERR_Util_Assert" + name + "Status").c_str()));
-        if (!call || (eq[1] != '0' && eq[1] != '1') || (eq[2] && strcmp(eq + 2, "c") != 0)) {
-            rc = Fail(std::string("bad assertion ") + argv[i]);
+        void* symbol = dlsym(RTLD_DEFAULT, ("QORB_ADVERR_Util_Assert" + name + "Status").c_str());
+        auto call = reinterpret_cast<AssertFn>(symbol);
+        if (!eq || !call || (eq[1] != '0' && eq[1] != '1') || (eq[2] && (!strchr("cf", eq[2]) || eq[3]))) {
+            fprintf(stderr, "qorb_vm_probe: bad assertion %s\n", argv[i]);
+            rc = 2;
             break;
         }
         _QORB_STATUS_t status = call(device, log, eq[1] - '0', eq[2] == 'c');
+        bool expected = status == (eq[2] == 'f' ? QORB_STATUS_FAILED : QORB_SUCCESS);
         fflush(stderr);
-        printf("QORBVM-ASSERT %s expected=%c clear=%d status=0x%08x\n", name.c_str(), eq[1], eq[2] == 'c',
-               static_cast<unsigned>(status));
+        printf("QORBVM-ASSERT %s expected=%c clear=%d status=0x%08x%s\n", name.c_str(), eq[1], eq[2] == 'c',
+               static_cast<unsigned>(status), expected ? "" : " unexpected");
         fflush(stdout);
+        rc = expected ? rc : 1;
     }
     if (log)
         CloseLog(log);
-    CloseDevice(device);
+    if (device)
+        CloseDevice(device);
     CloseQORB(instance);
     return rc;
 }
