@@ -1,5 +1,5 @@
 #!/bin/sh
-# shellcheck disable=SC2086 # the assertion lists are words on purpose
+# shellcheck disable=SC2086,SC3045 # assertion lists are words on purpose; busybox sh has read -t
 # /init of the emulated-machine harness (busybox sh): runs qorb through the sysfs driver with writes
 # enabled and reports on the serial console, each command's output as a block
 #   QORBVM BEGIN <name> / QORBVM| <line> ... / QORBVM END <name> <exit status>
