@@ -46,7 +46,8 @@ public:
 
 private:
     void* m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    template <typename Fn> Fn Find(const char* name) const
+    template <typename Fn>
+    Fn Find(const char* name) const
     {
         if (void* fn = m_handle ? dlsym(m_handle, name) : nullptr)
             return reinterpret_cast<Fn>(fn);
@@ -55,8 +56,18 @@ private:
 
 public:
 #define QORB_FAKE(name) decltype(&FakeDrv_##name) name = Find<decltype(&FakeDrv_##name)>("FakeDrv_" #name)
-    QORB_FAKE(Reset); QORB_FAKE(Set); QORB_FAKE(SetAnswer); QORB_FAKE(Count); QORB_FAKE(Hits); QORB_FAKE(LastAnswer);
-    QORB_FAKE(WrongContext); QORB_FAKE(Log); QORB_FAKE(Limit); QORB_FAKE(Patch); QORB_FAKE(SetMcfg); QORB_FAKE(SetTrace);
+    QORB_FAKE(Reset);
+    QORB_FAKE(Set);
+    QORB_FAKE(SetAnswer);
+    QORB_FAKE(Count);
+    QORB_FAKE(Hits);
+    QORB_FAKE(LastAnswer);
+    QORB_FAKE(WrongContext);
+    QORB_FAKE(Log);
+    QORB_FAKE(Limit);
+    QORB_FAKE(Patch);
+    QORB_FAKE(SetMcfg);
+    QORB_FAKE(SetTrace);
 #undef QORB_FAKE
 };
 

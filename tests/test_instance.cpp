@@ -26,8 +26,8 @@ using qorbtest::FakeDriver;
 using qorbtest::WriteFile;
 using E = std::vector<uint32_t>;
 
-constexpr uint32_t GI = FK_GET_INTERFACE, ZT = FK_ZEB_TABLE, VT = FK_VOK_TABLE, O = FK_OPEN, Q = FK_QUERY,
-                   M = FK_MAP, R = FK_READ, X = FK_READ_EX, W = FK_WRITE, C = FK_CLOSE;
+constexpr uint32_t GI = FK_GET_INTERFACE, ZT = FK_ZEB_TABLE, VT = FK_VOK_TABLE, O = FK_OPEN, Q = FK_QUERY, M = FK_MAP,
+                   R = FK_READ, X = FK_READ_EX, W = FK_WRITE, C = FK_CLOSE;
 const E kBound = {GI, ZT, VT, O, Q, M};
 const std::string kInitFailed = "QORB::PCIExpress QORB. Initializing software based driver failed\n";
 const std::string kNoLengthFile = "file with name[PCIECfgInfo.ini] cannot be opened\n";
@@ -53,7 +53,8 @@ protected:
     void SetUp() override { CloseQORB(nullptr), fake.Reset(); }
     void TearDown() override { CloseQORB(handle != kUntouched ? handle : nullptr); }
 
-    template <typename Open> Opened Capture(Open open)
+    template <typename Open>
+    Opened Capture(Open open)
     {
         qorbtest::CaptureFd out(1), err(2);
         _QORB_STATUS_t status = open();
@@ -63,7 +64,10 @@ protected:
     {
         return Capture([&] { return OpenQORBEx(&handle, 0, path.c_str(), base, 0); });
     }
-    Opened Open(const char* dir, const char* file) { return Capture([&] { return OpenQORB(&handle, 0, kBase, dir, file); }); }
+    Opened Open(const char* dir, const char* file)
+    {
+        return Capture([&] { return OpenQORB(&handle, 0, kBase, dir, file); });
+    }
     /* A refused open: its status, both printed texts, and the handle-out argument left alone. */
     void ExpectRefused(const Opened& r, _QORB_STATUS_t status, const std::string& out, const std::string& err)
     {
@@ -84,7 +88,7 @@ protected:
         std::string path = scratch.Path();
         while (path.size() < length)
             path += "/" + std::string(std::min<size_t>(length - path.size() - 1, 100), 'p');
-        if (path.back() == '/')   /* a component of 0 characters: make the one before it longer */
+        if (path.back() == '/') /* a component of 0 characters: make the one before it longer */
             path.replace(path.size() - 3, 3, "/qq");
         fs::create_directories(path);
         return path;
@@ -138,8 +142,10 @@ TEST_F(Instance, DriverFilesThatDoNotOpen)
 {
     fs::create_directory(scratch.File("dir.so"));
     WriteFile(scratch.File("text.so"), "not a shared object\n");
-    ExpectRefused(OpenEx("/nonexistent/drv.so"), QORB_STATUS_FAILED, "", "Failed to open DLL file /nonexistent/drv.so. Exiting.\n");
-    ExpectRefused(OpenEx(scratch.File("dir.so")), QORB_STATUS_FAILED, "", "Failed to open DLL file " + scratch.File("dir.so") + ". Exiting.\n");
+    ExpectRefused(OpenEx("/nonexistent/drv.so"), QORB_STATUS_FAILED, "",
+                  "Failed to open DLL file /nonexistent/drv.so. Exiting.\n");
+    ExpectRefused(OpenEx(scratch.File("dir.so")), QORB_STATUS_FAILED, "",
+                  "Failed to open DLL file " + scratch.File("dir.so") + ". Exiting.\n");
     ExpectRefused(OpenEx(scratch.File("text.so")), QORB_DRIVER_INIT_FAILED, kInitFailed, "");
     EXPECT_EQ(OpenQORBEx(nullptr, 0, fake.path.c_str(), kBase, 0), QORB_INVALID_PARAMETER);
     EXPECT_EQ(OpenQORB(nullptr, 0, kBase, nullptr, nullptr), QORB_INVALID_PARAMETER);
@@ -180,15 +186,21 @@ TEST_F(Instance, WindowFromTheMcfgTableElseTheConfigurationBase)
 TEST_F(Instance, WindowLengthFromTheLengthFile)
 {
     const struct {
-        const char* ini;   /* nullptr: no file; "": a folder of that name */
+        const char* ini; /* nullptr: no file; "": a folder of that name */
         uint64_t length;
     } rows[] = {
-        {nullptr, kDefaultLength}, {"", kDefaultLength}, {"[CfgSpaceInfo]\nCfgSpaceLength=268435456\n", 268435456},
-        {"[cfgspaceinfo]\r\ncfgspacelength = 1048576\r\n", 1048576}, {"[Other]\nCfgSpaceLength=1\n", kDefaultLength},
-        {"[CfgSpaceInfo]\nLength=1\n", kDefaultLength}, {"[CfgSpaceInfo]\nCfgSpaceLength=-1\n", ~0ull},
+        {nullptr, kDefaultLength},
+        {"", kDefaultLength},
+        {"[CfgSpaceInfo]\nCfgSpaceLength=268435456\n", 268435456},
+        {"[cfgspaceinfo]\r\ncfgspacelength = 1048576\r\n", 1048576},
+        {"[Other]\nCfgSpaceLength=1\n", kDefaultLength},
+        {"[CfgSpaceInfo]\nLength=1\n", kDefaultLength},
+        {"[CfgSpaceInfo]\nCfgSpaceLength=-1\n", ~0ull},
         {"[CfgSpaceInfo]\nCfgSpaceLength=-268435456\n", 0xFFFFFFFFF0000000ull},
-        {"[CfgSpaceInfo]\nCfgSpaceLength=12abc\n", 12}, {"[CfgSpaceInfo]\nCfgSpaceLength=abc\n", 0},
-        {"[CfgSpaceInfo]\nCfgSpaceLength=\n", 0}, {"[CfgSpaceInfo]\nCfgSpaceLength=2147483647\n", 2147483647},
+        {"[CfgSpaceInfo]\nCfgSpaceLength=12abc\n", 12},
+        {"[CfgSpaceInfo]\nCfgSpaceLength=abc\n", 0},
+        {"[CfgSpaceInfo]\nCfgSpaceLength=\n", 0},
+        {"[CfgSpaceInfo]\nCfgSpaceLength=2147483647\n", 2147483647},
         {"[CfgSpaceInfo]\nCfgSpaceLength=4294967296\n", 2147483647},
         {"[CfgSpaceInfo]\nCfgSpaceLength=-99999999999\n", 0xFFFFFFFF80000000ull},
         {"[CfgSpaceInfo]\nCfgSpaceLength=7\nCfgSpaceLength=9\n", 7},
@@ -201,7 +213,7 @@ TEST_F(Instance, WindowLengthFromTheLengthFile)
         else if (row.ini)
             fs::create_directory(scratch.File("PCIECfgInfo.ini"));
         CloseQORB(handle != kUntouched ? Take() : nullptr), fake.Reset(), fake.Set(Q, FK_MISSING, 0);
-        fake.Set(M, FK_ANSWER, 0), fake.SetAnswer(M, 1);   /* the simulator maps no window of length 0 */
+        fake.Set(M, FK_ANSWER, 0), fake.SetAnswer(M, 1); /* the simulator maps no window of length 0 */
         Opened r = OpenEx(fake.path, 0x123400000ull);
         ASSERT_EQ(r.status, QORB_SUCCESS);
         EXPECT_EQ(r.out, row.ini && *row.ini ? "" : kNoLengthFile);
@@ -263,11 +275,12 @@ TEST_F(Instance, IniFileNamesTheDriverOfTheCurrentDirectory)
     auto local = CopyTo(scratch.File("drv.so")), besideIni = CopyTo(scratch.File("ini/drv.so"), "fakedrv_nocard");
     CopyTo(scratch.File("Dll not found")), CopyTo(scratch.File("ini/other.so"));
     const std::string name31 = "abcdefghijklmnopqrstuvwxyz01234", cwd = scratch.Path();
-    const std::string longName = "[DLL]\nDLLName=" + name31 + "56789.so\n";   /* cut to 31 characters */
+    const std::string longName = "[DLL]\nDLLName=" + name31 + "56789.so\n"; /* cut to 31 characters */
     auto cut = CopyTo(scratch.File(name31));
-    const std::string noIni = "file with name[" + qorbtest::Backslashed(cwd) + "\\ini\\\\VERDAapp.ini] cannot be opened\n";
+    const std::string noIni =
+        "file with name[" + qorbtest::Backslashed(cwd) + "\\ini\\\\VERDAapp.ini] cannot be opened\n";
     const struct {
-        const char* ini;   /* ini/VERDAapp.ini; nullptr: none */
+        const char* ini; /* ini/VERDAapp.ini; nullptr: none */
         _QORB_STATUS_t status;
         std::string out, err;
         FakeDriver* opened;
@@ -280,7 +293,8 @@ TEST_F(Instance, IniFileNamesTheDriverOfTheCurrentDirectory)
         {"DLLName=drv.so\n", QORB_STATUS_FAILED, "", kNoDll, nullptr},
         {"[DLL]\nDLLName=Dll not found\n", QORB_STATUS_FAILED, "", kNoDll, nullptr},
         {"[DLL]\nDLLName=\n", QORB_STATUS_FAILED, "", "Failed to open DLL file " + cwd + "\\. Exiting.\n", nullptr},
-        {"[DLL]\nDLLName=other.so\n", QORB_STATUS_FAILED, "", "Failed to open DLL file " + cwd + "\\other.so. Exiting.\n", nullptr},
+        {"[DLL]\nDLLName=other.so\n", QORB_STATUS_FAILED, "",
+         "Failed to open DLL file " + cwd + "\\other.so. Exiting.\n", nullptr},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.ini ? row.ini : "no INI file");
@@ -308,7 +322,8 @@ TEST_F(Instance, IniFileNamesTheDriverOfTheCurrentDirectory)
     }
     EXPECT_EQ(local->Count(O), 4u);
     Opened r = Open(scratch.File("conf").c_str(), "sub/app.ini");
-    EXPECT_EQ(r.out, "file with name[" + qorbtest::Backslashed(scratch.File("conf")) + "\\sub\\app.ini] cannot be opened\n");
+    EXPECT_EQ(r.out,
+              "file with name[" + qorbtest::Backslashed(scratch.File("conf")) + "\\sub\\app.ini] cannot be opened\n");
     EXPECT_EQ(Open("conf\\", "x.ini").out, "file with name[conf\\x.ini] cannot be opened\n");
     EXPECT_EQ(Open("", "x.ini").out, "file with name[\\x.ini] cannot be opened\n") << "an empty folder";
 }
@@ -322,8 +337,10 @@ TEST_F(Instance, IniPathBounds)
     Opened r = Open(dir.c_str(), "app.ini");
     EXPECT_EQ(r.status, QORB_SUCCESS) << r.out << r.err;
     CloseQORB(Take());
-    ExpectRefused(Open(dir.c_str(), "app1.ini"), QORB_STATUS_FAILED, "", "Path too long: " + dir + "\\app1.ini. Exiting.\n");
-    ExpectRefused(Open(huge.c_str(), "a.ini"), QORB_STATUS_FAILED, "", "Path too long: " + huge + "\\a.ini. Exiting.\n");
+    ExpectRefused(Open(dir.c_str(), "app1.ini"), QORB_STATUS_FAILED, "",
+                  "Path too long: " + dir + "\\app1.ini. Exiting.\n");
+    ExpectRefused(Open(huge.c_str(), "a.ini"), QORB_STATUS_FAILED, "",
+                  "Path too long: " + huge + "\\a.ini. Exiting.\n");
     EXPECT_EQ(Open(dir.c_str(), huge.c_str()).status, QORB_STATUS_FAILED);
 
     std::string dir236 = FolderOfLength(236), dir237 = FolderOfLength(237), dir250 = FolderOfLength(250);
@@ -336,7 +353,8 @@ TEST_F(Instance, IniPathBounds)
     EXPECT_EQ(r.status, QORB_SUCCESS) << r.out << r.err;
     CloseQORB(Take());
     ASSERT_EQ(chdir(dir237.c_str()), 0);
-    ExpectRefused(Open(nullptr, nullptr), QORB_STATUS_FAILED, "", "Path too long: " + dir237 + "/ini/\\VERDAapp.ini. Exiting.\n");
+    ExpectRefused(Open(nullptr, nullptr), QORB_STATUS_FAILED, "",
+                  "Path too long: " + dir237 + "/ini/\\VERDAapp.ini. Exiting.\n");
     ASSERT_EQ(chdir(dir250.c_str()), 0);
     ExpectRefused(Open(nullptr, nullptr), QORB_STATUS_FAILED, "", "Path too long: " + dir250 + "/ini/. Exiting.\n");
     ASSERT_EQ(chdir(dir300.c_str()), 0);
@@ -485,24 +503,31 @@ TEST_F(Instance, InterfaceTableSlotsReachTheirOperations)
     uint32_t four = 4;
     const struct {
         int slot;
-        uint32_t entry;   /* reached through the fake; FK_ENTRIES: none */
+        uint32_t entry; /* reached through the fake; FK_ENTRIES: none */
         std::function<S()> call;
         S status = QORB_SUCCESS;
     } rows[] = {
         {15, R, [&] { return SLOT(15, uint8_t, uint8_t, uint8_t, void**)(7, 0, 0, &card); }},
         {16, R, [&] { return SLOT(16, uint16_t, uint16_t, void**)(0x1050, 0x5153, &dut); }},
-        {17, R, [&] { return SLOT(17, void*, void**, uint32_t, _QORB_DEVICE_FIND_INFO_t*)(handle, &found, QORB_FIND_LOCATION, &info); }},
+        {17, R,
+         [&] {
+             return SLOT(17, void*, void**, uint32_t, _QORB_DEVICE_FIND_INFO_t*)(handle, &found, QORB_FIND_LOCATION,
+                                                                                 &info);
+         }},
         {8, R, [&] { return SLOT(8, void*, _QORB_ACCESS_MODE_t)(dut, _QORB_ACCESS_MODE_t{}); }},
         {12, R, [&] { return SLOT(12, void*, uint8_t*, uint32_t, uint32_t*)(dut, bytes, 0, &four); }},
         {13, W, [&] { return SLOT(13, void*, uint8_t*, uint32_t, uint32_t*)(dut, bytes, 0x3C, &four); }},
         {3, FK_ZEB + 12, [&] { return SLOT(3, void*, _QORB_ZEB_OP_MODE_t)(card, QORB_ZEB_MODE_MONITOR); }},
         {4, FK_ZEB + 13, [&] { return SLOT(4, void*, _QORB_ZEB_OP_MODE_t*)(card, &mode); }},
         {5, FK_ZEB + 11, [&] { return SLOT(5, void*, _qorb_cmd_map_t*)(card, &command); }},
-        {6, FK_ZEB + 10, [&] { return SLOT(6, void*, uint32_t)(card, 0); }}, {7, FK_ZEB + 8, [&] { return SLOT(7, void*)(card); }},
+        {6, FK_ZEB + 10, [&] { return SLOT(6, void*, uint32_t)(card, 0); }},
+        {7, FK_ZEB + 8, [&] { return SLOT(7, void*)(card); }},
         {14, FK_ZEB + 2, [&] { return SLOT(14, void*, uint32_t)(card, 0x1C); }},
         {18, FK_ENTRIES, [&] { return SLOT(18, void*, int, int, int, int)(dut, 1, 1, 1, 1); }, QORB_INVALID_PARAMETER},
-        {1, FK_ENTRIES, [&] { return SLOT(1, void**, int, uint64_t, const char*, const char*)(0, 0, 0, 0, 0); }, QORB_INVALID_PARAMETER},
-        {9, FK_ENTRIES, [&] { return SLOT(9, void*)(std::exchange(card, nullptr)); }}, {2, C, [&] { return SLOT(2, void*)(Take()); }},
+        {1, FK_ENTRIES, [&] { return SLOT(1, void**, int, uint64_t, const char*, const char*)(0, 0, 0, 0, 0); },
+         QORB_INVALID_PARAMETER},
+        {9, FK_ENTRIES, [&] { return SLOT(9, void*)(std::exchange(card, nullptr)); }},
+        {2, C, [&] { return SLOT(2, void*)(Take()); }},
     };
 #undef SLOT
     for (const auto& row : rows) {
@@ -517,13 +542,19 @@ TEST_F(Instance, InterfaceTableSlotsReachTheirOperations)
 TEST(StatusText, EachStatusItsTextOthersInvalid)
 {
     const std::pair<uint32_t, const char*> rows[] = {
-        {QORB_SUCCESS, "QORB :: SUCCESS"}, {QORB_MULTIPLE_INSTANCES_OF_CAP, "QORB :: MULTIPLE INSTANCES OF CAP FOUND"},
-        {QORB_NO_DAT_FILE, "QORB :: NO DAT FILE"}, {QORB_PCIE_CONFIG_WRITE_FAILED, "QORB :: PCIE CONFIG WRITE FAILED"},
+        {QORB_SUCCESS, "QORB :: SUCCESS"},
+        {QORB_MULTIPLE_INSTANCES_OF_CAP, "QORB :: MULTIPLE INSTANCES OF CAP FOUND"},
+        {QORB_NO_DAT_FILE, "QORB :: NO DAT FILE"},
+        {QORB_PCIE_CONFIG_WRITE_FAILED, "QORB :: PCIE CONFIG WRITE FAILED"},
         {QORB_PCIE_MULTIPLE_INSTANCES_OF_CAP, "QORB :: PCIE MULTIPLE INSTANCES OF CAP FOUND"},
-        {0x80000021u, "QORB :: PCIE CAP DOES NOT EXIST"}, {0x80000023u, "QORB :: PCIE CAP DOES NOT EXIST"},
-        {0x80000016u, "QORB :: Invalid Error Code"}, {0x80000012u, "QORB :: Invalid Error Code"},
-        {0x8000000du, "QORB :: Invalid Error Code"}, {0x80000002u, "QORB :: Invalid Error Code"},
-        {0xFFFFFFFFu, "QORB :: Invalid Error Code"}, {2u, "QORB :: Invalid Error Code"},
+        {0x80000021u, "QORB :: PCIE CAP DOES NOT EXIST"},
+        {0x80000023u, "QORB :: PCIE CAP DOES NOT EXIST"},
+        {0x80000016u, "QORB :: Invalid Error Code"},
+        {0x80000012u, "QORB :: Invalid Error Code"},
+        {0x8000000du, "QORB :: Invalid Error Code"},
+        {0x80000002u, "QORB :: Invalid Error Code"},
+        {0xFFFFFFFFu, "QORB :: Invalid Error Code"},
+        {2u, "QORB :: Invalid Error Code"},
     };
     for (auto [status, text] : rows)
         EXPECT_STREQ(QORBGetErrorDesc(status), text) << std::hex << status;
@@ -536,14 +567,22 @@ TEST(CommandLine, OptionsHelpAndValues)
         std::vector<std::string> args;
         int result;
         const char *d, *l;
-        int argc = -1;   /* -1: every argument */
+        int argc = -1; /* -1: every argument */
     } rows[] = {
-        {{"prog", "-D", "x", "-L", "y"}, 0, "x", "y"}, {{"prog", "-l", "log.txt", "-d", "dat.xml", "-H"}, 1, "dat.xml", "log.txt"},
-        {{"prog"}, 0, "", ""}, {{"prog", "-d"}, 0, "", ""}, {{"prog", "-l"}, 0, "", ""}, {{"prog", "x", "-h"}, 1, "", ""},
-        {{"prog", "-h", "-d", "x"}, 1, "x", ""}, {{"prog", "-help"}, 0, "", ""}, {{"prog", "h"}, 0, "", ""},
+        {{"prog", "-D", "x", "-L", "y"}, 0, "x", "y"},
+        {{"prog", "-l", "log.txt", "-d", "dat.xml", "-H"}, 1, "dat.xml", "log.txt"},
+        {{"prog"}, 0, "", ""},
+        {{"prog", "-d"}, 0, "", ""},
+        {{"prog", "-l"}, 0, "", ""},
+        {{"prog", "x", "-h"}, 1, "", ""},
+        {{"prog", "-h", "-d", "x"}, 1, "x", ""},
+        {{"prog", "-help"}, 0, "", ""},
+        {{"prog", "h"}, 0, "", ""},
         {{"prog", "-d", "-h"}, 0, "-h", "", /* the value is never an option */},
         {{"-h", "-l", "a", "-l", "b"}, 0, "", "b", /* the first is the program; the last value is kept */},
-        {{"prog", "-d", "v", "-h"}, 0, "", "", 2}, {{"prog", "-d", "v", "-h"}, 0, "v", "", 3}, {{"-h", "-h"}, 0, "", "", 0},
+        {{"prog", "-d", "v", "-h"}, 0, "", "", 2},
+        {{"prog", "-d", "v", "-h"}, 0, "v", "", 3},
+        {{"-h", "-h"}, 0, "", "", 0},
         {{"prog", "-l", "v"}, 0, "", "", 2},
     };
     for (auto row : rows) {
@@ -554,7 +593,8 @@ TEST(CommandLine, OptionsHelpAndValues)
         char d[16], l[16];
         memset(d, 'x', sizeof d), memset(l, 'x', sizeof l);
         int result = ParseCmdLineOptions(row.argc < 0 ? int(row.args.size()) : row.argc, argv.data(), d, l);
-        EXPECT_EQ(std::tuple(result, std::string(d), std::string(l)), std::tuple(row.result, row.d, row.l)) << argv.size();
+        EXPECT_EQ(std::tuple(result, std::string(d), std::string(l)), std::tuple(row.result, row.d, row.l))
+            << argv.size();
     }
 }
 
@@ -573,10 +613,12 @@ TEST(Platform, FilesFoldersAndTheCurrentDirectory)
     uint32_t size = uint32_t(scratch.Path().size());
     EXPECT_EQ(PlatformGetCurrentDirectory(sizeof out, out), size);
     EXPECT_EQ(out, scratch.Path());
-    EXPECT_EQ(std::tuple(PlatformGetCurrentDirectory(size, out), out[0]), std::tuple(0u, '\0')) << "no room for the end";
+    EXPECT_EQ(std::tuple(PlatformGetCurrentDirectory(size, out), out[0]), std::tuple(0u, '\0'))
+        << "no room for the end";
     EXPECT_EQ(PlatformGetCurrentDirectory(size + 1, out), size);
     WriteFile(scratch.File("a/b.txt"), "content");
-    EXPECT_EQ(std::tuple(PlatformFileSystemPath("a\\b.txt"), PlatformFileSystemPath(nullptr)), std::tuple("a/b.txt", ""));
+    EXPECT_EQ(std::tuple(PlatformFileSystemPath("a\\b.txt"), PlatformFileSystemPath(nullptr)),
+              std::tuple("a/b.txt", ""));
     FILE* f = PlatformOpenFile("a\\b.txt", "r");
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(fread(out, 1, sizeof out, f), 7u);
@@ -603,14 +645,16 @@ TEST(Platform, SharedObjectsAreFilesNamedByTheirPath)
     EXPECT_NE(PlatformGetProcAddress(byPath, "ConfigDriver_GetInterface"), nullptr);
     EXPECT_EQ(PlatformGetProcAddress(nullptr, "ConfigDriver_GetInterface"), nullptr);
     PlatformFreeLibrary(byPath), PlatformFreeLibrary(byName), PlatformFreeLibrary(nullptr);
-    for (const char* path : {"text.so", "missing.so", "libc.so.6" /* never from the library path */, "", (const char*)0})
+    for (const char* path :
+         {"text.so", "missing.so", "libc.so.6" /* never from the library path */, "", (const char*)0})
         EXPECT_EQ(PlatformLoadLibrary(path), nullptr) << (path ? path : "null");
 }
 
 /* Signals interrupt the sleep; it goes on for the rest of its time. */
 TEST(Platform, SleepLastsItsTimeThroughSignals)
 {
-    struct sigaction action {}, old{};
+    struct sigaction action {
+    }, old{};
     action.sa_handler = [](int) {};
     ASSERT_EQ(sigaction(SIGUSR1, &action, &old), 0);
     std::atomic<bool> done{false};
@@ -633,12 +677,13 @@ TEST(Platform, ClockSystemAndMemoryFacts)
 {
     QORB_LOCAL_TIME_t t{};
     time_t before = 0, after = 1;
-    for (int attempt = 0; attempt < 5 && before != after; ++attempt)   /* within one second */
+    for (int attempt = 0; attempt < 5 && before != after; ++attempt) /* within one second */
         before = time(nullptr), PlatformGetLocalTime(&t), after = time(nullptr);
     struct tm l;
     localtime_r(&before, &l);
-    EXPECT_EQ(std::tuple(t.year, t.month, t.day, t.hour, t.minute, t.second),
-              std::tuple(l.tm_year + 1900u, l.tm_mon + 1u, l.tm_mday + 0u, l.tm_hour + 0u, l.tm_min + 0u, l.tm_sec + 0u));
+    EXPECT_EQ(
+        std::tuple(t.year, t.month, t.day, t.hour, t.minute, t.second),
+        std::tuple(l.tm_year + 1900u, l.tm_mon + 1u, l.tm_mday + 0u, l.tm_hour + 0u, l.tm_min + 0u, l.tm_sec + 0u));
     QORB_SYSTEM_INFO_t info{};
     PlatformGetSystemInfo(&info);
     EXPECT_EQ(std::tuple(info.numberOfProcessors, info.pageSize),
@@ -693,24 +738,35 @@ TEST(Platform, ProfileLookupsAnswerTheValueOrTheDefault)
 {
     qorbtest::ScratchDir scratch;
     const std::string dll = "[DLL]\nOther=x\n \tDLLName=drv.so\n[Empty]\n", cut = "[S]\nk=0123456789\n";
-    const std::string blanks = "\xEF\xBB\xBF[S]\r\n  key one  =  two words  \r\nq=\"quoted\"\nsq='x'\nodd=\"half\none=\"\nempty=\n";
+    const std::string blanks =
+        "\xEF\xBB\xBF[S]\r\n  key one  =  two words  \r\nq=\"quoted\"\nsq='x'\nodd=\"half\none=\"\nempty=\n";
     /* Lines are read 199 characters at a time: the rest of a long comment must not become a line. */
-    const std::string comments = "; c\n# c\n[S]\n;k=no\n; " + std::string(197, 'x') + "k=tail\nk=real ; note\nlong=" +
-                                 std::string(150, 'v') + "\n";
+    const std::string comments = "; c\n# c\n[S]\n;k=no\n; " + std::string(197, 'x') +
+        "k=tail\nk=real ; note\nlong=" + std::string(150, 'v') + "\n";
     const struct {
-        const std::string* ini;   /* nullptr: no file */
+        const std::string* ini; /* nullptr: no file */
         const char *section, *key, *defaultValue;
         uint32_t size;
         std::string expected;
     } rows[] = {
-        {nullptr, "DLL", "DLLName", "dflt", 64, "dflt"}, {&dll, "DLL", "DLLName", "dflt", 64, "drv.so"},
-        {&dll, "Other", "DLLName", "dflt", 64, "dflt"}, {&dll, "DLL", "Missing", "dflt", 64, "dflt"},
-        {&dll, "DLL", "Missing", nullptr, 64, ""}, {&dll, "Empty", "Other", "dflt", 64, "dflt"},
-        {&dll, "dll", "DLLNAME", "dflt", 64, "drv.so"}, {&cut, "S", "k", "dflt", 11, "0123456789"},
-        {&cut, "S", "k", "dflt", 10, "012345678"}, {&cut, "S", "k", "dflt", 1, ""}, {&cut, "S", "no", "default", 5, "defa"},
-        {&blanks, "S", "key one", "dflt", 64, "two words"}, {&blanks, "S", "q", "dflt", 64, "quoted"},
-        {&blanks, "S", "sq", "dflt", 64, "x"}, {&blanks, "S", "odd", "dflt", 64, "\"half"}, {&blanks, "S", "one", "dflt", 64, "\""},
-        {&blanks, "S", "empty", "dflt", 64, ""}, {&comments, "S", "k", "dflt", 64, "real"},
+        {nullptr, "DLL", "DLLName", "dflt", 64, "dflt"},
+        {&dll, "DLL", "DLLName", "dflt", 64, "drv.so"},
+        {&dll, "Other", "DLLName", "dflt", 64, "dflt"},
+        {&dll, "DLL", "Missing", "dflt", 64, "dflt"},
+        {&dll, "DLL", "Missing", nullptr, 64, ""},
+        {&dll, "Empty", "Other", "dflt", 64, "dflt"},
+        {&dll, "dll", "DLLNAME", "dflt", 64, "drv.so"},
+        {&cut, "S", "k", "dflt", 11, "0123456789"},
+        {&cut, "S", "k", "dflt", 10, "012345678"},
+        {&cut, "S", "k", "dflt", 1, ""},
+        {&cut, "S", "no", "default", 5, "defa"},
+        {&blanks, "S", "key one", "dflt", 64, "two words"},
+        {&blanks, "S", "q", "dflt", 64, "quoted"},
+        {&blanks, "S", "sq", "dflt", 64, "x"},
+        {&blanks, "S", "odd", "dflt", 64, "\"half"},
+        {&blanks, "S", "one", "dflt", 64, "\""},
+        {&blanks, "S", "empty", "dflt", 64, ""},
+        {&comments, "S", "k", "dflt", 64, "real"},
         {&comments, "S", "long", "", 400, std::string(150, 'v')},
     };
     for (const auto& row : rows) {
@@ -725,8 +781,10 @@ TEST(Platform, ProfileLookupsAnswerTheValueOrTheDefault)
     WriteFile(scratch.File("ini/app.ini"), "[A]\nk=v\n[a]\nk=w\n");
     fs::create_directory(scratch.File("dir.ini"));
     char out[8] = "abc";
-    for (std::string path : {qorbtest::Backslashed(scratch.File("ini/app.ini")), std::string("ini\\app.ini"), scratch.Path() + "/ini//app.ini"})
-        EXPECT_EQ(std::tuple(PlatformGetPrivateProfileString("a", "K", "d", out, 8, path.c_str()), out[0]), std::tuple(1u, 'v'));
+    for (std::string path : {qorbtest::Backslashed(scratch.File("ini/app.ini")), std::string("ini\\app.ini"),
+                             scratch.Path() + "/ini//app.ini"})
+        EXPECT_EQ(std::tuple(PlatformGetPrivateProfileString("a", "K", "d", out, 8, path.c_str()), out[0]),
+                  std::tuple(1u, 'v'));
     EXPECT_EQ(PlatformGetPrivateProfileString("S", "k", "d", out, sizeof out, "dir.ini"), 1u);
     EXPECT_EQ(PlatformGetPrivateProfileString("S", "k", "dd", out, sizeof out, nullptr), 2u);
     EXPECT_EQ(PlatformGetPrivateProfileString("A", "k", "d", out, 0, "ini/app.ini"), 0u);

@@ -18,27 +18,34 @@
 #include <stdint.h>
 
 enum FakeEntry : uint32_t {
-    FK_GET_INTERFACE,              /* ConfigDriver_GetInterface: FK_FAIL fills the table, then answers 0 */
-    FK_OPEN, FK_MAP, FK_QUERY, FK_READ, FK_READ_EX, FK_WRITE, FK_CLOSE,
-    FK_ZEB,                        /* FK_ZEB + n: slot n of the ZEB table (0 to 16, 7 unused) */
-    FK_VOK = FK_ZEB + 17,          /* IsVOK */
-    FK_ZEB_TABLE, FK_VOK_TABLE,    /* the table exports: the table always stored; FK_FAIL answers FK_CARD_FAILURE */
+    FK_GET_INTERFACE, /* ConfigDriver_GetInterface: FK_FAIL fills the table, then answers 0 */
+    FK_OPEN,
+    FK_MAP,
+    FK_QUERY,
+    FK_READ,
+    FK_READ_EX,
+    FK_WRITE,
+    FK_CLOSE,
+    FK_ZEB, /* FK_ZEB + n: slot n of the ZEB table (0 to 16, 7 unused) */
+    FK_VOK = FK_ZEB + 17, /* IsVOK */
+    FK_ZEB_TABLE,
+    FK_VOK_TABLE, /* the table exports: the table always stored; FK_FAIL answers FK_CARD_FAILURE */
     FK_ENTRIES
 };
 
 enum FakeMode : uint32_t {
     FK_FORWARD,
-    FK_MISSING,          /* left out of the table (ConfigDriver_GetInterface fills only the others) */
-    FK_FAIL,             /* 0 (IsZEB, IsVOK, configuration entries) or FK_CARD_FAILURE, outputs untouched; but
-                            GetTraceConfig and GetTraceBufferSize store 0xFFFFFFFF first */
-    FK_ANSWER,           /* outputs untouched, the value of FakeDrv_SetAnswer answered */
-    FK_SHORT,            /* half the bytes asked transferred, that count answered */
-    FK_OVER,             /* every byte asked transferred, 64 more answered */
-    FK_OVER_PARTIAL,     /* the count asked answered, only half of it transferred */
-    FK_GARBAGE_FF,       /* every byte 0xFF; odd non-zero answers from entries that answer a flag */
-    FK_GARBAGE_RANDOM,   /* random bytes (a fixed seed), random answers */
-    FK_GARBAGE_LOOP,     /* capability lists that loop; trace entries of the largest length */
-    FK_GARBAGE_EDGE,     /* pointers into the header, vendor lengths of 0xFF; trace entries cut off */
+    FK_MISSING, /* left out of the table (ConfigDriver_GetInterface fills only the others) */
+    FK_FAIL, /* 0 (IsZEB, IsVOK, configuration entries) or FK_CARD_FAILURE, outputs untouched; but
+                GetTraceConfig and GetTraceBufferSize store 0xFFFFFFFF first */
+    FK_ANSWER, /* outputs untouched, the value of FakeDrv_SetAnswer answered */
+    FK_SHORT, /* half the bytes asked transferred, that count answered */
+    FK_OVER, /* every byte asked transferred, 64 more answered */
+    FK_OVER_PARTIAL, /* the count asked answered, only half of it transferred */
+    FK_GARBAGE_FF, /* every byte 0xFF; odd non-zero answers from entries that answer a flag */
+    FK_GARBAGE_RANDOM, /* random bytes (a fixed seed), random answers */
+    FK_GARBAGE_LOOP, /* capability lists that loop; trace entries of the largest length */
+    FK_GARBAGE_EDGE, /* pointers into the header, vendor lengths of 0xFF; trace entries cut off */
     FK_MODES
 };
 
@@ -48,23 +55,23 @@ enum FakeMode : uint32_t {
 #define FK_CONTEXT 0x5EED0001u
 
 struct FakeCall {
-    uint32_t entry;      /* FakeEntry */
-    uint32_t args[5];    /* configuration entries: bus, device, function, offset, length (ReadConfigEx: its five
-                            values); card entries: bus, device, function, then the value passed, if any */
-    uint64_t wide[2];    /* MapConfigSpace base and length */
-    uint8_t data[16];    /* first bytes written (WriteConfig) or passed by pointer (ProgramCmd) */
-    uint32_t answer;     /* what the entry answered */
-    uint64_t whenNs;     /* CLOCK_MONOTONIC at the call */
+    uint32_t entry; /* FakeEntry */
+    uint32_t args[5]; /* configuration entries: bus, device, function, offset, length (ReadConfigEx: its five
+                         values); card entries: bus, device, function, then the value passed, if any */
+    uint64_t wide[2]; /* MapConfigSpace base and length */
+    uint8_t data[16]; /* first bytes written (WriteConfig) or passed by pointer (ProgramCmd) */
+    uint32_t answer; /* what the entry answered */
+    uint64_t whenNs; /* CLOCK_MONOTONIC at the call */
 };
 
 extern "C" {
-void FakeDrv_Reset(void);                                  /* every entry forwards; log, counts, settings cleared */
+void FakeDrv_Reset(void); /* every entry forwards; log, counts, settings cleared */
 void FakeDrv_Set(uint32_t entry, uint32_t mode, uint32_t after);
-void FakeDrv_SetAnswer(uint32_t entry, uint32_t answer);   /* for FK_ANSWER */
-uint32_t FakeDrv_Count(uint32_t entry);                    /* calls since the reset */
-uint32_t FakeDrv_Hits(uint32_t entry);                     /* ... of them that got the mode */
+void FakeDrv_SetAnswer(uint32_t entry, uint32_t answer); /* for FK_ANSWER */
+uint32_t FakeDrv_Count(uint32_t entry); /* calls since the reset */
+uint32_t FakeDrv_Hits(uint32_t entry); /* ... of them that got the mode */
 uint32_t FakeDrv_LastAnswer(uint32_t entry);
-uint32_t FakeDrv_WrongContext(void);                       /* calls made with another context than FK_CONTEXT */
+uint32_t FakeDrv_WrongContext(void); /* calls made with another context than FK_CONTEXT */
 /* The call log, oldest first: copies up to `max` calls, answers the number logged (it keeps the last 4096). */
 uint32_t FakeDrv_Log(FakeCall* out, uint32_t max);
 /* Reads starting in [from, to) that ask at least minLength bytes transfer at most maxBytes. */
