@@ -10,12 +10,12 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 # For the emulated-machine test (tests/vm, docs/emulated-machine.md): QEMU, a
-# kernel with the PCI Express port and serial drivers built in, and a static
-# busybox. Optional: when they cannot be installed the test is skipped and
-# says why.
+# kernel with the PCI Express port and serial drivers built in, a static
+# busybox, and cpio to pack the initramfs. Optional: when they cannot be
+# installed the test is skipped and says why.
 # Only the test command asks for them (--vm).
 vm_packages=()
-[ "${1:-}" = "--vm" ] && vm_packages=(qemu-system-x86 linux-image-cloud-amd64 busybox-static)
+[ "${1:-}" = "--vm" ] && vm_packages=(qemu-system-x86 linux-image-cloud-amd64 busybox-static cpio)
 vm_missing=()
 for p in "${vm_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || vm_missing+=("$p")

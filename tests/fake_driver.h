@@ -1,7 +1,7 @@
-/* The fake driver (tests/drivers/fakedrv.h) from a test. FakeDriver holds its own handle of a fakedrv build,
- * so its controls outlive the library's unload at CloseQORB, and offers the FakeDrv_* exports as members
- * of the same names without the prefix (fake.Set(FK_READ, FK_FAIL, 0)). FakeInstance opens an instance on
- * it in a scratch folder. */
+/* The fake driver (tests/drivers/fakedrv.h) from a test. FakeDriver holds its own handle of a fakedrv build, so
+ * its controls outlive the library's unload at CloseQORB, and offers the FakeDrv_* exports as members of the
+ * same names without the prefix (fake.Set(FK_READ, FK_FAIL, 0)). FakeInstance opens an instance on it in a
+ * scratch folder. */
 #ifndef QORB_FAKE_DRIVER_H
 #define QORB_FAKE_DRIVER_H
 
@@ -20,10 +20,8 @@ namespace qorbtest {
 
 class FakeDriver {
 public:
-    /* A build by name: "fakedrv", "fakedrv_nocard" (no card table exports), "fakedrv_noiface" (no
-     * ConfigDriver_GetInterface). */
+    /* A build: "fakedrv", "fakedrv_nocard" (no card tables), "fakedrv_noiface" (no ConfigDriver_GetInterface). */
     static std::string Built(const std::string& name) { return std::string(QORB_TEST_DRIVER_DIR "/") + name + ".so"; }
-
     /* The driver file at path (a build or a copy of one), every entry forwarding. */
     explicit FakeDriver(const std::string& path = QORB_FAKEDRV_PATH) : path(path) { Reset(); }
     ~FakeDriver() { dlclose(m_handle); }
@@ -34,8 +32,7 @@ public:
     std::vector<FakeCall> Calls() const
     {
         std::vector<FakeCall> calls(4096);
-        calls.resize(Log(calls.data(), 4096));
-        return calls;
+        return calls.resize(Log(calls.data(), 4096)), calls;
     }
     std::vector<uint32_t> Entries() const
     {
@@ -49,24 +46,34 @@ public:
 
 private:
     void* m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    template <typename Fn> Fn Find(const char* name) const
+    template <typename Fn>
+    Fn Find(const char* name) const
     {
-        void* fn = m_handle ? dlsym(m_handle, name) : nullptr;
-        if (!fn)
-            throw std::runtime_error(path + " is no fake driver: " + name);
-        return reinterpret_cast<Fn>(fn);
+        if (void* fn = m_handle ? dlsym(m_handle, name) : nullptr)
+            return reinterpret_cast<Fn>(fn);
+        throw std::runtime_error(path + " is no fake driver: " + name);
     }
 
 public:
 #define QORB_FAKE(name) decltype(&FakeDrv_##name) name = Find<decltype(&FakeDrv_##name)>("FakeDrv_" #name)
-    QORB_FAKE(Reset); QORB_FAKE(Set); QORB_FAKE(SetAnswer); QORB_FAKE(Count); QORB_FAKE(Hits);
-    QORB_FAKE(LastAnswer); QORB_FAKE(WrongContext); QORB_FAKE(Log); QORB_FAKE(Limit); QORB_FAKE(Patch);
-    QORB_FAKE(SetMcfg); QORB_FAKE(SetTrace);
+    QORB_FAKE(Reset);
+    QORB_FAKE(Set);
+    QORB_FAKE(SetAnswer);
+    QORB_FAKE(Count);
+    QORB_FAKE(Hits);
+    QORB_FAKE(LastAnswer);
+    QORB_FAKE(WrongContext);
+    QORB_FAKE(Log);
+    QORB_FAKE(Limit);
+    QORB_FAKE(Patch);
+    QORB_FAKE(SetMcfg);
+    QORB_FAKE(SetTrace);
 #undef QORB_FAKE
 };
 
 /* An instance opened with OpenQORBEx on a fake driver in a fresh scratch folder: the simulator's built-in
- * platform, or the qorbsim.ini text given. Closed at the end. */
+ * platform, or the qorbsim.ini text given. Closed at the end; Reopen() lets FK_MISSING on configuration
+ * entries take effect. */
 struct FakeInstance : ScratchDir {
     explicit FakeInstance(const std::string& simIni = "", const std::string& driver = QORB_FAKEDRV_PATH) : fake(driver)
     {
@@ -75,11 +82,9 @@ struct FakeInstance : ScratchDir {
         Reopen();
     }
     ~FakeInstance() { CloseQORB(instance); }
-    /* Closes and opens again: configuration entries set FK_MISSING take effect. */
     _QORB_STATUS_t Reopen()
     {
-        CloseQORB(instance);
-        instance = nullptr;
+        CloseQORB(instance), instance = nullptr;
         return status = OpenQORBEx(&instance, 0, fake.path.c_str(), 0xE0000000ull, 0);
     }
 

@@ -20,12 +20,25 @@ namespace {
 constexpr uint32_t kSeed = 0x2545F491u, kOverClaim = 64, kLogSize = 4096;
 
 struct State {
-    struct { uint32_t mode, after, calls, hits, lastAnswer, answer; } entry[FK_ENTRIES] = {};
+    struct {
+        uint32_t mode, after, calls, hits, lastAnswer, answer;
+    } entry[FK_ENTRIES] = {};
     FakeCall log[kLogSize] = {};
     uint32_t logged = 0, wrongContext = 0, random = kSeed, traceReported = 0;
-    struct { uint32_t from, to, minLength, maxBytes; bool on; } limit = {};
-    struct { uint32_t offset, minLength; uint8_t value; bool on; } patch = {};
-    struct { uint64_t base, length; uint8_t start, end; bool on; } mcfg = {};
+    struct {
+        uint32_t from, to, minLength, maxBytes;
+        bool on;
+    } limit = {};
+    struct {
+        uint32_t offset, minLength;
+        uint8_t value;
+        bool on;
+    } patch = {};
+    struct {
+        uint64_t base, length;
+        uint8_t start, end;
+        bool on;
+    } mcfg = {};
     std::vector<uint8_t> trace;
     bool traceOn = false;
 } g;
@@ -38,8 +51,7 @@ _VOK_LIB_INTERFACE_t *g_innerVok, g_vok;
 
 uint32_t Random()
 {
-    g.random ^= g.random << 13;
-    g.random ^= g.random >> 17;
+    g.random ^= g.random << 13, g.random ^= g.random >> 17;
     return g.random ^= g.random << 5;
 }
 
@@ -53,7 +65,6 @@ void Fill(uint32_t mode, void* out, size_t length)
 struct Call {
     uint32_t entry, mode = FK_FORWARD, result = 0;
     FakeCall* rec;
-
     Call(uint32_t e, std::initializer_list<uint32_t> args, uint32_t context = FK_CONTEXT)
         : entry(e), rec(&g.log[g.logged++ % kLogSize])
     {
@@ -71,12 +82,11 @@ struct Call {
     /* FK_FAIL and FK_ANSWER end the call with the outputs untouched. */
     bool Fixed(uint32_t failure = 0)
     {
-        if (mode == FK_FAIL || mode == FK_ANSWER)
-            Answer(mode == FK_FAIL ? failure : g.entry[entry].answer);
-        return mode == FK_FAIL || mode == FK_ANSWER;
+        return (mode == FK_FAIL || mode == FK_ANSWER) &&
+            (Answer(mode == FK_FAIL ? failure : g.entry[entry].answer), true);
     }
     bool Garbage() const { return mode >= FK_GARBAGE_FF; }
-    uint32_t Lie() { return mode == FK_GARBAGE_FF ? ~0u : Random() | 2u; }   /* neither 0 nor 1 */
+    uint32_t Lie() { return mode == FK_GARBAGE_FF ? ~0u : Random() | 2u; } /* neither 0 nor 1 */
     uint32_t Flag(uint32_t value) { return Answer(Garbage() && value ? Lie() : value); }
 };
 
@@ -104,14 +114,12 @@ void BendTrace(uint32_t mode, uint8_t* buffer, uint32_t length)
     bool edge = mode == FK_GARBAGE_EDGE;
     for (uint32_t pos = 0, n = 0; pos + 8 <= length; pos += edge ? 12 : buffer[pos + 1] == 3 ? 16 : 8, ++n) {
         uint8_t* e = buffer + pos;
-        e[0] = 0xF1;
-        if (!edge && pos + 16 > length) {
-            e[2] = e[3] = 0xFF;
+        bool last = !edge && pos + 16 > length;
+        e[0] = 0xF1, e[1] = edge || last ? 0 : "\0\3\5"[n % 3], e[2] = last ? 0xFF : edge, e[3] = last ? 0xFF : 0;
+        if (last)
             break;
-        }
-        e[1] = edge ? 0 : "\0\3\5"[n % 3], e[2] = edge;
-        e[8] = edge && pos + 12 <= length ? 0x4A : e[8];
-        e[9] = e[1] == 3 ? uint8_t(0x80 | (n & 7)) : e[9];
+        if (pos + 12 <= length) /* the last edge entry is cut off before its header */
+            e[8] = edge ? 0x4A : 0, e[9] = e[1] == 3 ? uint8_t(0x80 | (n & 7)) : 0;
     }
 }
 
@@ -123,7 +131,7 @@ uint32_t Transfer(Call& c, Kind kind, uint32_t offset, uint32_t length, uint8_t*
 {
     if (c.Fixed())
         return c.result;
-    if (c.Garbage() && kind == kWrite) {   /* the registers get other bytes than the caller gave */
+    if (c.Garbage() && kind == kWrite) { /* the registers get other bytes than the caller gave */
         std::vector<uint8_t> other(length);
         Fill(c.mode, other.data(), length);
         return c.Answer(move(length, other.data()));
@@ -133,7 +141,7 @@ uint32_t Transfer(Call& c, Kind kind, uint32_t offset, uint32_t length, uint8_t*
         return c.Answer(length);
     }
     uint32_t got = move(c.mode == FK_SHORT || c.mode == FK_OVER_PARTIAL ? length / 2 : length, buffer);
-    if (c.Garbage() && got == length)   /* only functions that are there get their lists bent */
+    if (c.Garbage() && got == length) /* only functions that are there get their lists bent */
         BendCapabilities(c.mode, offset, buffer, length);
     return c.Answer(c.mode == FK_OVER ? length + kOverClaim : c.mode == FK_OVER_PARTIAL ? length : got);
 }
@@ -163,7 +171,7 @@ uint32_t QueryMcfgTable(uint32_t context, uint64_t* base, uint8_t* startBus, uin
     uint32_t answer = g.mcfg.on ? 1 : g_inner.QueryMcfgTable(Sim(context), base, startBus, endBus, length);
     if (g.mcfg.on)
         *base = g.mcfg.base, *startBus = g.mcfg.start, *endBus = g.mcfg.end, *length = g.mcfg.length;
-    if (c.Garbage())   /* no window, or a wild one */
+    if (c.Garbage()) /* no window, or a wild one */
         Fill(c.mode, base, 8), Fill(c.mode, startBus, 1), Fill(c.mode, endBus, 1), *length = c.Lie() & ~1u;
     return c.Flag(answer);
 }
@@ -174,7 +182,8 @@ uint32_t ReadConfig(uint32_t context, uint32_t bus, uint32_t dev, uint32_t fn, u
     Call c(FK_READ, {bus, dev, fn, offset, length}, context);
     bool limited = g.limit.on && offset >= g.limit.from && offset < g.limit.to && length >= g.limit.minLength;
     uint32_t got = Transfer(c, kRead, offset, length, buffer, [&](uint32_t n, uint8_t* bytes) {
-        return g_inner.ReadConfig(Sim(context), bus, dev, fn, offset, limited ? std::min(n, g.limit.maxBytes) : n, bytes);
+        return g_inner.ReadConfig(Sim(context), bus, dev, fn, offset, limited ? std::min(n, g.limit.maxBytes) : n,
+                                  bytes);
     });
     if (g.patch.on && length >= g.patch.minLength && g.patch.offset - offset < std::min(got, length))
         buffer[g.patch.offset - offset] = g.patch.value;
@@ -227,7 +236,7 @@ uint32_t CardSlot(uint32_t b, uint32_t d, uint32_t f, Args... args)
             memcpy(c.rec->data, arg, std::min(sizeof c.rec->data, sizeof *arg));
     };
     (note(args), ...);
-    if constexpr (Slot == 1 || Slot == 3)   /* the library must not trust the output of a failed call */
+    if constexpr (Slot == 1 || Slot == 3) /* the library must not trust the output of a failed call */
         if (c.mode == FK_FAIL)
             (memset(args, 0xFF, sizeof *args), ...);
     if (c.Fixed(Slot == 0 ? 0 : FK_CARD_FAILURE))
@@ -235,9 +244,9 @@ uint32_t CardSlot(uint32_t b, uint32_t d, uint32_t f, Args... args)
     uint32_t answer = (g_innerZeb->*Member)(b, d, f, args...);
     if (Slot == 0 || !c.Garbage())
         return c.Flag(answer);
-    if constexpr (output)   /* the card's headers are 256 bytes */
+    if constexpr (output) /* the card's headers are 256 bytes */
         (Fill(c.mode, args, std::is_same_v<Args, uint8_t*> ? 256 : sizeof *args), ...);
-    if constexpr (Slot == 3)   /* sizes that need not be whole words, and not too large to allocate */
+    if constexpr (Slot == 3) /* sizes that need not be whole words, and not too large to allocate */
         ((*args = c.mode == FK_GARBAGE_FF ? 0xFFFFu : 1 + Random() % 4099), ...);
     return c.Answer(output ? 0 : c.Lie());
 }
@@ -257,7 +266,7 @@ uint32_t ReadTraceBuffer(uint32_t b, uint32_t d, uint32_t f, uint32_t* bytes, ui
     *bytes = Transfer(c, kTrace, 0, *bytes, buffer, [&](uint32_t n, uint8_t* out) {
         if (!g.traceOn)
             return *bytes = n, status = g_innerZeb->ReadTraceBuffer(b, d, f, bytes, out), *bytes;
-        memcpy(out, g.trace.data(), n = std::min(n, uint32_t(g.trace.size())));
+        std::copy_n(g.trace.begin(), n = std::min(n, uint32_t(g.trace.size())), out);
         return g.traceReported ? g.traceReported : n;
     });
     return c.Answer(status);
@@ -268,12 +277,22 @@ void BuildCardTables()
 {
     using Z = _ZEB_LIB_INTERFACE_t;
     using U = uint32_t*;
-    g_zeb = Z{CardSlot<0, &Z::IsZEB>, CardSlot<1, &Z::GetTraceConfig, U>, CardSlot<2, &Z::SetTraceConfig, uint32_t>,
-              CardSlot<3, &Z::GetTraceBufferSize, U>, CardSlot<4, &Z::WritePatternToTB, uint32_t>, ReadTraceBuffer,
-              CardSlot<6, &Z::GetProperties, _qorb_zeb_query_prop_t*>, nullptr, CardSlot<8, &Z::Disarm>,
-              CardSlot<9, &Z::GetActionCount, U>, CardSlot<10, &Z::Arm>, CardSlot<11, &Z::ProgramCmd, _qorb_cmd_map_t*>,
-              CardSlot<12, &Z::ChangeMode, _QORB_ZEB_OP_MODE_t>, CardSlot<13, &Z::QueryMode, _QORB_ZEB_OP_MODE_t*>,
-              CardSlot<14, &Z::SuspendLogging>, CardSlot<15, &Z::ResumeLogging>,
+    g_zeb = Z{CardSlot<0, &Z::IsZEB>,
+              CardSlot<1, &Z::GetTraceConfig, U>,
+              CardSlot<2, &Z::SetTraceConfig, uint32_t>,
+              CardSlot<3, &Z::GetTraceBufferSize, U>,
+              CardSlot<4, &Z::WritePatternToTB, uint32_t>,
+              ReadTraceBuffer,
+              CardSlot<6, &Z::GetProperties, _qorb_zeb_query_prop_t*>,
+              nullptr,
+              CardSlot<8, &Z::Disarm>,
+              CardSlot<9, &Z::GetActionCount, U>,
+              CardSlot<10, &Z::Arm>,
+              CardSlot<11, &Z::ProgramCmd, _qorb_cmd_map_t*>,
+              CardSlot<12, &Z::ChangeMode, _QORB_ZEB_OP_MODE_t>,
+              CardSlot<13, &Z::QueryMode, _QORB_ZEB_OP_MODE_t*>,
+              CardSlot<14, &Z::SuspendLogging>,
+              CardSlot<15, &Z::ResumeLogging>,
               CardSlot<16, &Z::GetUpstreamZEB, U, U, U, uint8_t*, U, U, U, uint8_t*>};
     for (uint32_t slot = 0; slot <= 16; ++slot)
         if (g.entry[FK_ZEB + slot].mode == FK_MISSING)
@@ -293,11 +312,7 @@ bool LoadSim()
     return get && get(&g_inner) && zeb && vok && (zeb(&g_innerZeb), vok(&g_innerVok), g_innerZeb && g_innerVok);
 }
 
-__attribute__((destructor)) void UnloadSim()
-{
-    if (g_sim)
-        dlclose(g_sim);
-}
+__attribute__((destructor)) void UnloadSim() { g_sim ? dlclose(g_sim) : 0; }
 
 [[maybe_unused]] uint32_t TableOpened(uint32_t entry)
 {
@@ -316,12 +331,12 @@ EXPORT void FakeDrv_Set(uint32_t entry, uint32_t mode, uint32_t after)
     BuildCardTables();
 }
 
-#ifdef FAKEDRV_NO_INTERFACE   /* under a name the library does not look up */
+#ifdef FAKEDRV_NO_INTERFACE /* under a name the library does not look up */
 #define ConfigDriver_GetInterface FakeDrv_NoInterface
 #endif
 EXPORT uint32_t ConfigDriver_GetInterface(_CONFIG_DRIVER_INTERFACE_t* table)
 {
-    static const char* modes = getenv("FAKEDRV");   /* "entry:mode:after[,...]", read once */
+    static const char* modes = getenv("FAKEDRV"); /* "entry:mode:after[,...]", read once */
     for (char* end = nullptr; modes && *modes; modes = *end == ',' ? end + 1 : end + strlen(end)) {
         uint32_t entry = uint32_t(strtoul(modes, &end, 0));
         uint32_t mode = *end == ':' ? uint32_t(strtoul(end + 1, &end, 0)) : FK_MODES;
@@ -330,10 +345,12 @@ EXPORT uint32_t ConfigDriver_GetInterface(_CONFIG_DRIVER_INTERFACE_t* table)
     Call c(FK_GET_INTERFACE, {});
     if (!LoadSim())
         return c.Answer(0);
-    auto pick = [](uint32_t entry, auto fn) { return g.entry[entry].mode == FK_MISSING ? nullptr : fn; };
-    *table = {pick(FK_OPEN, OpenDriver), pick(FK_MAP, MapConfigSpace), pick(FK_QUERY, QueryMcfgTable), nullptr,
-              pick(FK_READ, ReadConfig), pick(FK_READ_EX, ReadConfigEx), pick(FK_WRITE, WriteConfig),
-              pick(FK_CLOSE, CloseDriver), nullptr, nullptr};
+    /* As a real driver does, only the entries it has are filled: the library must clear the table first. */
+    auto put = [](uint32_t entry, auto& slot, auto fn) { slot = g.entry[entry].mode == FK_MISSING ? slot : fn; };
+    put(FK_OPEN, table->OpenDriver, OpenDriver), put(FK_MAP, table->MapConfigSpace, MapConfigSpace);
+    put(FK_QUERY, table->QueryMcfgTable, QueryMcfgTable), put(FK_READ, table->ReadConfig, ReadConfig);
+    put(FK_READ_EX, table->ReadConfigEx, ReadConfigEx), put(FK_WRITE, table->WriteConfig, WriteConfig);
+    put(FK_CLOSE, table->CloseDriver, CloseDriver);
     BuildCardTables();
     return c.Fixed() ? c.result : c.Answer(1);
 }
@@ -356,11 +373,14 @@ EXPORT uint32_t FakeDrv_Log(FakeCall* out, uint32_t max)
         out[i] = g.log[(g.logged - held + i) % kLogSize];
     return held;
 }
-EXPORT void FakeDrv_Limit(uint32_t from, uint32_t to, uint32_t min, uint32_t max) { g.limit = {from, to, min, max, true}; }
-EXPORT void FakeDrv_Patch(uint32_t offset, uint8_t value, uint32_t min) { g.patch = {offset, min, value, true}; }
-EXPORT void FakeDrv_SetMcfg(uint64_t base, uint8_t startBus, uint8_t endBus, uint64_t length)
+EXPORT void FakeDrv_Limit(uint32_t from, uint32_t to, uint32_t min, uint32_t max)
 {
-    g.mcfg = {base, length, startBus, endBus, true};
+    g.limit = {from, to, min, max, true};
+}
+EXPORT void FakeDrv_Patch(uint32_t offset, uint8_t value, uint32_t min) { g.patch = {offset, min, value, true}; }
+EXPORT void FakeDrv_SetMcfg(uint64_t base, uint8_t start, uint8_t end, uint64_t n)
+{
+    g.mcfg = {base, n, start, end, true};
 }
 EXPORT void FakeDrv_SetTrace(const uint8_t* bytes, uint32_t length, uint32_t reported)
 {
