@@ -1,6 +1,6 @@
-/* Test card control on the fake driver over the simulated card (07:00.0 and 08:00.0 of the built-in platform,
- * the DUT 09:00.0 below): forwarding and refusal of every card operation, the card above a device, the partner
- * below a port, the trace copy and its configuration, and an error-injection run down to the XML log. */
+/* Test card control on the fake driver over the simulated card (07:00.0, 08:00.0, the DUT 09:00.0 below): every
+ * card operation, the card above and the partner below, the trace copy and an error-injection run to the log. */
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,24 +22,30 @@ struct Op {
     uint32_t slot, value;
     _QORB_STATUS_t (*call)(void*);
 };
-#define OP(slot, value, call) Op{slot, value, [](void* d) { return call; }}
-const Op kOps[] = {
-    OP(10, 0, ArmZEB(d, 0x55)), OP(8, 0, DisarmZEB(d)), OP(12, 2, ChangeZEBMode(d, QORB_ZEB_MODE_INJECT)),
-    OP(13, 0, QueryZEBMode(d, &g_mode)), OP(11, 0, ProgramZEBCmd(d, &g_command)),
-    OP(9, 0, QORB_ZEB_GetActionCount(d, &g_count)), OP(14, 0, ZEBSuspendLogging(d)), OP(15, 0, ZEBResumeLogging(d)),
-    OP(6, 0, QORB_GetZEBProperties(d, &g_props)), OP(4, 0xA5A5F00D, QORB_ZEBWritePatternToTB(d, 0xA5A5F00D)),
-    OP(5, 1 << 20, ZEBGetTraceBuffer(d)) /* the size after the pattern */, OP(2, 0x1E00, SetConfigMaskTraceBuf(d, 0x20)),
-};
+#define OP(slot, value, call) Op(slot, value, [](void* d) { return call; })
+const Op kOps[] = {OP(10, 0, ArmZEB(d, 0x55)),
+                   OP(8, 0, DisarmZEB(d)),
+                   OP(12, 2, ChangeZEBMode(d, QORB_ZEB_MODE_INJECT)),
+                   OP(13, 0, QueryZEBMode(d, &g_mode)),
+                   OP(11, 0, ProgramZEBCmd(d, &g_command)),
+                   OP(9, 0, QORB_ZEB_GetActionCount(d, &g_count)),
+                   OP(14, 0, ZEBSuspendLogging(d)),
+                   OP(15, 0, ZEBResumeLogging(d)),
+                   OP(6, 0, QORB_GetZEBProperties(d, &g_props)),
+                   OP(4, 0xA5A5F00D, QORB_ZEBWritePatternToTB(d, 0xA5A5F00D)),
+                   OP(5, 1 << 20, ZEBGetTraceBuffer(d)) /* the size after the pattern */,
+                   OP(2, 0x1E00, SetConfigMaskTraceBuf(d, 0x20))};
 #undef OP
 
 class Zeb : public testing::Test {
 protected:
-    void* Record(uint8_t bus, uint8_t dev, uint8_t fn) { void* r = nullptr; return FindDevice(bus, dev, fn, &r), Keep(r); }
+    void* Record(uint8_t bus, uint8_t dev, uint8_t fn) { return FindDevice(bus, dev, fn, &m_found), Keep(m_found); }
     void* Keep(void* record) { return m_records.push_back(record), record; }
-    void TearDown() override { for (void* record : m_records) CloseDevice(record); }
+    void TearDown() override { std::for_each(m_records.begin(), m_records.end(), CloseDevice); }
     qorbtest::FakeInstance m_instance;
     qorbtest::FakeDriver& fake = m_instance.fake;
     std::vector<void*> m_records;
+    void* m_found = nullptr;
 };
 
 TEST_F(Zeb, EveryOperationForwardsToTheCardOrRefusesWithoutCallingIt)
@@ -50,7 +56,6 @@ TEST_F(Zeb, EveryOperationForwardsToTheCardOrRefusesWithoutCallingIt)
     fake.Set(FK_ZEB, FK_ANSWER, 0);
     fake.SetAnswer(FK_ZEB, 2);
     void* says2 = Record(7, 0, 0);
-    g_mode = QORB_ZEB_MODE_PASSTHROUGH;
     for (const Op& op : kOps) {
         for (uint32_t mode : {FK_ANSWER, FK_FAIL, FK_MISSING, FK_FORWARD}) {
             SCOPED_TRACE(testing::Message() << "slot " << op.slot << " mode " << mode);
@@ -61,18 +66,18 @@ TEST_F(Zeb, EveryOperationForwardsToTheCardOrRefusesWithoutCallingIt)
                 EXPECT_EQ(op.call(other), QORB_INVALID_PARAMETER);
             const uint32_t status[] = {QORB_SUCCESS, QORB_INVALID_PARAMETER, FK_CARD_FAILURE, 0xC0DE0000 + op.slot};
             EXPECT_EQ(uint32_t(op.call(card)), status[mode]);
-            auto calls = fake.Calls();   /* the trace copy and the configuration read a value first */
+            auto calls = fake.Calls(); /* the trace copy and the configuration read a value first */
             ASSERT_EQ(calls.size(), mode == FK_MISSING ? 0u : op.slot == 5 || op.slot == 2 ? 2u : 1u);
             if (calls.empty())
                 continue;
             const FakeCall& last = calls.back();
             EXPECT_EQ((std::vector<uint32_t>{last.entry, last.args[0], last.args[1], last.args[2], last.args[3]}),
                       (std::vector<uint32_t>{FK_ZEB + op.slot, 8, 0, 0, op.value}));
-            EXPECT_TRUE(op.slot != 11 || memcmp(last.data, &g_command, 16) == 0);   /* the command, whole */
+            EXPECT_TRUE(op.slot != 11 || memcmp(last.data, &g_command, 16) == 0); /* the command, whole */
         }
     }
-    EXPECT_EQ(std::tuple(g_mode, g_props.mode, g_props.traceBufferSize), std::tuple(2, 2, 1u << 20));   /* from the card */
-    _ZEB_LIB_INTERFACE_t* bound = std::exchange(g_qorbDriver.zeb, nullptr);   /* the card's table unbound */
+    EXPECT_EQ(std::tuple(g_mode, g_props.mode, g_props.traceBufferSize), std::tuple(2, 2, 1u << 20)); /* by the card */
+    _ZEB_LIB_INTERFACE_t* bound = std::exchange(g_qorbDriver.zeb, nullptr); /* the card's table unbound */
     for (const Op& op : kOps)
         EXPECT_EQ(op.call(card), QORB_INVALID_PARAMETER) << op.slot;
     g_qorbDriver.zeb = bound;
@@ -83,14 +88,13 @@ TEST_F(Zeb, UpstreamCardIsTwoNewRecordsOfItsFunctions)
     void* dut = Record(9, 0, 0);
     void *found[2] = {}, *host = Record(0, 0, 0);
     ASSERT_EQ(QORB_GetUpstreamZEB(dut, &found[0], &found[1]), QORB_SUCCESS);
-    for (int i = 0; i < 2; ++i) {   /* the upstream function, then the downstream one, from their headers */
-        auto* r = static_cast<QORB_DEVICE_t*>(Keep(found[i]));
-        EXPECT_EQ(std::tuple(r->bus, r->device, r->function, r->isZeb, r->deviceId, r->configShadow[0x40]),
-                  std::tuple(7 + i, 0, 0, 1, 1 + i, PCI_CAP_ID_EXP));
-    }
+    auto *a = static_cast<QORB_DEVICE_t*>(Keep(found[0])), *b = static_cast<QORB_DEVICE_t*>(Keep(found[1]));
+    EXPECT_EQ(std::tuple(a->bus, a->isZeb, a->deviceId, b->bus, b->isZeb, b->deviceId, b->configShadow[0x40]),
+              std::tuple(7, 1, 1, 8, 1, 2, PCI_CAP_ID_EXP)); /* the functions' own headers, 256 bytes each */
     /* Not below a card, the card failing or missing, no device: both outputs null. */
     for (auto [device, mode, status] : {std::tuple{host, FK_FORWARD, uint32_t(QORB_DEVICE_NOT_FOUND)},
-                                        {dut, FK_FAIL, FK_CARD_FAILURE}, {dut, FK_MISSING, QORB_INVALID_PARAMETER},
+                                        {dut, FK_FAIL, FK_CARD_FAILURE},
+                                        {dut, FK_MISSING, QORB_INVALID_PARAMETER},
                                         {nullptr, FK_FORWARD, QORB_INVALID_PARAMETER}}) {
         fake.Reset();
         fake.Set(FK_ZEB + 16, mode, 0);
@@ -104,26 +108,26 @@ TEST_F(Zeb, UpstreamCardIsTwoNewRecordsOfItsFunctions)
 
 TEST_F(Zeb, PartnerIsTheFunctionBelowABridgeThatTheCardLibraryNames)
 {
-    /* 00:02.0 leads to bus 6, whose 06:00.0 is a partner; below 00:01.0 is a switch. */
-    void* port = Record(0, 2, 0);
-    const std::tuple<void*, uint32_t, uint32_t, std::function<void()>, int, uint32_t> rows[] = {
-        /* port, device, function, fault, found (1: 06:00.0, 0: null, -1: untouched), reads */
-        {port, 0, 0, {}, 1, 2}, {Record(0, 1, 0), 0, 0, {}, 0, 2}, {Record(6, 0, 0), 0, 0, {}, -1, 1},
-        {port, 1, 0, {}, -1, 2}, {port, 32, 0, {}, -1, 1}, {port, 0, 8, {}, -1, 1}, {nullptr, 0, 0, {}, -1, 0},
-        {port, 0, 0, [&] { fake.Patch(PCI_HEADER_TYPE, 0x81, 28); }, 1, 2},   /* a multi-function bridge */
-        {port, 0, 0, [&] { fake.Limit(0, 1, 64, 60); }, -1, 2},               /* a short read below */
-        {port, 0, 0, [&] { fake.Set(FK_VOK, FK_MISSING, 0); }, 0, 2},
-    };
+    /* 00:02.0 leads to bus 6, whose 06:00.0 is a partner; below 00:01.0 is a switch; 06:00.0 is no bridge.
+     * Faults: none, a multi-function bridge, a short read below, no partner check in the card library. */
+    void *port = Record(0, 2, 0), *switchPort = Record(0, 1, 0), *endpoint = Record(6, 0, 0);
+    const std::function<void()> faults[] = {[] {}, [&] { fake.Patch(PCI_HEADER_TYPE, 0x81, 28); },
+                                            [&] { fake.Limit(0, 1, 64, 60); },
+                                            [&] { fake.Set(FK_VOK, FK_MISSING, 0); }};
+    /* port, device, function, fault, found (1: 06:00.0, 0: null, -1: untouched), reads */
+    const std::tuple<void*, uint32_t, uint32_t, int, int, uint32_t> rows[] = {
+        {port, 0, 0, 0, 1, 2},   {switchPort, 0, 0, 0, 0, 2}, {endpoint, 0, 0, 0, -1, 1}, {port, 1, 0, 0, -1, 2},
+        {port, 32, 0, 0, -1, 1}, {port, 0, 8, 0, -1, 1},      {nullptr, 0, 0, 0, -1, 0},  {port, 0, 0, 1, 1, 2},
+        {port, 0, 0, 2, -1, 2},  {port, 0, 0, 3, 0, 2}};
     for (const auto& [at, dev, fn, fault, found, reads] : rows) {
         fake.Reset();
-        fault ? fault() : void();
+        faults[fault]();
         void* partner = &partner;
         EXPECT_EQ(QORB_GetDownstreamVOK(at, dev, fn, &partner), found == 1 ? QORB_SUCCESS : QORB_INVALID_PARAMETER);
-        EXPECT_EQ(fake.Count(FK_READ), reads) << dev;   /* the port's header, then the function below */
+        EXPECT_EQ(fake.Count(FK_READ), reads) << dev; /* the port's header, then the function below */
         auto* r = static_cast<QORB_DEVICE_t*>(found == 1 ? Keep(partner) : nullptr);
         EXPECT_EQ(partner, found == 1 ? static_cast<void*>(r) : found ? &partner : nullptr);
-        EXPECT_TRUE(!r || std::tuple(r->bus, r->device, r->function, r->deviceId, r->configShadow[QORB_PROBE_LENGTH])
-                              == std::tuple(6, 0, 0, 0x1020, 0));   /* the probe's bytes only */
+        EXPECT_TRUE(!r || (r->bus == 6 && r->deviceId == 0x1020 && !r->configShadow[QORB_PROBE_LENGTH])); /* probed */
     }
     EXPECT_EQ(QORB_GetDownstreamVOK(port, 0, 0, nullptr), QORB_INVALID_PARAMETER);
 }
@@ -131,43 +135,41 @@ TEST_F(Zeb, PartnerIsTheFunctionBelowABridgeThatTheCardLibraryNames)
 TEST_F(Zeb, TraceCopyHoldsWhatTheCardReadWithinItsSize)
 {
     void* card = Record(8, 0, 0);
-    ASSERT_EQ(ArmZEB(card, 0), QORB_SUCCESS);   /* the card records the armed event: 8 bytes */
+    ASSERT_EQ(ArmZEB(card, 0), QORB_SUCCESS); /* the card records the armed event: 8 bytes */
     const uint8_t trace[12] = {0xF1, 4, 0, 0, 0, 0, 0, 0, 0xF1, 3, 0, 0};
+    /* count the card reports, slot failing, status, bytes in the copy */
     const std::tuple<uint32_t, uint32_t, uint32_t, uint32_t> rows[] = {
-        /* count the card reports, slot failing, status, bytes in the copy */
-        {0, 0, QORB_SUCCESS, 8}, {200, 0, QORB_SUCCESS, 8}, {7, 0, QORB_SUCCESS, 7},
-        {0, 3, QORB_INVALID_PARAMETER, 7} /* the old copy stays */, {0, 5, FK_CARD_FAILURE, 8}, {0, 10, FK_CARD_FAILURE, 0},
-    };
+        {0, 0, QORB_SUCCESS, 8},    {200, 0, QORB_SUCCESS, 8},
+        {7, 0, QORB_SUCCESS, 7},    {0, 3, QORB_INVALID_PARAMETER, 7} /* the old copy stays */,
+        {0, 5, FK_CARD_FAILURE, 8}, {0, 10, FK_CARD_FAILURE, 0}};
     for (auto [reported, slot, status, length] : rows) {
         fake.Reset();
         fake.SetTrace(trace, sizeof trace, reported);
         fake.Set(FK_ZEB + slot, slot ? FK_FAIL : FK_FORWARD, 0);
         EXPECT_EQ(uint32_t(slot == 10 ? ArmZEB(card, 0) : ZEBGetTraceBuffer(card)), status);
-        uint8_t copy[16] = {};
-        uint32_t bytes = sizeof copy;
-        EXPECT_EQ(GetTBContents(card, copy, &bytes), QORB_SUCCESS);
+        uint32_t bytes = 0;
+        EXPECT_EQ(GetBytesInZEBTB(card, &bytes), QORB_SUCCESS);
         EXPECT_EQ(bytes, length);
-        EXPECT_TRUE(slot == 5 || memcmp(copy, trace, bytes) == 0);   /* a failed read writes nothing */
+        EXPECT_TRUE(slot == 5 || memcmp(static_cast<QORB_DEVICE_t*>(card)->traceCopy, trace, bytes) == 0); /* read */
     }
 }
 
 TEST_F(Zeb, TraceConfigurationFlagsActInTheirOrderOnTheirBitsAlone)
 {
     void* card = Record(7, 0, 0);
-    ASSERT_EQ(SetConfigMaskTraceBuf(card, 0x06), QORB_SUCCESS);   /* the card's word is 0 from here */
-    const std::tuple<uint32_t, uint32_t, uint32_t> rows[] = {   /* flags, the word written from 0 and from ones */
-        {0x01, 0x200, ~0u}, {0x02, 0, ~0x200u}, {0x10, 0xC00, ~0u}, {0x04, 0, ~0xC00u}, {0x08, 0x400, ~0x800u},
-        {0x20, 0x1000, ~0u}, {0x40, 0, ~0x1000u}, {0x00, 0, ~0u}, {0x80, 0, ~0u}, {0x1C, 0x400, ~0x800u},
-        {0x14, 0, ~0xC00u}, {0x03, 0, ~0x200u}, {0x60, 0, ~0x1000u}, {0x7F, 0x400, ~0x1A00u},
-    };
+    ASSERT_EQ(SetConfigMaskTraceBuf(card, 0x06), QORB_SUCCESS); /* the card's word is 0 from here */
+    /* Flags, the word written after reading 0 and after reading all ones; a failed read is followed by no write. */
+    const std::tuple<uint32_t, uint32_t, uint32_t> rows[] = {
+        {0x01, 0x200, ~0u},  {0x02, 0, ~0x200u},  {0x10, 0xC00, ~0u},  {0x04, 0, ~0xC00u},     {0x08, 0x400, ~0x800u},
+        {0x20, 0x1000, ~0u}, {0x40, 0, ~0x1000u}, {0x00, 0, ~0u},      {0x80, 0, ~0u},         {0x1C, 0x400, ~0x800u},
+        {0x14, 0, ~0xC00u},  {0x03, 0, ~0x200u},  {0x60, 0, ~0x1000u}, {0x7F, 0x400, ~0x1A00u}};
     for (auto [flags, fromZero, fromOnes] : rows) {
-        for (uint32_t read : {FK_FORWARD, FK_GARBAGE_FF, FK_FAIL}) {   /* the word read: 0, all ones, none */
+        for (auto [read, word] : {std::pair{FK_FORWARD, fromZero}, {FK_GARBAGE_FF, fromOnes}, {FK_FAIL, 1u}}) {
             fake.Reset();
             fake.Set(FK_ZEB + 1, read, 0);
             fake.Set(FK_ZEB + 2, FK_ANSWER, 0);
             EXPECT_EQ(uint32_t(SetConfigMaskTraceBuf(card, flags)), read == FK_FAIL ? FK_CARD_FAILURE : 0) << flags;
-            EXPECT_EQ(fake.Count(FK_ZEB + 2) ? fake.Calls().back().args[3] : 1,
-                      read == FK_FAIL ? 1 : read ? fromOnes : fromZero) << flags;   /* nothing written after a failure */
+            EXPECT_EQ(fake.Count(FK_ZEB + 2) ? fake.Calls().back().args[3] : 1, word) << flags;
         }
     }
 }
@@ -186,16 +188,16 @@ TEST_F(Zeb, InjectedBadTlpIsSeenInTraceAerAndLog)
     ASSERT_TRUE(!DisarmZEB(card) && !ZEBGetTraceBuffer(card));
     uint32_t bytes = 4096, requests = 0, naks = 0;
     ASSERT_EQ(GetTBContents(card, std::vector<uint8_t>(bytes).data(), &bytes), QORB_SUCCESS);
-    EXPECT_TRUE(!GetNumTLPMatches(card, cfgRd0, QORB_TLP_MATCH_STRICT | QORB_TLP_MATCH_FMT | QORB_TLP_MATCH_TYPE,
-                                  &requests) && !GetNumDLLPMatches(card, nak, 0, &naks));
+    const uint32_t strict = QORB_TLP_MATCH_STRICT | QORB_TLP_MATCH_FMT | QORB_TLP_MATCH_TYPE;
+    EXPECT_TRUE(!GetNumTLPMatches(card, cfgRd0, strict, &requests) && !GetNumDLLPMatches(card, nak, 0, &naks));
     EXPECT_EQ(std::tuple(requests, naks), std::tuple(3u, 1u));
     EXPECT_EQ(QORB_ADVERR_Util_AssertBadTLPStatus(dut, xml, 1, 1), QORB_SUCCESS);
-    static_cast<QORB_DEVICE_t*>(dut)->isZeb = 2;   /* the log refuses what is not a card */
+    static_cast<QORB_DEVICE_t*>(dut)->isZeb = 2; /* the log refuses what is not a card */
     EXPECT_EQ(LogTBContents(xml, dut, nullptr), QORB_INVALID_PARAMETER);
     EXPECT_TRUE(!LogTBContents(xml, card, nullptr) && !CloseLog(xml));
-    EXPECT_NE(qorbtest::ReadFile("run.xml").find("<ActionCount> 1\n</ActionCount>\n</INFO>\n <INFO> <TBContents>\n"
-                                                 "<NumBytes> " + std::to_string(bytes) + " </NumBytes> \n<TBData>\n"
-                                                 "0x000004f1\n0x00000000\n"), std::string::npos);   /* armed event */
+    const std::string dump = "<ActionCount> 1\n</ActionCount>\n</INFO>\n <INFO> <TBContents>\n<NumBytes> " +
+        std::to_string(bytes) + " </NumBytes> \n<TBData>\n0x000004f1\n0x00000000\n"; /* armed */
+    EXPECT_NE(qorbtest::ReadFile("run.xml").find(dump), std::string::npos);
 }
 
 } // namespace
