@@ -40,8 +40,7 @@ struct Opened {
     std::string out, err;
 };
 
-E operator+(E a, const E& b)
-{
+E operator+(E a, const E& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
@@ -53,41 +52,33 @@ protected:
     void SetUp() override { CloseQORB(nullptr), fake.Reset(); }
     void TearDown() override { CloseQORB(handle != kUntouched ? handle : nullptr); }
 
-    template <typename Open>
-    Opened Capture(Open open)
-    {
+    template <typename Open> Opened Capture(Open open) {
         qorbtest::CaptureFd out(1), err(2);
         _QORB_STATUS_t status = open();
         return {status, out.Text(), err.Text()};
     }
-    Opened OpenEx(const std::string& path, uint64_t base = kBase)
-    {
+    Opened OpenEx(const std::string& path, uint64_t base = kBase) {
         return Capture([&] { return OpenQORBEx(&handle, 0, path.c_str(), base, 0); });
     }
-    Opened Open(const char* dir, const char* file)
-    {
+    Opened Open(const char* dir, const char* file) {
         return Capture([&] { return OpenQORB(&handle, 0, kBase, dir, file); });
     }
     /* A refused open: its status, both printed texts, and the handle-out argument left alone. */
-    void ExpectRefused(const Opened& r, _QORB_STATUS_t status, const std::string& out, const std::string& err)
-    {
+    void ExpectRefused(const Opened& r, _QORB_STATUS_t status, const std::string& out, const std::string& err) {
         EXPECT_EQ(std::tie(r.status, r.out, r.err), std::tie(status, out, err));
         EXPECT_EQ(handle, kUntouched);
     }
     void* Take() { return std::exchange(handle, kUntouched); }
     /* A copy of a fakedrv build at path, with its own controls. */
-    std::unique_ptr<FakeDriver> CopyTo(const std::string& path, const char* build = "fakedrv")
-    {
+    std::unique_ptr<FakeDriver> CopyTo(const std::string& path, const char* build = "fakedrv") {
         fs::create_directories(fs::path(path).parent_path());
         fs::copy_file(FakeDriver::Built(build), path);
         return std::make_unique<FakeDriver>(path);
     }
     /* A folder below the scratch folder whose path has exactly `length` characters. */
-    std::string FolderOfLength(size_t length)
-    {
+    std::string FolderOfLength(size_t length) {
         std::string path = scratch.Path();
-        while (path.size() < length)
-            path += "/" + std::string(std::min<size_t>(length - path.size() - 1, 100), 'p');
+        while (path.size() < length) path += "/" + std::string(std::min<size_t>(length - path.size() - 1, 100), 'p');
         if (path.back() == '/') /* a component of 0 characters: make the one before it longer */
             path.replace(path.size() - 3, 3, "/qq");
         fs::create_directories(path);
@@ -101,8 +92,7 @@ protected:
 
 /* ------------------------------------------------------------------------------------ open sequence */
 
-TEST_F(Instance, EachRefusedStepFailsTheOpen)
-{
+TEST_F(Instance, EachRefusedStepFailsTheOpen) {
     const std::string noWindow = kNoLengthFile + kInitFailed;
     struct Row {
         const char* what;
@@ -121,8 +111,7 @@ TEST_F(Instance, EachRefusedStepFailsTheOpen)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         CloseQORB(nullptr), fake.Reset();
-        for (auto [entry, mode] : row.modes)
-            fake.Set(entry, mode, 0);
+        for (auto [entry, mode] : row.modes) fake.Set(entry, mode, 0);
         ExpectRefused(OpenEx(fake.path), row.status, row.out, "");
         EXPECT_EQ(fake.Entries(), row.calls);
     }
@@ -138,14 +127,13 @@ TEST_F(Instance, EachRefusedStepFailsTheOpen)
     EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 1);
 }
 
-TEST_F(Instance, DriverFilesThatDoNotOpen)
-{
+TEST_F(Instance, DriverFilesThatDoNotOpen) {
     fs::create_directory(scratch.File("dir.so"));
     WriteFile(scratch.File("text.so"), "not a shared object\n");
     ExpectRefused(OpenEx("/nonexistent/drv.so"), QORB_STATUS_FAILED, "",
-                  "Failed to open DLL file /nonexistent/drv.so. Exiting.\n");
+        "Failed to open DLL file /nonexistent/drv.so. Exiting.\n");
     ExpectRefused(OpenEx(scratch.File("dir.so")), QORB_STATUS_FAILED, "",
-                  "Failed to open DLL file " + scratch.File("dir.so") + ". Exiting.\n");
+        "Failed to open DLL file " + scratch.File("dir.so") + ". Exiting.\n");
     ExpectRefused(OpenEx(scratch.File("text.so")), QORB_DRIVER_INIT_FAILED, kInitFailed, "");
     EXPECT_EQ(OpenQORBEx(nullptr, 0, fake.path.c_str(), kBase, 0), QORB_INVALID_PARAMETER);
     EXPECT_EQ(OpenQORB(nullptr, 0, kBase, nullptr, nullptr), QORB_INVALID_PARAMETER);
@@ -156,8 +144,7 @@ TEST_F(Instance, DriverFilesThatDoNotOpen)
         std::string path = FolderOfLength(length - 8) + "/drv1.so";
         auto copy = CopyTo(path);
         Opened r = OpenEx(path);
-        if (length != 254)
-            ExpectRefused(r, QORB_STATUS_FAILED, "", "Path too long: " + path + ". Exiting.\n");
+        if (length != 254) ExpectRefused(r, QORB_STATUS_FAILED, "", "Path too long: " + path + ". Exiting.\n");
         EXPECT_EQ(r.status == QORB_SUCCESS, length == 254);
         CloseQORB(handle != kUntouched ? Take() : nullptr);
         EXPECT_EQ(copy->Count(GI), length == 254 ? 1u : 0u);
@@ -165,8 +152,7 @@ TEST_F(Instance, DriverFilesThatDoNotOpen)
     EXPECT_EQ(fake.Entries(), E{});
 }
 
-TEST_F(Instance, WindowFromTheMcfgTableElseTheConfigurationBase)
-{
+TEST_F(Instance, WindowFromTheMcfgTableElseTheConfigurationBase) {
     fake.SetMcfg(0xC0000000ull, 0, 0x7F, 0x8000000ull);
     Opened r = OpenEx(fake.path);
     ASSERT_EQ(r.status, QORB_SUCCESS);
@@ -183,8 +169,7 @@ TEST_F(Instance, WindowFromTheMcfgTableElseTheConfigurationBase)
 }
 
 /* Without the MCFG query, the window's length comes from PCIECfgInfo.ini. */
-TEST_F(Instance, WindowLengthFromTheLengthFile)
-{
+TEST_F(Instance, WindowLengthFromTheLengthFile) {
     const struct {
         const char* ini; /* nullptr: no file; "": a folder of that name */
         uint64_t length;
@@ -208,10 +193,8 @@ TEST_F(Instance, WindowLengthFromTheLengthFile)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.ini ? row.ini : "no file");
         fs::remove_all(scratch.File("PCIECfgInfo.ini"));
-        if (row.ini && *row.ini)
-            WriteFile(scratch.File("PCIECfgInfo.ini"), row.ini);
-        else if (row.ini)
-            fs::create_directory(scratch.File("PCIECfgInfo.ini"));
+        if (row.ini && *row.ini) WriteFile(scratch.File("PCIECfgInfo.ini"), row.ini);
+        else if (row.ini) fs::create_directory(scratch.File("PCIECfgInfo.ini"));
         CloseQORB(handle != kUntouched ? Take() : nullptr), fake.Reset(), fake.Set(Q, FK_MISSING, 0);
         fake.Set(M, FK_ANSWER, 0), fake.SetAnswer(M, 1); /* the simulator maps no window of length 0 */
         Opened r = OpenEx(fake.path, 0x123400000ull);
@@ -222,8 +205,7 @@ TEST_F(Instance, WindowLengthFromTheLengthFile)
     }
 }
 
-TEST_F(Instance, CardTablesAreBoundOnceWhenThereAndTheirAnswersIgnored)
-{
+TEST_F(Instance, CardTablesAreBoundOnceWhenThereAndTheirAnswersIgnored) {
     fake.Set(ZT, FK_FAIL, 0), fake.Set(VT, FK_FAIL, 0);
     ASSERT_EQ(OpenEx(fake.path).status, QORB_SUCCESS);
     EXPECT_EQ(std::tuple(fake.Count(ZT), fake.Count(VT)), std::tuple(1u, 1u));
@@ -237,8 +219,7 @@ TEST_F(Instance, CardTablesAreBoundOnceWhenThereAndTheirAnswersIgnored)
     EXPECT_TRUE(!g_qorbDriver.zeb && !g_qorbDriver.vok);
 }
 
-TEST_F(Instance, DriverPathsWithoutAFolderOrWithBackslashes)
-{
+TEST_F(Instance, DriverPathsWithoutAFolderOrWithBackslashes) {
     auto local = CopyTo(scratch.File("localdrv.so")), sub = CopyTo(scratch.File("sub/drv.so"));
     ASSERT_EQ(OpenEx("localdrv.so").status, QORB_SUCCESS) << "a bare name is a file of the current directory";
     CloseQORB(Take());
@@ -248,8 +229,7 @@ TEST_F(Instance, DriverPathsWithoutAFolderOrWithBackslashes)
     EXPECT_EQ(fake.Entries(), E{});
 }
 
-TEST_F(Instance, EveryOpenBindsAgainAndMakesItsOwnInstance)
-{
+TEST_F(Instance, EveryOpenBindsAgainAndMakesItsOwnInstance) {
     ASSERT_EQ(OpenEx(fake.path).status, QORB_SUCCESS);
     void* second = kUntouched;
     ASSERT_EQ(OpenQORBEx(&second, 7, fake.path.c_str(), kBase, 0xFFFFFFFFu), QORB_SUCCESS);
@@ -270,15 +250,14 @@ TEST_F(Instance, EveryOpenBindsAgainAndMakesItsOwnInstance)
 
 /* ----------------------------------------------------------------------------------------- INI lookup */
 
-TEST_F(Instance, IniFileNamesTheDriverOfTheCurrentDirectory)
-{
+TEST_F(Instance, IniFileNamesTheDriverOfTheCurrentDirectory) {
     auto local = CopyTo(scratch.File("drv.so")), besideIni = CopyTo(scratch.File("ini/drv.so"), "fakedrv_nocard");
     CopyTo(scratch.File("Dll not found")), CopyTo(scratch.File("ini/other.so"));
     const std::string name31 = "abcdefghijklmnopqrstuvwxyz01234", cwd = scratch.Path();
     const std::string longName = "[DLL]\nDLLName=" + name31 + "56789.so\n"; /* cut to 31 characters */
     auto cut = CopyTo(scratch.File(name31));
-    const std::string noIni =
-        "file with name[" + qorbtest::Backslashed(cwd) + "\\ini\\\\VERDAapp.ini] cannot be opened\n";
+    const std::string noIni
+        = "file with name[" + qorbtest::Backslashed(cwd) + "\\ini\\\\VERDAapp.ini] cannot be opened\n";
     const struct {
         const char* ini; /* ini/VERDAapp.ini; nullptr: none */
         _QORB_STATUS_t status;
@@ -294,18 +273,15 @@ TEST_F(Instance, IniFileNamesTheDriverOfTheCurrentDirectory)
         {"[DLL]\nDLLName=Dll not found\n", QORB_STATUS_FAILED, "", kNoDll, nullptr},
         {"[DLL]\nDLLName=\n", QORB_STATUS_FAILED, "", "Failed to open DLL file " + cwd + "\\. Exiting.\n", nullptr},
         {"[DLL]\nDLLName=other.so\n", QORB_STATUS_FAILED, "",
-         "Failed to open DLL file " + cwd + "\\other.so. Exiting.\n", nullptr},
+            "Failed to open DLL file " + cwd + "\\other.so. Exiting.\n", nullptr},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.ini ? row.ini : "no INI file");
         fs::remove(scratch.File("ini/VERDAapp.ini"));
-        if (row.ini)
-            WriteFile(scratch.File("ini/VERDAapp.ini"), row.ini);
+        if (row.ini) WriteFile(scratch.File("ini/VERDAapp.ini"), row.ini);
         Opened r = Open(nullptr, nullptr);
-        if (row.opened)
-            EXPECT_EQ(std::tie(r.status, r.out, r.err), std::tie(row.status, row.out, row.err));
-        else
-            ExpectRefused(r, row.status, row.out, row.err);
+        if (row.opened) EXPECT_EQ(std::tie(r.status, r.out, r.err), std::tie(row.status, row.out, row.err));
+        else ExpectRefused(r, row.status, row.out, row.err);
         EXPECT_EQ(row.opened ? row.opened->Count(O) : 0u, row.opened ? 1u : 0u);
         CloseQORB(handle != kUntouched ? Take() : nullptr);
     }
@@ -322,25 +298,24 @@ TEST_F(Instance, IniFileNamesTheDriverOfTheCurrentDirectory)
     }
     EXPECT_EQ(local->Count(O), 4u);
     Opened r = Open(scratch.File("conf").c_str(), "sub/app.ini");
-    EXPECT_EQ(r.out,
-              "file with name[" + qorbtest::Backslashed(scratch.File("conf")) + "\\sub\\app.ini] cannot be opened\n");
+    EXPECT_EQ(
+        r.out, "file with name[" + qorbtest::Backslashed(scratch.File("conf")) + "\\sub\\app.ini] cannot be opened\n");
     EXPECT_EQ(Open("conf\\", "x.ini").out, "file with name[conf\\x.ini] cannot be opened\n");
     EXPECT_EQ(Open("", "x.ini").out, "file with name[\\x.ini] cannot be opened\n") << "an empty folder";
 }
 
 /* The INI path holds 254 characters; with the default folder the current directory takes 18 more. */
-TEST_F(Instance, IniPathBounds)
-{
+TEST_F(Instance, IniPathBounds) {
     auto local = CopyTo(scratch.File("drv.so"));
     std::string dir = FolderOfLength(254 - 8), huge(300, 'h');
     WriteFile(dir + "/app.ini", "[DLL]\nDLLName=drv.so\n");
     Opened r = Open(dir.c_str(), "app.ini");
     EXPECT_EQ(r.status, QORB_SUCCESS) << r.out << r.err;
     CloseQORB(Take());
-    ExpectRefused(Open(dir.c_str(), "app1.ini"), QORB_STATUS_FAILED, "",
-                  "Path too long: " + dir + "\\app1.ini. Exiting.\n");
-    ExpectRefused(Open(huge.c_str(), "a.ini"), QORB_STATUS_FAILED, "",
-                  "Path too long: " + huge + "\\a.ini. Exiting.\n");
+    ExpectRefused(
+        Open(dir.c_str(), "app1.ini"), QORB_STATUS_FAILED, "", "Path too long: " + dir + "\\app1.ini. Exiting.\n");
+    ExpectRefused(
+        Open(huge.c_str(), "a.ini"), QORB_STATUS_FAILED, "", "Path too long: " + huge + "\\a.ini. Exiting.\n");
     EXPECT_EQ(Open(dir.c_str(), huge.c_str()).status, QORB_STATUS_FAILED);
 
     std::string dir236 = FolderOfLength(236), dir237 = FolderOfLength(237), dir250 = FolderOfLength(250);
@@ -353,8 +328,8 @@ TEST_F(Instance, IniPathBounds)
     EXPECT_EQ(r.status, QORB_SUCCESS) << r.out << r.err;
     CloseQORB(Take());
     ASSERT_EQ(chdir(dir237.c_str()), 0);
-    ExpectRefused(Open(nullptr, nullptr), QORB_STATUS_FAILED, "",
-                  "Path too long: " + dir237 + "/ini/\\VERDAapp.ini. Exiting.\n");
+    ExpectRefused(
+        Open(nullptr, nullptr), QORB_STATUS_FAILED, "", "Path too long: " + dir237 + "/ini/\\VERDAapp.ini. Exiting.\n");
     ASSERT_EQ(chdir(dir250.c_str()), 0);
     ExpectRefused(Open(nullptr, nullptr), QORB_STATUS_FAILED, "", "Path too long: " + dir250 + "/ini/. Exiting.\n");
     ASSERT_EQ(chdir(dir300.c_str()), 0);
@@ -367,15 +342,13 @@ TEST_F(Instance, IniPathBounds)
 
 /* ------------------------------------------------------------------------- calls through the driver */
 
-QORB_DEVICE_t RecordAt(uint8_t bus, uint8_t dev, uint8_t fn)
-{
+QORB_DEVICE_t RecordAt(uint8_t bus, uint8_t dev, uint8_t fn) {
     QORB_DEVICE_t record{};
     record.bus = bus, record.device = dev, record.function = fn;
     return record;
 }
 
-TEST_F(Instance, PassThroughCallsForwardTheDriversAnswer)
-{
+TEST_F(Instance, PassThroughCallsForwardTheDriversAnswer) {
     uint64_t base = 1, length = 1;
     uint8_t start = 1, end = 1, bytes[8] = {};
     auto query = [&] { return QueryAcpiMcfgTableInfo(&base, &start, &end, &length); };
@@ -386,8 +359,7 @@ TEST_F(Instance, PassThroughCallsForwardTheDriversAnswer)
     EXPECT_EQ(std::tuple(base, start, end, length), std::tuple(kBase, 0, 255, 0x10000000ull));
     EXPECT_EQ(QORB_ReadConfigSpace_Ex(0, 9, 0, 0, 0, bytes), 4u);
     EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 4), (std::vector<uint8_t>{0x53, 0x51, 0x50, 0x10}));
-    for (uint32_t entry : {Q, X})
-        fake.Set(entry, FK_ANSWER, 0), fake.SetAnswer(entry, entry == Q ? 7 : 0xDEADBEEFu);
+    for (uint32_t entry : {Q, X}) fake.Set(entry, FK_ANSWER, 0), fake.SetAnswer(entry, entry == Q ? 7 : 0xDEADBEEFu);
     EXPECT_EQ(query(), 7);
     EXPECT_EQ(QORB_ReadConfigSpace_Ex(1, 2, 3, 0x100, 0xFFFFFFFFu, bytes), 0xDEADBEEFu);
     EXPECT_EQ(Args(fake.Calls().back()), (std::vector<uint32_t>{1, 2, 3, 0x100, 0xFFFFFFFFu}));
@@ -404,8 +376,7 @@ TEST_F(Instance, PassThroughCallsForwardTheDriversAnswer)
     EXPECT_EQ(fake.Entries(), E{}) << "the closed driver is not called";
 }
 
-TEST_F(Instance, ConfigurationCyclesReachTheDriverAtTheRecordsLocation)
-{
+TEST_F(Instance, ConfigurationCyclesReachTheDriverAtTheRecordsLocation) {
     ASSERT_EQ(OpenEx(fake.path).status, QORB_SUCCESS);
     QORB_DEVICE_t record = RecordAt(9, 0, 0);
     uint8_t bytes[8] = {}, line = 0x0B;
@@ -437,8 +408,7 @@ TEST_F(Instance, ConfigurationCyclesReachTheDriverAtTheRecordsLocation)
 
 /* The driver is the library's, not an instance's: the last open binds it for every instance, and any
  * close closes it for all of them. */
-TEST_F(Instance, EveryOpenRebindsAndEveryCloseClosesTheOneDriver)
-{
+TEST_F(Instance, EveryOpenRebindsAndEveryCloseClosesTheOneDriver) {
     FakeDriver noCard(FakeDriver::Built("fakedrv_nocard"));
     noCard.Set(X, FK_MISSING, 0), noCard.Set(W, FK_MISSING, 0);
     ASSERT_EQ(OpenEx(fake.path).status, QORB_SUCCESS);
@@ -471,8 +441,7 @@ TEST_F(Instance, EveryOpenRebindsAndEveryCloseClosesTheOneDriver)
 }
 
 /* The records an instance lists are detached when it closes, and remain the finder's to close. */
-TEST_F(Instance, CloseDetachesTheInstancesDeviceRecords)
-{
+TEST_F(Instance, CloseDetachesTheInstancesDeviceRecords) {
     ASSERT_EQ(OpenEx(fake.path).status, QORB_SUCCESS);
     auto* instance = static_cast<QORB_INSTANCE_t*>(handle);
     EXPECT_STREQ(instance->userName, "qorb_user");
@@ -484,8 +453,7 @@ TEST_F(Instance, CloseDetachesTheInstancesDeviceRecords)
 }
 
 /* Applications index the interface table by position: each slot reaches its operation. */
-TEST_F(Instance, InterfaceTableSlotsReachTheirOperations)
-{
+TEST_F(Instance, InterfaceTableSlotsReachTheirOperations) {
     EXPECT_EQ(QORBGetIntf(nullptr), QORB_INVALID_PARAMETER);
     _QORB_INTF_t t;
     memset(&t, 0xA5, sizeof t);
@@ -510,10 +478,10 @@ TEST_F(Instance, InterfaceTableSlotsReachTheirOperations)
         {15, R, [&] { return SLOT(15, uint8_t, uint8_t, uint8_t, void**)(7, 0, 0, &card); }},
         {16, R, [&] { return SLOT(16, uint16_t, uint16_t, void**)(0x1050, 0x5153, &dut); }},
         {17, R,
-         [&] {
-             return SLOT(17, void*, void**, uint32_t, _QORB_DEVICE_FIND_INFO_t*)(handle, &found, QORB_FIND_LOCATION,
-                                                                                 &info);
-         }},
+            [&] {
+                return SLOT(17, void*, void**, uint32_t, _QORB_DEVICE_FIND_INFO_t*)(
+                    handle, &found, QORB_FIND_LOCATION, &info);
+            }},
         {8, R, [&] { return SLOT(8, void*, _QORB_ACCESS_MODE_t)(dut, _QORB_ACCESS_MODE_t{}); }},
         {12, R, [&] { return SLOT(12, void*, uint8_t*, uint32_t, uint32_t*)(dut, bytes, 0, &four); }},
         {13, W, [&] { return SLOT(13, void*, uint8_t*, uint32_t, uint32_t*)(dut, bytes, 0x3C, &four); }},
@@ -525,7 +493,7 @@ TEST_F(Instance, InterfaceTableSlotsReachTheirOperations)
         {14, FK_ZEB + 2, [&] { return SLOT(14, void*, uint32_t)(card, 0x1C); }},
         {18, FK_ENTRIES, [&] { return SLOT(18, void*, int, int, int, int)(dut, 1, 1, 1, 1); }, QORB_INVALID_PARAMETER},
         {1, FK_ENTRIES, [&] { return SLOT(1, void**, int, uint64_t, const char*, const char*)(0, 0, 0, 0, 0); },
-         QORB_INVALID_PARAMETER},
+            QORB_INVALID_PARAMETER},
         {9, FK_ENTRIES, [&] { return SLOT(9, void*)(std::exchange(card, nullptr)); }},
         {2, C, [&] { return SLOT(2, void*)(Take()); }},
     };
@@ -539,8 +507,7 @@ TEST_F(Instance, InterfaceTableSlotsReachTheirOperations)
     CloseDevice(dut), CloseDevice(found);
 }
 
-TEST(StatusText, EachStatusItsTextOthersInvalid)
-{
+TEST(StatusText, EachStatusItsTextOthersInvalid) {
     const std::pair<uint32_t, const char*> rows[] = {
         {QORB_SUCCESS, "QORB :: SUCCESS"},
         {QORB_MULTIPLE_INSTANCES_OF_CAP, "QORB :: MULTIPLE INSTANCES OF CAP FOUND"},
@@ -556,13 +523,11 @@ TEST(StatusText, EachStatusItsTextOthersInvalid)
         {0xFFFFFFFFu, "QORB :: Invalid Error Code"},
         {2u, "QORB :: Invalid Error Code"},
     };
-    for (auto [status, text] : rows)
-        EXPECT_STREQ(QORBGetErrorDesc(status), text) << std::hex << status;
+    for (auto [status, text] : rows) EXPECT_STREQ(QORBGetErrorDesc(status), text) << std::hex << status;
     EXPECT_EQ(QORBGetErrorDesc(0x12345678u), QORBGetErrorDesc(0x12345678u)) << "the same text, not a copy";
 }
 
-TEST(CommandLine, OptionsHelpAndValues)
-{
+TEST(CommandLine, OptionsHelpAndValues) {
     const struct {
         std::vector<std::string> args;
         int result;
@@ -587,8 +552,7 @@ TEST(CommandLine, OptionsHelpAndValues)
     };
     for (auto row : rows) {
         std::vector<char*> argv;
-        for (std::string& a : row.args)
-            argv.push_back(a.data());
+        for (std::string& a : row.args) argv.push_back(a.data());
         argv.push_back(nullptr);
         char d[16], l[16];
         memset(d, 'x', sizeof d), memset(l, 'x', sizeof l);
@@ -601,13 +565,11 @@ TEST(CommandLine, OptionsHelpAndValues)
 /* ------------------------------------------------------------------------------------ platform layer */
 
 using Clock = std::chrono::steady_clock;
-long long MsSince(Clock::time_point start)
-{
+long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-TEST(Platform, FilesFoldersAndTheCurrentDirectory)
-{
+TEST(Platform, FilesFoldersAndTheCurrentDirectory) {
     qorbtest::ScratchDir scratch;
     char out[512];
     uint32_t size = uint32_t(scratch.Path().size());
@@ -617,8 +579,8 @@ TEST(Platform, FilesFoldersAndTheCurrentDirectory)
         << "no room for the end";
     EXPECT_EQ(PlatformGetCurrentDirectory(size + 1, out), size);
     WriteFile(scratch.File("a/b.txt"), "content");
-    EXPECT_EQ(std::tuple(PlatformFileSystemPath("a\\b.txt"), PlatformFileSystemPath(nullptr)),
-              std::tuple("a/b.txt", ""));
+    EXPECT_EQ(
+        std::tuple(PlatformFileSystemPath("a\\b.txt"), PlatformFileSystemPath(nullptr)), std::tuple("a/b.txt", ""));
     FILE* f = PlatformOpenFile("a\\b.txt", "r");
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(fread(out, 1, sizeof out, f), 7u);
@@ -630,8 +592,7 @@ TEST(Platform, FilesFoldersAndTheCurrentDirectory)
     EXPECT_TRUE(qorbtest::FileExists(scratch.File("a/new.txt")));
 }
 
-TEST(Platform, SharedObjectsAreFilesNamedByTheirPath)
-{
+TEST(Platform, SharedObjectsAreFilesNamedByTheirPath) {
     qorbtest::ScratchDir scratch;
     fs::copy_file(FakeDriver::Built("fakedrv"), scratch.File("drv.so"));
     fs::create_directory(scratch.File("sub"));
@@ -646,13 +607,12 @@ TEST(Platform, SharedObjectsAreFilesNamedByTheirPath)
     EXPECT_EQ(PlatformGetProcAddress(nullptr, "ConfigDriver_GetInterface"), nullptr);
     PlatformFreeLibrary(byPath), PlatformFreeLibrary(byName), PlatformFreeLibrary(nullptr);
     for (const char* path :
-         {"text.so", "missing.so", "libc.so.6" /* never from the library path */, "", (const char*)0})
+        {"text.so", "missing.so", "libc.so.6" /* never from the library path */, "", (const char*)0})
         EXPECT_EQ(PlatformLoadLibrary(path), nullptr) << (path ? path : "null");
 }
 
 /* Signals interrupt the sleep; it goes on for the rest of its time. */
-TEST(Platform, SleepLastsItsTimeThroughSignals)
-{
+TEST(Platform, SleepLastsItsTimeThroughSignals) {
     struct sigaction action {
     }, old{};
     action.sa_handler = [](int) {};
@@ -660,8 +620,7 @@ TEST(Platform, SleepLastsItsTimeThroughSignals)
     std::atomic<bool> done{false};
     pthread_t sleeper = pthread_self();
     std::thread interrupter([&] {
-        while (!done)
-            pthread_kill(sleeper, SIGUSR1), std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (!done) pthread_kill(sleeper, SIGUSR1), std::this_thread::sleep_for(std::chrono::milliseconds(10));
     });
     for (uint32_t ms : {0u, 150u, 1005u}) {
         Clock::time_point start = Clock::now();
@@ -673,21 +632,19 @@ TEST(Platform, SleepLastsItsTimeThroughSignals)
     sigaction(SIGUSR1, &old, nullptr);
 }
 
-TEST(Platform, ClockSystemAndMemoryFacts)
-{
+TEST(Platform, ClockSystemAndMemoryFacts) {
     QORB_LOCAL_TIME_t t{};
     time_t before = 0, after = 1;
     for (int attempt = 0; attempt < 5 && before != after; ++attempt) /* within one second */
         before = time(nullptr), PlatformGetLocalTime(&t), after = time(nullptr);
     struct tm l;
     localtime_r(&before, &l);
-    EXPECT_EQ(
-        std::tuple(t.year, t.month, t.day, t.hour, t.minute, t.second),
+    EXPECT_EQ(std::tuple(t.year, t.month, t.day, t.hour, t.minute, t.second),
         std::tuple(l.tm_year + 1900u, l.tm_mon + 1u, l.tm_mday + 0u, l.tm_hour + 0u, l.tm_min + 0u, l.tm_sec + 0u));
     QORB_SYSTEM_INFO_t info{};
     PlatformGetSystemInfo(&info);
     EXPECT_EQ(std::tuple(info.numberOfProcessors, info.pageSize),
-              std::tuple(uint32_t(sysconf(_SC_NPROCESSORS_ONLN)), uint32_t(sysconf(_SC_PAGESIZE))));
+        std::tuple(uint32_t(sysconf(_SC_NPROCESSORS_ONLN)), uint32_t(sysconf(_SC_PAGESIZE))));
 #if defined(__x86_64__) || defined(__i386__)
     EXPECT_EQ(info.processorArchitecture, 0u);
 #else
@@ -701,10 +658,9 @@ TEST(Platform, ClockSystemAndMemoryFacts)
     EXPECT_TRUE(m.availableVirtual > 0 && m.availableVirtual < m.totalVirtual) << "the process maps something";
 }
 
-TEST(Platform, EventsResetThemselvesAndReleaseOneWaiter)
-{
+TEST(Platform, EventsResetThemselvesAndReleaseOneWaiter) {
     EXPECT_EQ(std::tuple(PlatformWaitEvent(nullptr, 0), PlatformSetEvent(nullptr), PlatformResetEvent(nullptr)),
-              std::tuple(QORB_WAIT_FAILED, 0, 0));
+        std::tuple(QORB_WAIT_FAILED, 0, 0));
     PlatformCloseEvent(nullptr);
     void* event = PlatformCreateEvent();
     ASSERT_NE(event, nullptr);
@@ -734,15 +690,14 @@ TEST(Platform, EventsResetThemselvesAndReleaseOneWaiter)
     PlatformCloseEvent(event);
 }
 
-TEST(Platform, ProfileLookupsAnswerTheValueOrTheDefault)
-{
+TEST(Platform, ProfileLookupsAnswerTheValueOrTheDefault) {
     qorbtest::ScratchDir scratch;
     const std::string dll = "[DLL]\nOther=x\n \tDLLName=drv.so\n[Empty]\n", cut = "[S]\nk=0123456789\n";
-    const std::string blanks =
-        "\xEF\xBB\xBF[S]\r\n  key one  =  two words  \r\nq=\"quoted\"\nsq='x'\nodd=\"half\none=\"\nempty=\n";
+    const std::string blanks
+        = "\xEF\xBB\xBF[S]\r\n  key one  =  two words  \r\nq=\"quoted\"\nsq='x'\nodd=\"half\none=\"\nempty=\n";
     /* Lines are read 199 characters at a time: the rest of a long comment must not become a line. */
-    const std::string comments = "; c\n# c\n[S]\n;k=no\n; " + std::string(197, 'x') +
-        "k=tail\nk=real ; note\nlong=" + std::string(150, 'v') + "\n";
+    const std::string comments = "; c\n# c\n[S]\n;k=no\n; " + std::string(197, 'x')
+        + "k=tail\nk=real ; note\nlong=" + std::string(150, 'v') + "\n";
     const struct {
         const std::string* ini; /* nullptr: no file */
         const char *section, *key, *defaultValue;
@@ -771,8 +726,7 @@ TEST(Platform, ProfileLookupsAnswerTheValueOrTheDefault)
     };
     for (const auto& row : rows) {
         fs::remove(scratch.File("app.ini"));
-        if (row.ini)
-            WriteFile(scratch.File("app.ini"), *row.ini);
+        if (row.ini) WriteFile(scratch.File("app.ini"), *row.ini);
         char out[512];
         memset(out, '#', sizeof out);
         uint32_t n = PlatformGetPrivateProfileString(row.section, row.key, row.defaultValue, out, row.size, "app.ini");
@@ -782,9 +736,9 @@ TEST(Platform, ProfileLookupsAnswerTheValueOrTheDefault)
     fs::create_directory(scratch.File("dir.ini"));
     char out[8] = "abc";
     for (std::string path : {qorbtest::Backslashed(scratch.File("ini/app.ini")), std::string("ini\\app.ini"),
-                             scratch.Path() + "/ini//app.ini"})
+             scratch.Path() + "/ini//app.ini"})
         EXPECT_EQ(std::tuple(PlatformGetPrivateProfileString("a", "K", "d", out, 8, path.c_str()), out[0]),
-                  std::tuple(1u, 'v'));
+            std::tuple(1u, 'v'));
     EXPECT_EQ(PlatformGetPrivateProfileString("S", "k", "d", out, sizeof out, "dir.ini"), 1u);
     EXPECT_EQ(PlatformGetPrivateProfileString("S", "k", "dd", out, sizeof out, nullptr), 2u);
     EXPECT_EQ(PlatformGetPrivateProfileString("A", "k", "d", out, 0, "ini/app.ini"), 0u);
