@@ -1,7 +1,6 @@
-/* The fake driver (tests/drivers/fakedrv.h) from a test. FakeDriver holds its own handle of a fakedrv build, so
- * its controls outlive the library's unload at CloseQORB, and offers the FakeDrv_* exports as members of the
- * same names without the prefix (fake.Set(FK_READ, FK_FAIL, 0)). FakeInstance opens an instance on it in a
- * scratch folder. */
+/* The fake driver (drivers/fakedrv.h) from a test. FakeDriver holds its own handle of a fakedrv build, so its
+ * controls outlive the library's unload at CloseQORB, and offers the FakeDrv_* exports as members without the
+ * prefix (fake.Set(FK_READ, FK_FAIL, 0)). FakeInstance opens an instance on it in a scratch folder. */
 #ifndef QORB_FAKE_DRIVER_H
 #define QORB_FAKE_DRIVER_H
 
@@ -30,8 +29,6 @@ public:
     ~FakeDriver() { dlclose(m_handle); }
     FakeDriver(const FakeDriver&) = delete;
     FakeDriver& operator=(const FakeDriver&) = delete;
-
-    /* The log, oldest first, and the entries it holds in order. */
     std::vector<FakeCall> Calls() const {
         std::vector<FakeCall> calls(4096);
         return calls.resize(Log(calls.data(), 4096)), calls;
@@ -41,7 +38,6 @@ public:
         for (const FakeCall& call : Calls()) entries.push_back(call.entry);
         return entries;
     }
-
     const std::string path;
 
 private:
@@ -69,8 +65,7 @@ public:
 };
 
 /* An instance opened with OpenQORBEx on a fake driver in a fresh scratch folder: the simulator's built-in
- * platform, or the qorbsim.ini text given. Closed at the end; Reopen() lets FK_MISSING on configuration
- * entries take effect. */
+ * platform, or the qorbsim.ini text given. Reopen() lets FK_MISSING on configuration entries take effect. */
 struct FakeInstance : ScratchDir {
     explicit FakeInstance(const std::string& simIni = "", const std::string& driver = QORB_FAKEDRV_PATH)
         : fake(driver) {
@@ -82,7 +77,6 @@ struct FakeInstance : ScratchDir {
         CloseQORB(instance), instance = nullptr;
         return status = OpenQORBEx(&instance, 0, fake.path.c_str(), 0xE0000000ull, 0);
     }
-
     FakeDriver fake;
     void* instance = nullptr;
     _QORB_STATUS_t status = QORB_STATUS_FAILED;

@@ -31,7 +31,6 @@ struct Bench {
     void *pcieCap = nullptr, *aerCap = nullptr;
     uint8_t intLine[4] = {};
     std::deque<std::vector<uint8_t>> buffers; /* each: the bytes, then 32 canary bytes */
-
     template <typename T = uint8_t> T* Buffer(size_t size = sizeof(T)) {
         auto& bytes = buffers.emplace_back(size + 32, 0xA5);
         return std::fill_n(bytes.begin(), size, 0), reinterpret_cast<T*>(bytes.data());
@@ -89,7 +88,6 @@ Reach Card(uint32_t slot, bool output = false) { return {Z(slot), IP, kDriver, k
 const std::vector<Reach> kTrace = {{Z(3), OK, OK, kNone, OK}, {Z(5), OK, OK, OK, OK}};
 const std::vector<S> kLookup = {OK, RF, OOR, IP, MI, UP, IR}, kLink = {OK, SF, RF, OOR, MI, IP, WF, IR},
                      kFind = {OK, NF, IR}, kStep = {OK, IP, DNE, UP, IR}, kAer = {OK, SF, OOR, MI, IP};
-
 #define RUN(...) [](Bench& b) -> S { __VA_ARGS__ }
 #define FIND(name, ...)                                                                                                \
     O(name, RUN(void** out = b.Buffer<void*>(); return b.Release(__VA_ARGS__, out);), OK, kFind, {ReadAs(NF)})
@@ -98,7 +96,6 @@ const std::vector<S> kLookup = {OK, RF, OOR, IP, MI, UP, IR}, kLink = {OK, SF, R
 #define TRACE(name, ...) O(name, RUN(b.Trace(); __VA_ARGS__), OK, {}, kTrace)
 #define STEP(name, ...)                                                                                                \
     O(name, RUN(void* c = __VA_ARGS__; return b.Cap<uint8_t>(Step(c), 0, true);), OK, kStep, {ReadAs(IP)})
-
 std::vector<Op> Ops() {
     std::vector<Op> ops = {
         O("OpenQORBEx", RUN(return OpenQORBEx(&b.instance, 0, QORB_FAKEDRV_PATH, 0xE0000000ull, 0);), OK,
@@ -218,7 +215,7 @@ std::vector<Op> Ops() {
             RUN(b.Trace(); void* xml = nullptr;
                 EXPECT_EQ(CreateLog(nullptr, &xml, QORB_LOG_TYPE_XML, "tb.xml", QORB_LOG_ACTION_CREATE), OK);
                 S s = LogTBContents(xml, b.card, b.Buffer<uint32_t>()); return CloseLog(xml), s;),
-            OK, {}, {{Z(9), OK, OK, kNone, OK}, kTrace[0], kTrace[1]}),
+            OK, {}, {{Z(9), OK, OK, kNone, OK}, kTrace[0], kTrace[1]})
     };
     for (uint32_t length : {1u, 2u, 4u, 64u, 4096u})
         ops.push_back(O("ReadConfigSpace " + std::to_string(length),
@@ -333,7 +330,6 @@ INSTANTIATE_TEST_SUITE_P(
             name.begin(), name.end(), [](char c) { return !isalnum(static_cast<unsigned char>(c)); }, '_');
         return name;
     });
-
 /* The tool on the fake driver with one fault at a time (FAKEDRV): whatever the driver does, the tool ends
  * on its own with one of its exit statuses (0, 1 or 2) and no sanitizer report. */
 class FaultTool : public ::testing::TestWithParam<const char*> { };
@@ -371,5 +367,4 @@ INSTANTIATE_TEST_SUITE_P(Commands, FaultTool,
     [](const testing::TestParamInfo<const char*>& info) {
         return std::string(info.param, strcspn(info.param, " ")) + std::to_string(info.index);
     });
-
 } // namespace

@@ -51,7 +51,6 @@ class Instance : public ::testing::Test {
 protected:
     void SetUp() override { CloseQORB(nullptr), fake.Reset(); }
     void TearDown() override { CloseQORB(handle != kUntouched ? handle : nullptr); }
-
     template <typename Open> Opened Capture(Open open) {
         qorbtest::CaptureFd out(1), err(2);
         _QORB_STATUS_t status = open();
@@ -84,13 +83,10 @@ protected:
         fs::create_directories(path);
         return path;
     }
-
     qorbtest::ScratchDir scratch;
     FakeDriver fake;
     void* handle = kUntouched;
 };
-
-/* ------------------------------------------------------------------------------------ open sequence */
 
 TEST_F(Instance, EachRefusedStepFailsTheOpen) {
     const std::string noWindow = kNoLengthFile + kInitFailed;
@@ -100,14 +96,12 @@ TEST_F(Instance, EachRefusedStepFailsTheOpen) {
         _QORB_STATUS_t status;
         std::string out;
         E calls;
-    } rows[] = {
-        {"GetInterface answers 0", {{GI, FK_FAIL}}, QORB_STATUS_FAILED, "", {GI}},
+    } rows[] = {{"GetInterface answers 0", {{GI, FK_FAIL}}, QORB_STATUS_FAILED, "", {GI}},
         {"no OpenDriver", {{O, FK_MISSING}}, QORB_DRIVER_INIT_FAILED, kInitFailed, {GI, ZT, VT}},
         {"OpenDriver answers 0", {{O, FK_FAIL}}, QORB_DRIVER_INIT_FAILED, kInitFailed, {GI, ZT, VT, O}},
         {"no map: the length file is read", {{M, FK_MISSING}}, QORB_DRIVER_INIT_FAILED, noWindow, {GI, ZT, VT, O, Q}},
         {"no map, no query", {{M, FK_MISSING}, {Q, FK_MISSING}}, QORB_DRIVER_INIT_FAILED, noWindow, {GI, ZT, VT, O}},
-        {"map answers 0: both windows tried", {{M, FK_FAIL}}, QORB_DRIVER_INIT_FAILED, noWindow, kBound + E{M}},
-    };
+        {"map answers 0: both windows tried", {{M, FK_FAIL}}, QORB_DRIVER_INIT_FAILED, noWindow, kBound + E{M}}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         CloseQORB(nullptr), fake.Reset();
@@ -173,23 +167,16 @@ TEST_F(Instance, WindowLengthFromTheLengthFile) {
     const struct {
         const char* ini; /* nullptr: no file; "": a folder of that name */
         uint64_t length;
-    } rows[] = {
-        {nullptr, kDefaultLength},
-        {"", kDefaultLength},
+    } rows[] = {{nullptr, kDefaultLength}, {"", kDefaultLength},
         {"[CfgSpaceInfo]\nCfgSpaceLength=268435456\n", 268435456},
-        {"[cfgspaceinfo]\r\ncfgspacelength = 1048576\r\n", 1048576},
-        {"[Other]\nCfgSpaceLength=1\n", kDefaultLength},
-        {"[CfgSpaceInfo]\nLength=1\n", kDefaultLength},
-        {"[CfgSpaceInfo]\nCfgSpaceLength=-1\n", ~0ull},
+        {"[cfgspaceinfo]\r\ncfgspacelength = 1048576\r\n", 1048576}, {"[Other]\nCfgSpaceLength=1\n", kDefaultLength},
+        {"[CfgSpaceInfo]\nLength=1\n", kDefaultLength}, {"[CfgSpaceInfo]\nCfgSpaceLength=-1\n", ~0ull},
         {"[CfgSpaceInfo]\nCfgSpaceLength=-268435456\n", 0xFFFFFFFFF0000000ull},
-        {"[CfgSpaceInfo]\nCfgSpaceLength=12abc\n", 12},
-        {"[CfgSpaceInfo]\nCfgSpaceLength=abc\n", 0},
-        {"[CfgSpaceInfo]\nCfgSpaceLength=\n", 0},
-        {"[CfgSpaceInfo]\nCfgSpaceLength=2147483647\n", 2147483647},
+        {"[CfgSpaceInfo]\nCfgSpaceLength=12abc\n", 12}, {"[CfgSpaceInfo]\nCfgSpaceLength=abc\n", 0},
+        {"[CfgSpaceInfo]\nCfgSpaceLength=\n", 0}, {"[CfgSpaceInfo]\nCfgSpaceLength=2147483647\n", 2147483647},
         {"[CfgSpaceInfo]\nCfgSpaceLength=4294967296\n", 2147483647},
         {"[CfgSpaceInfo]\nCfgSpaceLength=-99999999999\n", 0xFFFFFFFF80000000ull},
-        {"[CfgSpaceInfo]\nCfgSpaceLength=7\nCfgSpaceLength=9\n", 7},
-    };
+        {"[CfgSpaceInfo]\nCfgSpaceLength=7\nCfgSpaceLength=9\n", 7}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.ini ? row.ini : "no file");
         fs::remove_all(scratch.File("PCIECfgInfo.ini"));
@@ -248,8 +235,6 @@ TEST_F(Instance, EveryOpenBindsAgainAndMakesItsOwnInstance) {
     EXPECT_EQ(fake.Entries(), (E{O, Q, M, C}));
 }
 
-/* ----------------------------------------------------------------------------------------- INI lookup */
-
 TEST_F(Instance, IniFileNamesTheDriverOfTheCurrentDirectory) {
     auto local = CopyTo(scratch.File("drv.so")), besideIni = CopyTo(scratch.File("ini/drv.so"), "fakedrv_nocard");
     CopyTo(scratch.File("Dll not found")), CopyTo(scratch.File("ini/other.so"));
@@ -263,18 +248,15 @@ TEST_F(Instance, IniFileNamesTheDriverOfTheCurrentDirectory) {
         _QORB_STATUS_t status;
         std::string out, err;
         FakeDriver* opened;
-    } rows[] = {
-        {"; the driver\n[dll]\n  dllname = \"drv.so\"\n", QORB_SUCCESS, "", "", local.get()},
-        {longName.c_str(), QORB_SUCCESS, "", "", cut.get()},
-        {nullptr, QORB_STATUS_FAILED, noIni, kNoDll, nullptr},
+    } rows[] = {{"; the driver\n[dll]\n  dllname = \"drv.so\"\n", QORB_SUCCESS, "", "", local.get()},
+        {longName.c_str(), QORB_SUCCESS, "", "", cut.get()}, {nullptr, QORB_STATUS_FAILED, noIni, kNoDll, nullptr},
         {"[DLL]\nOther=drv.so\n", QORB_STATUS_FAILED, "", kNoDll, nullptr},
         {"[Driver]\nDLLName=drv.so\n", QORB_STATUS_FAILED, "", kNoDll, nullptr},
         {"DLLName=drv.so\n", QORB_STATUS_FAILED, "", kNoDll, nullptr},
         {"[DLL]\nDLLName=Dll not found\n", QORB_STATUS_FAILED, "", kNoDll, nullptr},
         {"[DLL]\nDLLName=\n", QORB_STATUS_FAILED, "", "Failed to open DLL file " + cwd + "\\. Exiting.\n", nullptr},
         {"[DLL]\nDLLName=other.so\n", QORB_STATUS_FAILED, "",
-            "Failed to open DLL file " + cwd + "\\other.so. Exiting.\n", nullptr},
-    };
+            "Failed to open DLL file " + cwd + "\\other.so. Exiting.\n", nullptr}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.ini ? row.ini : "no INI file");
         fs::remove(scratch.File("ini/VERDAapp.ini"));
@@ -286,7 +268,6 @@ TEST_F(Instance, IniFileNamesTheDriverOfTheCurrentDirectory) {
         CloseQORB(handle != kUntouched ? Take() : nullptr);
     }
     EXPECT_EQ(besideIni->Count(GI) + fake.Count(GI), 0u);
-
     /* A folder argument is taken as given (a relative one from the current directory; one ending in a
      * backslash gets no second one); a file argument alone is looked up in ini/. */
     WriteFile(scratch.File("conf/app.ini"), "[DLL]\nDLLName=drv.so\n");
@@ -317,7 +298,6 @@ TEST_F(Instance, IniPathBounds) {
     ExpectRefused(
         Open(huge.c_str(), "a.ini"), QORB_STATUS_FAILED, "", "Path too long: " + huge + "\\a.ini. Exiting.\n");
     EXPECT_EQ(Open(dir.c_str(), huge.c_str()).status, QORB_STATUS_FAILED);
-
     std::string dir236 = FolderOfLength(236), dir237 = FolderOfLength(237), dir250 = FolderOfLength(250);
     std::string dir300 = FolderOfLength(300);
     WriteFile(dir236 + "/ini/VERDAapp.ini", "[DLL]\nDLLName=d.so\n");
@@ -339,8 +319,6 @@ TEST_F(Instance, IniPathBounds) {
     EXPECT_EQ(local->Count(O), 1u);
     ASSERT_EQ(chdir(scratch.Path().c_str()), 0);
 }
-
-/* ------------------------------------------------------------------------- calls through the driver */
 
 QORB_DEVICE_t RecordAt(uint8_t bus, uint8_t dev, uint8_t fn) {
     QORB_DEVICE_t record{};
@@ -474,8 +452,7 @@ TEST_F(Instance, InterfaceTableSlotsReachTheirOperations) {
         uint32_t entry; /* reached through the fake; FK_ENTRIES: none */
         std::function<S()> call;
         S status = QORB_SUCCESS;
-    } rows[] = {
-        {15, R, [&] { return SLOT(15, uint8_t, uint8_t, uint8_t, void**)(7, 0, 0, &card); }},
+    } rows[] = {{15, R, [&] { return SLOT(15, uint8_t, uint8_t, uint8_t, void**)(7, 0, 0, &card); }},
         {16, R, [&] { return SLOT(16, uint16_t, uint16_t, void**)(0x1050, 0x5153, &dut); }},
         {17, R,
             [&] {
@@ -495,8 +472,7 @@ TEST_F(Instance, InterfaceTableSlotsReachTheirOperations) {
         {1, FK_ENTRIES, [&] { return SLOT(1, void**, int, uint64_t, const char*, const char*)(0, 0, 0, 0, 0); },
             QORB_INVALID_PARAMETER},
         {9, FK_ENTRIES, [&] { return SLOT(9, void*)(std::exchange(card, nullptr)); }},
-        {2, C, [&] { return SLOT(2, void*)(Take()); }},
-    };
+        {2, C, [&] { return SLOT(2, void*)(Take()); }}};
 #undef SLOT
     for (const auto& row : rows) {
         fake.Reset();
@@ -508,21 +484,14 @@ TEST_F(Instance, InterfaceTableSlotsReachTheirOperations) {
 }
 
 TEST(StatusText, EachStatusItsTextOthersInvalid) {
-    const std::pair<uint32_t, const char*> rows[] = {
-        {QORB_SUCCESS, "QORB :: SUCCESS"},
+    const std::pair<uint32_t, const char*> rows[] = {{QORB_SUCCESS, "QORB :: SUCCESS"},
         {QORB_MULTIPLE_INSTANCES_OF_CAP, "QORB :: MULTIPLE INSTANCES OF CAP FOUND"},
-        {QORB_NO_DAT_FILE, "QORB :: NO DAT FILE"},
-        {QORB_PCIE_CONFIG_WRITE_FAILED, "QORB :: PCIE CONFIG WRITE FAILED"},
+        {QORB_NO_DAT_FILE, "QORB :: NO DAT FILE"}, {QORB_PCIE_CONFIG_WRITE_FAILED, "QORB :: PCIE CONFIG WRITE FAILED"},
         {QORB_PCIE_MULTIPLE_INSTANCES_OF_CAP, "QORB :: PCIE MULTIPLE INSTANCES OF CAP FOUND"},
-        {0x80000021u, "QORB :: PCIE CAP DOES NOT EXIST"},
-        {0x80000023u, "QORB :: PCIE CAP DOES NOT EXIST"},
-        {0x80000016u, "QORB :: Invalid Error Code"},
-        {0x80000012u, "QORB :: Invalid Error Code"},
-        {0x8000000du, "QORB :: Invalid Error Code"},
-        {0x80000002u, "QORB :: Invalid Error Code"},
-        {0xFFFFFFFFu, "QORB :: Invalid Error Code"},
-        {2u, "QORB :: Invalid Error Code"},
-    };
+        {0x80000021u, "QORB :: PCIE CAP DOES NOT EXIST"}, {0x80000023u, "QORB :: PCIE CAP DOES NOT EXIST"},
+        {0x80000016u, "QORB :: Invalid Error Code"}, {0x80000012u, "QORB :: Invalid Error Code"},
+        {0x8000000du, "QORB :: Invalid Error Code"}, {0x80000002u, "QORB :: Invalid Error Code"},
+        {0xFFFFFFFFu, "QORB :: Invalid Error Code"}, {2u, "QORB :: Invalid Error Code"}};
     for (auto [status, text] : rows) EXPECT_STREQ(QORBGetErrorDesc(status), text) << std::hex << status;
     EXPECT_EQ(QORBGetErrorDesc(0x12345678u), QORBGetErrorDesc(0x12345678u)) << "the same text, not a copy";
 }
@@ -533,23 +502,14 @@ TEST(CommandLine, OptionsHelpAndValues) {
         int result;
         const char *d, *l;
         int argc = -1; /* -1: every argument */
-    } rows[] = {
-        {{"prog", "-D", "x", "-L", "y"}, 0, "x", "y"},
-        {{"prog", "-l", "log.txt", "-d", "dat.xml", "-H"}, 1, "dat.xml", "log.txt"},
-        {{"prog"}, 0, "", ""},
-        {{"prog", "-d"}, 0, "", ""},
-        {{"prog", "-l"}, 0, "", ""},
-        {{"prog", "x", "-h"}, 1, "", ""},
-        {{"prog", "-h", "-d", "x"}, 1, "x", ""},
-        {{"prog", "-help"}, 0, "", ""},
-        {{"prog", "h"}, 0, "", ""},
+    } rows[] = {{{"prog", "-D", "x", "-L", "y"}, 0, "x", "y"},
+        {{"prog", "-l", "log.txt", "-d", "dat.xml", "-H"}, 1, "dat.xml", "log.txt"}, {{"prog"}, 0, "", ""},
+        {{"prog", "-d"}, 0, "", ""}, {{"prog", "-l"}, 0, "", ""}, {{"prog", "x", "-h"}, 1, "", ""},
+        {{"prog", "-h", "-d", "x"}, 1, "x", ""}, {{"prog", "-help"}, 0, "", ""}, {{"prog", "h"}, 0, "", ""},
         {{"prog", "-d", "-h"}, 0, "-h", "", /* the value is never an option */},
         {{"-h", "-l", "a", "-l", "b"}, 0, "", "b", /* the first is the program; the last value is kept */},
-        {{"prog", "-d", "v", "-h"}, 0, "", "", 2},
-        {{"prog", "-d", "v", "-h"}, 0, "v", "", 3},
-        {{"-h", "-h"}, 0, "", "", 0},
-        {{"prog", "-l", "v"}, 0, "", "", 2},
-    };
+        {{"prog", "-d", "v", "-h"}, 0, "", "", 2}, {{"prog", "-d", "v", "-h"}, 0, "v", "", 3},
+        {{"-h", "-h"}, 0, "", "", 0}, {{"prog", "-l", "v"}, 0, "", "", 2}};
     for (auto row : rows) {
         std::vector<char*> argv;
         for (std::string& a : row.args) argv.push_back(a.data());
@@ -561,8 +521,6 @@ TEST(CommandLine, OptionsHelpAndValues) {
             << argv.size();
     }
 }
-
-/* ------------------------------------------------------------------------------------ platform layer */
 
 using Clock = std::chrono::steady_clock;
 long long MsSince(Clock::time_point start) {
@@ -703,27 +661,16 @@ TEST(Platform, ProfileLookupsAnswerTheValueOrTheDefault) {
         const char *section, *key, *defaultValue;
         uint32_t size;
         std::string expected;
-    } rows[] = {
-        {nullptr, "DLL", "DLLName", "dflt", 64, "dflt"},
-        {&dll, "DLL", "DLLName", "dflt", 64, "drv.so"},
-        {&dll, "Other", "DLLName", "dflt", 64, "dflt"},
-        {&dll, "DLL", "Missing", "dflt", 64, "dflt"},
-        {&dll, "DLL", "Missing", nullptr, 64, ""},
-        {&dll, "Empty", "Other", "dflt", 64, "dflt"},
-        {&dll, "dll", "DLLNAME", "dflt", 64, "drv.so"},
-        {&cut, "S", "k", "dflt", 11, "0123456789"},
-        {&cut, "S", "k", "dflt", 10, "012345678"},
-        {&cut, "S", "k", "dflt", 1, ""},
-        {&cut, "S", "no", "default", 5, "defa"},
-        {&blanks, "S", "key one", "dflt", 64, "two words"},
-        {&blanks, "S", "q", "dflt", 64, "quoted"},
-        {&blanks, "S", "sq", "dflt", 64, "x"},
-        {&blanks, "S", "odd", "dflt", 64, "\"half"},
-        {&blanks, "S", "one", "dflt", 64, "\""},
-        {&blanks, "S", "empty", "dflt", 64, ""},
-        {&comments, "S", "k", "dflt", 64, "real"},
-        {&comments, "S", "long", "", 400, std::string(150, 'v')},
-    };
+    } rows[] = {{nullptr, "DLL", "DLLName", "dflt", 64, "dflt"}, {&dll, "DLL", "DLLName", "dflt", 64, "drv.so"},
+        {&dll, "Other", "DLLName", "dflt", 64, "dflt"}, {&dll, "DLL", "Missing", "dflt", 64, "dflt"},
+        {&dll, "DLL", "Missing", nullptr, 64, ""}, {&dll, "Empty", "Other", "dflt", 64, "dflt"},
+        {&dll, "dll", "DLLNAME", "dflt", 64, "drv.so"}, {&cut, "S", "k", "dflt", 11, "0123456789"},
+        {&cut, "S", "k", "dflt", 10, "012345678"}, {&cut, "S", "k", "dflt", 1, ""},
+        {&cut, "S", "no", "default", 5, "defa"}, {&blanks, "S", "key one", "dflt", 64, "two words"},
+        {&blanks, "S", "q", "dflt", 64, "quoted"}, {&blanks, "S", "sq", "dflt", 64, "x"},
+        {&blanks, "S", "odd", "dflt", 64, "\"half"}, {&blanks, "S", "one", "dflt", 64, "\""},
+        {&blanks, "S", "empty", "dflt", 64, ""}, {&comments, "S", "k", "dflt", 64, "real"},
+        {&comments, "S", "long", "", 400, std::string(150, 'v')}};
     for (const auto& row : rows) {
         fs::remove(scratch.File("app.ini"));
         if (row.ini) WriteFile(scratch.File("app.ini"), *row.ini);

@@ -136,8 +136,6 @@ uint32_t Transfer(Call& c, Kind kind, uint32_t offset, uint32_t length, uint8_t*
     return c.Answer(c.mode == FK_OVER ? length + kOverClaim : c.mode == FK_OVER_PARTIAL ? length : got);
 }
 
-/* ------------------------------------------------ configuration table */
-
 uint32_t Sim(uint32_t context) { return context == FK_CONTEXT ? g_simContext : 0; }
 
 uint32_t OpenDriver(uint32_t* context) {
@@ -197,8 +195,6 @@ uint32_t CloseDriver(uint32_t context) {
     Call c(FK_CLOSE, {}, context);
     return c.Fixed() ? c.result : c.Flag(g_inner.CloseDriver(Sim(context)));
 }
-
-/* ------------------------------------------------------ card tables */
 
 /* A card slot; values and input bytes are logged. Failing, IsZEB answers 0, the others FK_CARD_FAILURE.
  * Garbage: IsZEB answers an odd flag, an output slot gets its outputs filled and answers success, and a
