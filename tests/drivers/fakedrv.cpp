@@ -25,22 +25,11 @@ struct State {
     } entry[FK_ENTRIES] = {};
     FakeCall log[kLogSize] = {};
     uint32_t logged = 0, wrongContext = 0, random = kSeed, traceReported = 0;
-    struct {
-        uint32_t from, to, minLength, maxBytes;
-        bool on;
-    } limit = {};
-    struct {
-        uint32_t offset, minLength;
-        uint8_t value;
-        bool on;
-    } patch = {};
-    struct {
-        uint64_t base, length;
-        uint8_t start, end;
-        bool on;
-    } mcfg = {};
+    uint32_t limitFrom = 0, limitTo = 0, limitMin = 0, limitMax = 0, patchOffset = 0, patchMin = 0;
+    uint64_t mcfgBase = 0, mcfgLength = 0;
+    uint8_t patchValue = 0, mcfgStart = 0, mcfgEnd = 0;
+    bool limitOn = false, patchOn = false, mcfgOn = false, traceOn = false;
     std::vector<uint8_t> trace;
-    bool traceOn = false;
 } g;
 
 void* g_sim;
@@ -152,8 +141,8 @@ uint32_t MapConfigSpace(uint32_t context, uint64_t base, uint64_t length) {
 uint32_t QueryMcfgTable(uint32_t context, uint64_t* base, uint8_t* startBus, uint8_t* endBus, uint64_t* length) {
     Call c(FK_QUERY, {}, context);
     if (c.Fixed()) return c.result;
-    uint32_t answer = g.mcfg.on ? 1 : g_inner.QueryMcfgTable(Sim(context), base, startBus, endBus, length);
-    if (g.mcfg.on) *base = g.mcfg.base, *startBus = g.mcfg.start, *endBus = g.mcfg.end, *length = g.mcfg.length;
+    uint32_t answer = g.mcfgOn ? 1 : g_inner.QueryMcfgTable(Sim(context), base, startBus, endBus, length);
+    if (g.mcfgOn) *base = g.mcfgBase, *startBus = g.mcfgStart, *endBus = g.mcfgEnd, *length = g.mcfgLength;
     if (c.Garbage()) /* no window, or a wild one */
         Fill(c.mode, base, 8), Fill(c.mode, startBus, 1), Fill(c.mode, endBus, 1), *length = c.Lie() & ~1u;
     return c.Flag(answer);
@@ -162,13 +151,12 @@ uint32_t QueryMcfgTable(uint32_t context, uint64_t* base, uint8_t* startBus, uin
 uint32_t ReadConfig(
     uint32_t context, uint32_t bus, uint32_t dev, uint32_t fn, uint32_t offset, uint32_t length, uint8_t* buffer) {
     Call c(FK_READ, {bus, dev, fn, offset, length}, context);
-    bool limited = g.limit.on && offset >= g.limit.from && offset < g.limit.to && length >= g.limit.minLength;
+    bool limited = g.limitOn && offset >= g.limitFrom && offset < g.limitTo && length >= g.limitMin;
     uint32_t got = Transfer(c, kRead, offset, length, buffer, [&](uint32_t n, uint8_t* bytes) {
-        return g_inner.ReadConfig(
-            Sim(context), bus, dev, fn, offset, limited ? std::min(n, g.limit.maxBytes) : n, bytes);
+        return g_inner.ReadConfig(Sim(context), bus, dev, fn, offset, limited ? std::min(n, g.limitMax) : n, bytes);
     });
-    if (g.patch.on && length >= g.patch.minLength && g.patch.offset - offset < std::min(got, length))
-        buffer[g.patch.offset - offset] = g.patch.value;
+    if (g.patchOn && length >= g.patchMin && g.patchOffset - offset < std::min(got, length))
+        buffer[g.patchOffset - offset] = g.patchValue;
     return got;
 }
 
@@ -319,11 +307,13 @@ EXPORT uint32_t FakeDrv_Log(FakeCall* out, uint32_t max) {
     return held;
 }
 EXPORT void FakeDrv_Limit(uint32_t from, uint32_t to, uint32_t min, uint32_t max) {
-    g.limit = {from, to, min, max, true};
+    g.limitFrom = from, g.limitTo = to, g.limitMin = min, g.limitMax = max, g.limitOn = true;
 }
-EXPORT void FakeDrv_Patch(uint32_t offset, uint8_t value, uint32_t min) { g.patch = {offset, min, value, true}; }
+EXPORT void FakeDrv_Patch(uint32_t offset, uint8_t value, uint32_t min) {
+    g.patchOffset = offset, g.patchValue = value, g.patchMin = min, g.patchOn = true;
+}
 EXPORT void FakeDrv_SetMcfg(uint64_t base, uint8_t start, uint8_t end, uint64_t n) {
-    g.mcfg = {base, n, start, end, true};
+    g.mcfgBase = base, g.mcfgStart = start, g.mcfgEnd = end, g.mcfgLength = n, g.mcfgOn = true;
 }
 EXPORT void FakeDrv_SetTrace(const uint8_t* bytes, uint32_t length, uint32_t reported) {
     g.trace.assign(bytes, bytes + length), g.traceReported = reported, g.traceOn = true;
