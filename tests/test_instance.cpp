@@ -40,8 +40,7 @@ struct Opened {
     std::string out, err;
 };
 
-E operator+(E a, const E& b)
-{
+E operator+(E a, const E& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
@@ -52,57 +51,44 @@ class Instance : public ::testing::Test {
 protected:
     void SetUp() override { CloseQORB(nullptr), fake.Reset(); }
     void TearDown() override { CloseQORB(handle != kUntouched ? handle : nullptr); }
-
-    template <typename Open>
-    Opened Capture(Open open)
-    {
+    template <typename Open> Opened Capture(Open open) {
         qorbtest::CaptureFd out(1), err(2);
         _QORB_STATUS_t status = open();
         return {status, out.Text(), err.Text()};
     }
-    Opened OpenEx(const std::string& path, uint64_t base = kBase)
-    {
+    Opened OpenEx(const std::string& path, uint64_t base = kBase) {
         return Capture([&] { return OpenQORBEx(&handle, 0, path.c_str(), base, 0); });
     }
-    Opened Open(const char* dir, const char* file)
-    {
+    Opened Open(const char* dir, const char* file) {
         return Capture([&] { return OpenQORB(&handle, 0, kBase, dir, file); });
     }
     /* A refused open: its status, both printed texts, and the handle-out argument left alone. */
-    void ExpectRefused(const Opened& r, _QORB_STATUS_t status, const std::string& out, const std::string& err)
-    {
+    void ExpectRefused(const Opened& r, _QORB_STATUS_t status, const std::string& out, const std::string& err) {
         EXPECT_EQ(std::tie(r.status, r.out, r.err), std::tie(status, out, err));
         EXPECT_EQ(handle, kUntouched);
     }
     void* Take() { return std::exchange(handle, kUntouched); }
     /* A copy of a fakedrv build at path, with its own controls. */
-    std::unique_ptr<FakeDriver> CopyTo(const std::string& path, const char* build = "fakedrv")
-    {
+    std::unique_ptr<FakeDriver> CopyTo(const std::string& path, const char* build = "fakedrv") {
         fs::create_directories(fs::path(path).parent_path());
         fs::copy_file(FakeDriver::Built(build), path);
         return std::make_unique<FakeDriver>(path);
     }
     /* A folder below the scratch folder whose path has exactly `length` characters. */
-    std::string FolderOfLength(size_t length)
-    {
+    std::string FolderOfLength(size_t length) {
         std::string path = scratch.Path();
-        while (path.size() < length)
-            path += "/" + std::string(std::min<size_t>(length - path.size() - 1, 100), 'p');
+        while (path.size() < length) path += "/" + std::string(std::min<size_t>(length - path.size() - 1, 100), 'p');
         if (path.back() == '/') /* a component of 0 characters: make the one before it longer */
             path.replace(path.size() - 3, 3, "/qq");
         fs::create_directories(path);
         return path;
     }
-
     qorbtest::ScratchDir scratch;
     FakeDriver fake;
     void* handle = kUntouched;
 };
 
-/* ------------------------------------------------------------------------------------ open sequence */
-
-TEST_F(Instance, EachRefusedStepFailsTheOpen)
-{
+TEST_F(Instance, EachRefusedStepFailsTheOpen) {
     const std::string noWindow = kNoLengthFile + kInitFailed;
     struct Row {
         const char* what;
@@ -110,19 +96,16 @@ TEST_F(Instance, EachRefusedStepFailsTheOpen)
         _QORB_STATUS_t status;
         std::string out;
         E calls;
-    } rows[] = {
-        {"GetInterface answers 0", {{GI, FK_FAIL}}, QORB_STATUS_FAILED, "", {GI}},
+    } rows[] = {{"GetInterface answers 0", {{GI, FK_FAIL}}, QORB_STATUS_FAILED, "", {GI}},
         {"no OpenDriver", {{O, FK_MISSING}}, QORB_DRIVER_INIT_FAILED, kInitFailed, {GI, ZT, VT}},
         {"OpenDriver answers 0", {{O, FK_FAIL}}, QORB_DRIVER_INIT_FAILED, kInitFailed, {GI, ZT, VT, O}},
         {"no map: the length file is read", {{M, FK_MISSING}}, QORB_DRIVER_INIT_FAILED, noWindow, {GI, ZT, VT, O, Q}},
         {"no map, no query", {{M, FK_MISSING}, {Q, FK_MISSING}}, QORB_DRIVER_INIT_FAILED, noWindow, {GI, ZT, VT, O}},
-        {"map answers 0: both windows tried", {{M, FK_FAIL}}, QORB_DRIVER_INIT_FAILED, noWindow, kBound + E{M}},
-    };
+        {"map answers 0: both windows tried", {{M, FK_FAIL}}, QORB_DRIVER_INIT_FAILED, noWindow, kBound + E{M}}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         CloseQORB(nullptr), fake.Reset();
-        for (auto [entry, mode] : row.modes)
-            fake.Set(entry, mode, 0);
+        for (auto [entry, mode] : row.modes) fake.Set(entry, mode, 0);
         ExpectRefused(OpenEx(fake.path), row.status, row.out, "");
         EXPECT_EQ(fake.Entries(), row.calls);
     }
@@ -138,14 +121,13 @@ TEST_F(Instance, EachRefusedStepFailsTheOpen)
     EXPECT_EQ(QueryAcpiMcfgTableInfo(&base, &start, &end, &length), 1);
 }
 
-TEST_F(Instance, DriverFilesThatDoNotOpen)
-{
+TEST_F(Instance, DriverFilesThatDoNotOpen) {
     fs::create_directory(scratch.File("dir.so"));
     WriteFile(scratch.File("text.so"), "not a shared object\n");
     ExpectRefused(OpenEx("/nonexistent/drv.so"), QORB_STATUS_FAILED, "",
-                  "Failed to open DLL file /nonexistent/drv.so. Exiting.\n");
+        "Failed to open DLL file /nonexistent/drv.so. Exiting.\n");
     ExpectRefused(OpenEx(scratch.File("dir.so")), QORB_STATUS_FAILED, "",
-                  "Failed to open DLL file " + scratch.File("dir.so") + ". Exiting.\n");
+        "Failed to open DLL file " + scratch.File("dir.so") + ". Exiting.\n");
     ExpectRefused(OpenEx(scratch.File("text.so")), QORB_DRIVER_INIT_FAILED, kInitFailed, "");
     EXPECT_EQ(OpenQORBEx(nullptr, 0, fake.path.c_str(), kBase, 0), QORB_INVALID_PARAMETER);
     EXPECT_EQ(OpenQORB(nullptr, 0, kBase, nullptr, nullptr), QORB_INVALID_PARAMETER);
@@ -156,8 +138,7 @@ TEST_F(Instance, DriverFilesThatDoNotOpen)
         std::string path = FolderOfLength(length - 8) + "/drv1.so";
         auto copy = CopyTo(path);
         Opened r = OpenEx(path);
-        if (length != 254)
-            ExpectRefused(r, QORB_STATUS_FAILED, "", "Path too long: " + path + ". Exiting.\n");
+        if (length != 254) ExpectRefused(r, QORB_STATUS_FAILED, "", "Path too long: " + path + ". Exiting.\n");
         EXPECT_EQ(r.status == QORB_SUCCESS, length == 254);
         CloseQORB(handle != kUntouched ? Take() : nullptr);
         EXPECT_EQ(copy->Count(GI), length == 254 ? 1u : 0u);
@@ -165,8 +146,7 @@ TEST_F(Instance, DriverFilesThatDoNotOpen)
     EXPECT_EQ(fake.Entries(), E{});
 }
 
-TEST_F(Instance, WindowFromTheMcfgTableElseTheConfigurationBase)
-{
+TEST_F(Instance, WindowFromTheMcfgTableElseTheConfigurationBase) {
     fake.SetMcfg(0xC0000000ull, 0, 0x7F, 0x8000000ull);
     Opened r = OpenEx(fake.path);
     ASSERT_EQ(r.status, QORB_SUCCESS);
@@ -183,35 +163,25 @@ TEST_F(Instance, WindowFromTheMcfgTableElseTheConfigurationBase)
 }
 
 /* Without the MCFG query, the window's length comes from PCIECfgInfo.ini. */
-TEST_F(Instance, WindowLengthFromTheLengthFile)
-{
+TEST_F(Instance, WindowLengthFromTheLengthFile) {
     const struct {
         const char* ini; /* nullptr: no file; "": a folder of that name */
         uint64_t length;
-    } rows[] = {
-        {nullptr, kDefaultLength},
-        {"", kDefaultLength},
+    } rows[] = {{nullptr, kDefaultLength}, {"", kDefaultLength},
         {"[CfgSpaceInfo]\nCfgSpaceLength=268435456\n", 268435456},
-        {"[cfgspaceinfo]\r\ncfgspacelength = 1048576\r\n", 1048576},
-        {"[Other]\nCfgSpaceLength=1\n", kDefaultLength},
-        {"[CfgSpaceInfo]\nLength=1\n", kDefaultLength},
-        {"[CfgSpaceInfo]\nCfgSpaceLength=-1\n", ~0ull},
+        {"[cfgspaceinfo]\r\ncfgspacelength = 1048576\r\n", 1048576}, {"[Other]\nCfgSpaceLength=1\n", kDefaultLength},
+        {"[CfgSpaceInfo]\nLength=1\n", kDefaultLength}, {"[CfgSpaceInfo]\nCfgSpaceLength=-1\n", ~0ull},
         {"[CfgSpaceInfo]\nCfgSpaceLength=-268435456\n", 0xFFFFFFFFF0000000ull},
-        {"[CfgSpaceInfo]\nCfgSpaceLength=12abc\n", 12},
-        {"[CfgSpaceInfo]\nCfgSpaceLength=abc\n", 0},
-        {"[CfgSpaceInfo]\nCfgSpaceLength=\n", 0},
-        {"[CfgSpaceInfo]\nCfgSpaceLength=2147483647\n", 2147483647},
+        {"[CfgSpaceInfo]\nCfgSpaceLength=12abc\n", 12}, {"[CfgSpaceInfo]\nCfgSpaceLength=abc\n", 0},
+        {"[CfgSpaceInfo]\nCfgSpaceLength=\n", 0}, {"[CfgSpaceInfo]\nCfgSpaceLength=2147483647\n", 2147483647},
         {"[CfgSpaceInfo]\nCfgSpaceLength=4294967296\n", 2147483647},
         {"[CfgSpaceInfo]\nCfgSpaceLength=-99999999999\n", 0xFFFFFFFF80000000ull},
-        {"[CfgSpaceInfo]\nCfgSpaceLength=7\nCfgSpaceLength=9\n", 7},
-    };
+        {"[CfgSpaceInfo]\nCfgSpaceLength=7\nCfgSpaceLength=9\n", 7}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.ini ? row.ini : "no file");
         fs::remove_all(scratch.File("PCIECfgInfo.ini"));
-        if (row.ini && *row.ini)
-            WriteFile(scratch.File("PCIECfgInfo.ini"), row.ini);
-        else if (row.ini)
-            fs::create_directory(scratch.File("PCIECfgInfo.ini"));
+        if (row.ini && *row.ini) WriteFile(scratch.File("PCIECfgInfo.ini"), row.ini);
+        else if (row.ini) fs::create_directory(scratch.File("PCIECfgInfo.ini"));
         CloseQORB(handle != kUntouched ? Take() : nullptr), fake.Reset(), fake.Set(Q, FK_MISSING, 0);
         fake.Set(M, FK_ANSWER, 0), fake.SetAnswer(M, 1); /* the simulator maps no window of length 0 */
         Opened r = OpenEx(fake.path, 0x123400000ull);
@@ -222,8 +192,7 @@ TEST_F(Instance, WindowLengthFromTheLengthFile)
     }
 }
 
-TEST_F(Instance, CardTablesAreBoundOnceWhenThereAndTheirAnswersIgnored)
-{
+TEST_F(Instance, CardTablesAreBoundOnceWhenThereAndTheirAnswersIgnored) {
     fake.Set(ZT, FK_FAIL, 0), fake.Set(VT, FK_FAIL, 0);
     ASSERT_EQ(OpenEx(fake.path).status, QORB_SUCCESS);
     EXPECT_EQ(std::tuple(fake.Count(ZT), fake.Count(VT)), std::tuple(1u, 1u));
@@ -237,8 +206,7 @@ TEST_F(Instance, CardTablesAreBoundOnceWhenThereAndTheirAnswersIgnored)
     EXPECT_TRUE(!g_qorbDriver.zeb && !g_qorbDriver.vok);
 }
 
-TEST_F(Instance, DriverPathsWithoutAFolderOrWithBackslashes)
-{
+TEST_F(Instance, DriverPathsWithoutAFolderOrWithBackslashes) {
     auto local = CopyTo(scratch.File("localdrv.so")), sub = CopyTo(scratch.File("sub/drv.so"));
     ASSERT_EQ(OpenEx("localdrv.so").status, QORB_SUCCESS) << "a bare name is a file of the current directory";
     CloseQORB(Take());
@@ -248,8 +216,7 @@ TEST_F(Instance, DriverPathsWithoutAFolderOrWithBackslashes)
     EXPECT_EQ(fake.Entries(), E{});
 }
 
-TEST_F(Instance, EveryOpenBindsAgainAndMakesItsOwnInstance)
-{
+TEST_F(Instance, EveryOpenBindsAgainAndMakesItsOwnInstance) {
     ASSERT_EQ(OpenEx(fake.path).status, QORB_SUCCESS);
     void* second = kUntouched;
     ASSERT_EQ(OpenQORBEx(&second, 7, fake.path.c_str(), kBase, 0xFFFFFFFFu), QORB_SUCCESS);
@@ -268,49 +235,39 @@ TEST_F(Instance, EveryOpenBindsAgainAndMakesItsOwnInstance)
     EXPECT_EQ(fake.Entries(), (E{O, Q, M, C}));
 }
 
-/* ----------------------------------------------------------------------------------------- INI lookup */
-
-TEST_F(Instance, IniFileNamesTheDriverOfTheCurrentDirectory)
-{
+TEST_F(Instance, IniFileNamesTheDriverOfTheCurrentDirectory) {
     auto local = CopyTo(scratch.File("drv.so")), besideIni = CopyTo(scratch.File("ini/drv.so"), "fakedrv_nocard");
     CopyTo(scratch.File("Dll not found")), CopyTo(scratch.File("ini/other.so"));
     const std::string name31 = "abcdefghijklmnopqrstuvwxyz01234", cwd = scratch.Path();
     const std::string longName = "[DLL]\nDLLName=" + name31 + "56789.so\n"; /* cut to 31 characters */
     auto cut = CopyTo(scratch.File(name31));
-    const std::string noIni =
-        "file with name[" + qorbtest::Backslashed(cwd) + "\\ini\\\\VERDAapp.ini] cannot be opened\n";
+    const std::string noIni
+        = "file with name[" + qorbtest::Backslashed(cwd) + "\\ini\\\\VERDAapp.ini] cannot be opened\n";
     const struct {
         const char* ini; /* ini/VERDAapp.ini; nullptr: none */
         _QORB_STATUS_t status;
         std::string out, err;
         FakeDriver* opened;
-    } rows[] = {
-        {"; the driver\n[dll]\n  dllname = \"drv.so\"\n", QORB_SUCCESS, "", "", local.get()},
-        {longName.c_str(), QORB_SUCCESS, "", "", cut.get()},
-        {nullptr, QORB_STATUS_FAILED, noIni, kNoDll, nullptr},
+    } rows[] = {{"; the driver\n[dll]\n  dllname = \"drv.so\"\n", QORB_SUCCESS, "", "", local.get()},
+        {longName.c_str(), QORB_SUCCESS, "", "", cut.get()}, {nullptr, QORB_STATUS_FAILED, noIni, kNoDll, nullptr},
         {"[DLL]\nOther=drv.so\n", QORB_STATUS_FAILED, "", kNoDll, nullptr},
         {"[Driver]\nDLLName=drv.so\n", QORB_STATUS_FAILED, "", kNoDll, nullptr},
         {"DLLName=drv.so\n", QORB_STATUS_FAILED, "", kNoDll, nullptr},
         {"[DLL]\nDLLName=Dll not found\n", QORB_STATUS_FAILED, "", kNoDll, nullptr},
         {"[DLL]\nDLLName=\n", QORB_STATUS_FAILED, "", "Failed to open DLL file " + cwd + "\\. Exiting.\n", nullptr},
         {"[DLL]\nDLLName=other.so\n", QORB_STATUS_FAILED, "",
-         "Failed to open DLL file " + cwd + "\\other.so. Exiting.\n", nullptr},
-    };
+            "Failed to open DLL file " + cwd + "\\other.so. Exiting.\n", nullptr}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.ini ? row.ini : "no INI file");
         fs::remove(scratch.File("ini/VERDAapp.ini"));
-        if (row.ini)
-            WriteFile(scratch.File("ini/VERDAapp.ini"), row.ini);
+        if (row.ini) WriteFile(scratch.File("ini/VERDAapp.ini"), row.ini);
         Opened r = Open(nullptr, nullptr);
-        if (row.opened)
-            EXPECT_EQ(std::tie(r.status, r.out, r.err), std::tie(row.status, row.out, row.err));
-        else
-            ExpectRefused(r, row.status, row.out, row.err);
+        if (row.opened) EXPECT_EQ(std::tie(r.status, r.out, r.err), std::tie(row.status, row.out, row.err));
+        else ExpectRefused(r, row.status, row.out, row.err);
         EXPECT_EQ(row.opened ? row.opened->Count(O) : 0u, row.opened ? 1u : 0u);
         CloseQORB(handle != kUntouched ? Take() : nullptr);
     }
     EXPECT_EQ(besideIni->Count(GI) + fake.Count(GI), 0u);
-
     /* A folder argument is taken as given (a relative one from the current directory; one ending in a
      * backslash gets no second one); a file argument alone is looked up in ini/. */
     WriteFile(scratch.File("conf/app.ini"), "[DLL]\nDLLName=drv.so\n");
@@ -322,27 +279,25 @@ TEST_F(Instance, IniFileNamesTheDriverOfTheCurrentDirectory)
     }
     EXPECT_EQ(local->Count(O), 4u);
     Opened r = Open(scratch.File("conf").c_str(), "sub/app.ini");
-    EXPECT_EQ(r.out,
-              "file with name[" + qorbtest::Backslashed(scratch.File("conf")) + "\\sub\\app.ini] cannot be opened\n");
+    EXPECT_EQ(
+        r.out, "file with name[" + qorbtest::Backslashed(scratch.File("conf")) + "\\sub\\app.ini] cannot be opened\n");
     EXPECT_EQ(Open("conf\\", "x.ini").out, "file with name[conf\\x.ini] cannot be opened\n");
     EXPECT_EQ(Open("", "x.ini").out, "file with name[\\x.ini] cannot be opened\n") << "an empty folder";
 }
 
 /* The INI path holds 254 characters; with the default folder the current directory takes 18 more. */
-TEST_F(Instance, IniPathBounds)
-{
+TEST_F(Instance, IniPathBounds) {
     auto local = CopyTo(scratch.File("drv.so"));
     std::string dir = FolderOfLength(254 - 8), huge(300, 'h');
     WriteFile(dir + "/app.ini", "[DLL]\nDLLName=drv.so\n");
     Opened r = Open(dir.c_str(), "app.ini");
     EXPECT_EQ(r.status, QORB_SUCCESS) << r.out << r.err;
     CloseQORB(Take());
-    ExpectRefused(Open(dir.c_str(), "app1.ini"), QORB_STATUS_FAILED, "",
-                  "Path too long: " + dir + "\\app1.ini. Exiting.\n");
-    ExpectRefused(Open(huge.c_str(), "a.ini"), QORB_STATUS_FAILED, "",
-                  "Path too long: " + huge + "\\a.ini. Exiting.\n");
+    ExpectRefused(
+        Open(dir.c_str(), "app1.ini"), QORB_STATUS_FAILED, "", "Path too long: " + dir + "\\app1.ini. Exiting.\n");
+    ExpectRefused(
+        Open(huge.c_str(), "a.ini"), QORB_STATUS_FAILED, "", "Path too long: " + huge + "\\a.ini. Exiting.\n");
     EXPECT_EQ(Open(dir.c_str(), huge.c_str()).status, QORB_STATUS_FAILED);
-
     std::string dir236 = FolderOfLength(236), dir237 = FolderOfLength(237), dir250 = FolderOfLength(250);
     std::string dir300 = FolderOfLength(300);
     WriteFile(dir236 + "/ini/VERDAapp.ini", "[DLL]\nDLLName=d.so\n");
@@ -353,8 +308,8 @@ TEST_F(Instance, IniPathBounds)
     EXPECT_EQ(r.status, QORB_SUCCESS) << r.out << r.err;
     CloseQORB(Take());
     ASSERT_EQ(chdir(dir237.c_str()), 0);
-    ExpectRefused(Open(nullptr, nullptr), QORB_STATUS_FAILED, "",
-                  "Path too long: " + dir237 + "/ini/\\VERDAapp.ini. Exiting.\n");
+    ExpectRefused(
+        Open(nullptr, nullptr), QORB_STATUS_FAILED, "", "Path too long: " + dir237 + "/ini/\\VERDAapp.ini. Exiting.\n");
     ASSERT_EQ(chdir(dir250.c_str()), 0);
     ExpectRefused(Open(nullptr, nullptr), QORB_STATUS_FAILED, "", "Path too long: " + dir250 + "/ini/. Exiting.\n");
     ASSERT_EQ(chdir(dir300.c_str()), 0);
@@ -365,17 +320,13 @@ TEST_F(Instance, IniPathBounds)
     ASSERT_EQ(chdir(scratch.Path().c_str()), 0);
 }
 
-/* ------------------------------------------------------------------------- calls through the driver */
-
-QORB_DEVICE_t RecordAt(uint8_t bus, uint8_t dev, uint8_t fn)
-{
+QORB_DEVICE_t RecordAt(uint8_t bus, uint8_t dev, uint8_t fn) {
     QORB_DEVICE_t record{};
     record.bus = bus, record.device = dev, record.function = fn;
     return record;
 }
 
-TEST_F(Instance, PassThroughCallsForwardTheDriversAnswer)
-{
+TEST_F(Instance, PassThroughCallsForwardTheDriversAnswer) {
     uint64_t base = 1, length = 1;
     uint8_t start = 1, end = 1, bytes[8] = {};
     auto query = [&] { return QueryAcpiMcfgTableInfo(&base, &start, &end, &length); };
@@ -386,8 +337,7 @@ TEST_F(Instance, PassThroughCallsForwardTheDriversAnswer)
     EXPECT_EQ(std::tuple(base, start, end, length), std::tuple(kBase, 0, 255, 0x10000000ull));
     EXPECT_EQ(QORB_ReadConfigSpace_Ex(0, 9, 0, 0, 0, bytes), 4u);
     EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + 4), (std::vector<uint8_t>{0x53, 0x51, 0x50, 0x10}));
-    for (uint32_t entry : {Q, X})
-        fake.Set(entry, FK_ANSWER, 0), fake.SetAnswer(entry, entry == Q ? 7 : 0xDEADBEEFu);
+    for (uint32_t entry : {Q, X}) fake.Set(entry, FK_ANSWER, 0), fake.SetAnswer(entry, entry == Q ? 7 : 0xDEADBEEFu);
     EXPECT_EQ(query(), 7);
     EXPECT_EQ(QORB_ReadConfigSpace_Ex(1, 2, 3, 0x100, 0xFFFFFFFFu, bytes), 0xDEADBEEFu);
     EXPECT_EQ(Args(fake.Calls().back()), (std::vector<uint32_t>{1, 2, 3, 0x100, 0xFFFFFFFFu}));
@@ -404,8 +354,7 @@ TEST_F(Instance, PassThroughCallsForwardTheDriversAnswer)
     EXPECT_EQ(fake.Entries(), E{}) << "the closed driver is not called";
 }
 
-TEST_F(Instance, ConfigurationCyclesReachTheDriverAtTheRecordsLocation)
-{
+TEST_F(Instance, ConfigurationCyclesReachTheDriverAtTheRecordsLocation) {
     ASSERT_EQ(OpenEx(fake.path).status, QORB_SUCCESS);
     QORB_DEVICE_t record = RecordAt(9, 0, 0);
     uint8_t bytes[8] = {}, line = 0x0B;
@@ -437,8 +386,7 @@ TEST_F(Instance, ConfigurationCyclesReachTheDriverAtTheRecordsLocation)
 
 /* The driver is the library's, not an instance's: the last open binds it for every instance, and any
  * close closes it for all of them. */
-TEST_F(Instance, EveryOpenRebindsAndEveryCloseClosesTheOneDriver)
-{
+TEST_F(Instance, EveryOpenRebindsAndEveryCloseClosesTheOneDriver) {
     FakeDriver noCard(FakeDriver::Built("fakedrv_nocard"));
     noCard.Set(X, FK_MISSING, 0), noCard.Set(W, FK_MISSING, 0);
     ASSERT_EQ(OpenEx(fake.path).status, QORB_SUCCESS);
@@ -471,8 +419,7 @@ TEST_F(Instance, EveryOpenRebindsAndEveryCloseClosesTheOneDriver)
 }
 
 /* The records an instance lists are detached when it closes, and remain the finder's to close. */
-TEST_F(Instance, CloseDetachesTheInstancesDeviceRecords)
-{
+TEST_F(Instance, CloseDetachesTheInstancesDeviceRecords) {
     ASSERT_EQ(OpenEx(fake.path).status, QORB_SUCCESS);
     auto* instance = static_cast<QORB_INSTANCE_t*>(handle);
     EXPECT_STREQ(instance->userName, "qorb_user");
@@ -484,8 +431,7 @@ TEST_F(Instance, CloseDetachesTheInstancesDeviceRecords)
 }
 
 /* Applications index the interface table by position: each slot reaches its operation. */
-TEST_F(Instance, InterfaceTableSlotsReachTheirOperations)
-{
+TEST_F(Instance, InterfaceTableSlotsReachTheirOperations) {
     EXPECT_EQ(QORBGetIntf(nullptr), QORB_INVALID_PARAMETER);
     _QORB_INTF_t t;
     memset(&t, 0xA5, sizeof t);
@@ -506,14 +452,13 @@ TEST_F(Instance, InterfaceTableSlotsReachTheirOperations)
         uint32_t entry; /* reached through the fake; FK_ENTRIES: none */
         std::function<S()> call;
         S status = QORB_SUCCESS;
-    } rows[] = {
-        {15, R, [&] { return SLOT(15, uint8_t, uint8_t, uint8_t, void**)(7, 0, 0, &card); }},
+    } rows[] = {{15, R, [&] { return SLOT(15, uint8_t, uint8_t, uint8_t, void**)(7, 0, 0, &card); }},
         {16, R, [&] { return SLOT(16, uint16_t, uint16_t, void**)(0x1050, 0x5153, &dut); }},
         {17, R,
-         [&] {
-             return SLOT(17, void*, void**, uint32_t, _QORB_DEVICE_FIND_INFO_t*)(handle, &found, QORB_FIND_LOCATION,
-                                                                                 &info);
-         }},
+            [&] {
+                return SLOT(17, void*, void**, uint32_t, _QORB_DEVICE_FIND_INFO_t*)(
+                    handle, &found, QORB_FIND_LOCATION, &info);
+            }},
         {8, R, [&] { return SLOT(8, void*, _QORB_ACCESS_MODE_t)(dut, _QORB_ACCESS_MODE_t{}); }},
         {12, R, [&] { return SLOT(12, void*, uint8_t*, uint32_t, uint32_t*)(dut, bytes, 0, &four); }},
         {13, W, [&] { return SLOT(13, void*, uint8_t*, uint32_t, uint32_t*)(dut, bytes, 0x3C, &four); }},
@@ -525,10 +470,9 @@ TEST_F(Instance, InterfaceTableSlotsReachTheirOperations)
         {14, FK_ZEB + 2, [&] { return SLOT(14, void*, uint32_t)(card, 0x1C); }},
         {18, FK_ENTRIES, [&] { return SLOT(18, void*, int, int, int, int)(dut, 1, 1, 1, 1); }, QORB_INVALID_PARAMETER},
         {1, FK_ENTRIES, [&] { return SLOT(1, void**, int, uint64_t, const char*, const char*)(0, 0, 0, 0, 0); },
-         QORB_INVALID_PARAMETER},
+            QORB_INVALID_PARAMETER},
         {9, FK_ENTRIES, [&] { return SLOT(9, void*)(std::exchange(card, nullptr)); }},
-        {2, C, [&] { return SLOT(2, void*)(Take()); }},
-    };
+        {2, C, [&] { return SLOT(2, void*)(Take()); }}};
 #undef SLOT
     for (const auto& row : rows) {
         fake.Reset();
@@ -539,56 +483,36 @@ TEST_F(Instance, InterfaceTableSlotsReachTheirOperations)
     CloseDevice(dut), CloseDevice(found);
 }
 
-TEST(StatusText, EachStatusItsTextOthersInvalid)
-{
-    const std::pair<uint32_t, const char*> rows[] = {
-        {QORB_SUCCESS, "QORB :: SUCCESS"},
+TEST(StatusText, EachStatusItsTextOthersInvalid) {
+    const std::pair<uint32_t, const char*> rows[] = {{QORB_SUCCESS, "QORB :: SUCCESS"},
         {QORB_MULTIPLE_INSTANCES_OF_CAP, "QORB :: MULTIPLE INSTANCES OF CAP FOUND"},
-        {QORB_NO_DAT_FILE, "QORB :: NO DAT FILE"},
-        {QORB_PCIE_CONFIG_WRITE_FAILED, "QORB :: PCIE CONFIG WRITE FAILED"},
+        {QORB_NO_DAT_FILE, "QORB :: NO DAT FILE"}, {QORB_PCIE_CONFIG_WRITE_FAILED, "QORB :: PCIE CONFIG WRITE FAILED"},
         {QORB_PCIE_MULTIPLE_INSTANCES_OF_CAP, "QORB :: PCIE MULTIPLE INSTANCES OF CAP FOUND"},
-        {0x80000021u, "QORB :: PCIE CAP DOES NOT EXIST"},
-        {0x80000023u, "QORB :: PCIE CAP DOES NOT EXIST"},
-        {0x80000016u, "QORB :: Invalid Error Code"},
-        {0x80000012u, "QORB :: Invalid Error Code"},
-        {0x8000000du, "QORB :: Invalid Error Code"},
-        {0x80000002u, "QORB :: Invalid Error Code"},
-        {0xFFFFFFFFu, "QORB :: Invalid Error Code"},
-        {2u, "QORB :: Invalid Error Code"},
-    };
-    for (auto [status, text] : rows)
-        EXPECT_STREQ(QORBGetErrorDesc(status), text) << std::hex << status;
+        {0x80000021u, "QORB :: PCIE CAP DOES NOT EXIST"}, {0x80000023u, "QORB :: PCIE CAP DOES NOT EXIST"},
+        {0x80000016u, "QORB :: Invalid Error Code"}, {0x80000012u, "QORB :: Invalid Error Code"},
+        {0x8000000du, "QORB :: Invalid Error Code"}, {0x80000002u, "QORB :: Invalid Error Code"},
+        {0xFFFFFFFFu, "QORB :: Invalid Error Code"}, {2u, "QORB :: Invalid Error Code"}};
+    for (auto [status, text] : rows) EXPECT_STREQ(QORBGetErrorDesc(status), text) << std::hex << status;
     EXPECT_EQ(QORBGetErrorDesc(0x12345678u), QORBGetErrorDesc(0x12345678u)) << "the same text, not a copy";
 }
 
-TEST(CommandLine, OptionsHelpAndValues)
-{
+TEST(CommandLine, OptionsHelpAndValues) {
     const struct {
         std::vector<std::string> args;
         int result;
         const char *d, *l;
         int argc = -1; /* -1: every argument */
-    } rows[] = {
-        {{"prog", "-D", "x", "-L", "y"}, 0, "x", "y"},
-        {{"prog", "-l", "log.txt", "-d", "dat.xml", "-H"}, 1, "dat.xml", "log.txt"},
-        {{"prog"}, 0, "", ""},
-        {{"prog", "-d"}, 0, "", ""},
-        {{"prog", "-l"}, 0, "", ""},
-        {{"prog", "x", "-h"}, 1, "", ""},
-        {{"prog", "-h", "-d", "x"}, 1, "x", ""},
-        {{"prog", "-help"}, 0, "", ""},
-        {{"prog", "h"}, 0, "", ""},
+    } rows[] = {{{"prog", "-D", "x", "-L", "y"}, 0, "x", "y"},
+        {{"prog", "-l", "log.txt", "-d", "dat.xml", "-H"}, 1, "dat.xml", "log.txt"}, {{"prog"}, 0, "", ""},
+        {{"prog", "-d"}, 0, "", ""}, {{"prog", "-l"}, 0, "", ""}, {{"prog", "x", "-h"}, 1, "", ""},
+        {{"prog", "-h", "-d", "x"}, 1, "x", ""}, {{"prog", "-help"}, 0, "", ""}, {{"prog", "h"}, 0, "", ""},
         {{"prog", "-d", "-h"}, 0, "-h", "", /* the value is never an option */},
         {{"-h", "-l", "a", "-l", "b"}, 0, "", "b", /* the first is the program; the last value is kept */},
-        {{"prog", "-d", "v", "-h"}, 0, "", "", 2},
-        {{"prog", "-d", "v", "-h"}, 0, "v", "", 3},
-        {{"-h", "-h"}, 0, "", "", 0},
-        {{"prog", "-l", "v"}, 0, "", "", 2},
-    };
+        {{"prog", "-d", "v", "-h"}, 0, "", "", 2}, {{"prog", "-d", "v", "-h"}, 0, "v", "", 3},
+        {{"-h", "-h"}, 0, "", "", 0}, {{"prog", "-l", "v"}, 0, "", "", 2}};
     for (auto row : rows) {
         std::vector<char*> argv;
-        for (std::string& a : row.args)
-            argv.push_back(a.data());
+        for (std::string& a : row.args) argv.push_back(a.data());
         argv.push_back(nullptr);
         char d[16], l[16];
         memset(d, 'x', sizeof d), memset(l, 'x', sizeof l);
@@ -598,16 +522,12 @@ TEST(CommandLine, OptionsHelpAndValues)
     }
 }
 
-/* ------------------------------------------------------------------------------------ platform layer */
-
 using Clock = std::chrono::steady_clock;
-long long MsSince(Clock::time_point start)
-{
+long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-TEST(Platform, FilesFoldersAndTheCurrentDirectory)
-{
+TEST(Platform, FilesFoldersAndTheCurrentDirectory) {
     qorbtest::ScratchDir scratch;
     char out[512];
     uint32_t size = uint32_t(scratch.Path().size());
@@ -617,8 +537,8 @@ TEST(Platform, FilesFoldersAndTheCurrentDirectory)
         << "no room for the end";
     EXPECT_EQ(PlatformGetCurrentDirectory(size + 1, out), size);
     WriteFile(scratch.File("a/b.txt"), "content");
-    EXPECT_EQ(std::tuple(PlatformFileSystemPath("a\\b.txt"), PlatformFileSystemPath(nullptr)),
-              std::tuple("a/b.txt", ""));
+    EXPECT_EQ(
+        std::tuple(PlatformFileSystemPath("a\\b.txt"), PlatformFileSystemPath(nullptr)), std::tuple("a/b.txt", ""));
     FILE* f = PlatformOpenFile("a\\b.txt", "r");
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(fread(out, 1, sizeof out, f), 7u);
@@ -630,8 +550,7 @@ TEST(Platform, FilesFoldersAndTheCurrentDirectory)
     EXPECT_TRUE(qorbtest::FileExists(scratch.File("a/new.txt")));
 }
 
-TEST(Platform, SharedObjectsAreFilesNamedByTheirPath)
-{
+TEST(Platform, SharedObjectsAreFilesNamedByTheirPath) {
     qorbtest::ScratchDir scratch;
     fs::copy_file(FakeDriver::Built("fakedrv"), scratch.File("drv.so"));
     fs::create_directory(scratch.File("sub"));
@@ -646,13 +565,12 @@ TEST(Platform, SharedObjectsAreFilesNamedByTheirPath)
     EXPECT_EQ(PlatformGetProcAddress(nullptr, "ConfigDriver_GetInterface"), nullptr);
     PlatformFreeLibrary(byPath), PlatformFreeLibrary(byName), PlatformFreeLibrary(nullptr);
     for (const char* path :
-         {"text.so", "missing.so", "libc.so.6" /* never from the library path */, "", (const char*)0})
+        {"text.so", "missing.so", "libc.so.6" /* never from the library path */, "", (const char*)0})
         EXPECT_EQ(PlatformLoadLibrary(path), nullptr) << (path ? path : "null");
 }
 
 /* Signals interrupt the sleep; it goes on for the rest of its time. */
-TEST(Platform, SleepLastsItsTimeThroughSignals)
-{
+TEST(Platform, SleepLastsItsTimeThroughSignals) {
     struct sigaction action {
     }, old{};
     action.sa_handler = [](int) {};
@@ -660,8 +578,7 @@ TEST(Platform, SleepLastsItsTimeThroughSignals)
     std::atomic<bool> done{false};
     pthread_t sleeper = pthread_self();
     std::thread interrupter([&] {
-        while (!done)
-            pthread_kill(sleeper, SIGUSR1), std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (!done) pthread_kill(sleeper, SIGUSR1), std::this_thread::sleep_for(std::chrono::milliseconds(10));
     });
     for (uint32_t ms : {0u, 150u, 1005u}) {
         Clock::time_point start = Clock::now();
@@ -673,21 +590,19 @@ TEST(Platform, SleepLastsItsTimeThroughSignals)
     sigaction(SIGUSR1, &old, nullptr);
 }
 
-TEST(Platform, ClockSystemAndMemoryFacts)
-{
+TEST(Platform, ClockSystemAndMemoryFacts) {
     QORB_LOCAL_TIME_t t{};
     time_t before = 0, after = 1;
     for (int attempt = 0; attempt < 5 && before != after; ++attempt) /* within one second */
         before = time(nullptr), PlatformGetLocalTime(&t), after = time(nullptr);
     struct tm l;
     localtime_r(&before, &l);
-    EXPECT_EQ(
-        std::tuple(t.year, t.month, t.day, t.hour, t.minute, t.second),
+    EXPECT_EQ(std::tuple(t.year, t.month, t.day, t.hour, t.minute, t.second),
         std::tuple(l.tm_year + 1900u, l.tm_mon + 1u, l.tm_mday + 0u, l.tm_hour + 0u, l.tm_min + 0u, l.tm_sec + 0u));
     QORB_SYSTEM_INFO_t info{};
     PlatformGetSystemInfo(&info);
     EXPECT_EQ(std::tuple(info.numberOfProcessors, info.pageSize),
-              std::tuple(uint32_t(sysconf(_SC_NPROCESSORS_ONLN)), uint32_t(sysconf(_SC_PAGESIZE))));
+        std::tuple(uint32_t(sysconf(_SC_NPROCESSORS_ONLN)), uint32_t(sysconf(_SC_PAGESIZE))));
 #if defined(__x86_64__) || defined(__i386__)
     EXPECT_EQ(info.processorArchitecture, 0u);
 #else
@@ -701,10 +616,9 @@ TEST(Platform, ClockSystemAndMemoryFacts)
     EXPECT_TRUE(m.availableVirtual > 0 && m.availableVirtual < m.totalVirtual) << "the process maps something";
 }
 
-TEST(Platform, EventsResetThemselvesAndReleaseOneWaiter)
-{
+TEST(Platform, EventsResetThemselvesAndReleaseOneWaiter) {
     EXPECT_EQ(std::tuple(PlatformWaitEvent(nullptr, 0), PlatformSetEvent(nullptr), PlatformResetEvent(nullptr)),
-              std::tuple(QORB_WAIT_FAILED, 0, 0));
+        std::tuple(QORB_WAIT_FAILED, 0, 0));
     PlatformCloseEvent(nullptr);
     void* event = PlatformCreateEvent();
     ASSERT_NE(event, nullptr);
@@ -734,45 +648,32 @@ TEST(Platform, EventsResetThemselvesAndReleaseOneWaiter)
     PlatformCloseEvent(event);
 }
 
-TEST(Platform, ProfileLookupsAnswerTheValueOrTheDefault)
-{
+TEST(Platform, ProfileLookupsAnswerTheValueOrTheDefault) {
     qorbtest::ScratchDir scratch;
     const std::string dll = "[DLL]\nOther=x\n \tDLLName=drv.so\n[Empty]\n", cut = "[S]\nk=0123456789\n";
-    const std::string blanks =
-        "\xEF\xBB\xBF[S]\r\n  key one  =  two words  \r\nq=\"quoted\"\nsq='x'\nodd=\"half\none=\"\nempty=\n";
+    const std::string blanks
+        = "\xEF\xBB\xBF[S]\r\n  key one  =  two words  \r\nq=\"quoted\"\nsq='x'\nodd=\"half\none=\"\nempty=\n";
     /* Lines are read 199 characters at a time: the rest of a long comment must not become a line. */
-    const std::string comments = "; c\n# c\n[S]\n;k=no\n; " + std::string(197, 'x') +
-        "k=tail\nk=real ; note\nlong=" + std::string(150, 'v') + "\n";
+    const std::string comments = "; c\n# c\n[S]\n;k=no\n; " + std::string(197, 'x')
+        + "k=tail\nk=real ; note\nlong=" + std::string(150, 'v') + "\n";
     const struct {
         const std::string* ini; /* nullptr: no file */
         const char *section, *key, *defaultValue;
         uint32_t size;
         std::string expected;
-    } rows[] = {
-        {nullptr, "DLL", "DLLName", "dflt", 64, "dflt"},
-        {&dll, "DLL", "DLLName", "dflt", 64, "drv.so"},
-        {&dll, "Other", "DLLName", "dflt", 64, "dflt"},
-        {&dll, "DLL", "Missing", "dflt", 64, "dflt"},
-        {&dll, "DLL", "Missing", nullptr, 64, ""},
-        {&dll, "Empty", "Other", "dflt", 64, "dflt"},
-        {&dll, "dll", "DLLNAME", "dflt", 64, "drv.so"},
-        {&cut, "S", "k", "dflt", 11, "0123456789"},
-        {&cut, "S", "k", "dflt", 10, "012345678"},
-        {&cut, "S", "k", "dflt", 1, ""},
-        {&cut, "S", "no", "default", 5, "defa"},
-        {&blanks, "S", "key one", "dflt", 64, "two words"},
-        {&blanks, "S", "q", "dflt", 64, "quoted"},
-        {&blanks, "S", "sq", "dflt", 64, "x"},
-        {&blanks, "S", "odd", "dflt", 64, "\"half"},
-        {&blanks, "S", "one", "dflt", 64, "\""},
-        {&blanks, "S", "empty", "dflt", 64, ""},
-        {&comments, "S", "k", "dflt", 64, "real"},
-        {&comments, "S", "long", "", 400, std::string(150, 'v')},
-    };
+    } rows[] = {{nullptr, "DLL", "DLLName", "dflt", 64, "dflt"}, {&dll, "DLL", "DLLName", "dflt", 64, "drv.so"},
+        {&dll, "Other", "DLLName", "dflt", 64, "dflt"}, {&dll, "DLL", "Missing", "dflt", 64, "dflt"},
+        {&dll, "DLL", "Missing", nullptr, 64, ""}, {&dll, "Empty", "Other", "dflt", 64, "dflt"},
+        {&dll, "dll", "DLLNAME", "dflt", 64, "drv.so"}, {&cut, "S", "k", "dflt", 11, "0123456789"},
+        {&cut, "S", "k", "dflt", 10, "012345678"}, {&cut, "S", "k", "dflt", 1, ""},
+        {&cut, "S", "no", "default", 5, "defa"}, {&blanks, "S", "key one", "dflt", 64, "two words"},
+        {&blanks, "S", "q", "dflt", 64, "quoted"}, {&blanks, "S", "sq", "dflt", 64, "x"},
+        {&blanks, "S", "odd", "dflt", 64, "\"half"}, {&blanks, "S", "one", "dflt", 64, "\""},
+        {&blanks, "S", "empty", "dflt", 64, ""}, {&comments, "S", "k", "dflt", 64, "real"},
+        {&comments, "S", "long", "", 400, std::string(150, 'v')}};
     for (const auto& row : rows) {
         fs::remove(scratch.File("app.ini"));
-        if (row.ini)
-            WriteFile(scratch.File("app.ini"), *row.ini);
+        if (row.ini) WriteFile(scratch.File("app.ini"), *row.ini);
         char out[512];
         memset(out, '#', sizeof out);
         uint32_t n = PlatformGetPrivateProfileString(row.section, row.key, row.defaultValue, out, row.size, "app.ini");
@@ -782,9 +683,9 @@ TEST(Platform, ProfileLookupsAnswerTheValueOrTheDefault)
     fs::create_directory(scratch.File("dir.ini"));
     char out[8] = "abc";
     for (std::string path : {qorbtest::Backslashed(scratch.File("ini/app.ini")), std::string("ini\\app.ini"),
-                             scratch.Path() + "/ini//app.ini"})
+             scratch.Path() + "/ini//app.ini"})
         EXPECT_EQ(std::tuple(PlatformGetPrivateProfileString("a", "K", "d", out, 8, path.c_str()), out[0]),
-                  std::tuple(1u, 'v'));
+            std::tuple(1u, 'v'));
     EXPECT_EQ(PlatformGetPrivateProfileString("S", "k", "d", out, sizeof out, "dir.ini"), 1u);
     EXPECT_EQ(PlatformGetPrivateProfileString("S", "k", "dd", out, sizeof out, nullptr), 2u);
     EXPECT_EQ(PlatformGetPrivateProfileString("A", "k", "d", out, 0, "ini/app.ini"), 0u);

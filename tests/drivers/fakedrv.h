@@ -1,24 +1,21 @@
-/* The tests' one programmable configuration driver (fakedrv.so).
- *
- * It wraps the simulated driver (its built-in platform, or the dumps the qorbsim.ini of the current directory
- * names) and forwards every entry of the configuration table and of the test card (ZEB) and partner (VOK)
- * tables to it, until a test changes an entry's mode. Every call is logged. A test reaches the controls
- * through the FakeDrv_* exports of its own dlopen handle of fakedrv.so, so they outlive the library's unload
- * at CloseQORB; tests use the FakeDriver class of fake_driver.h rather than dlsym.
+/* The tests' one programmable configuration driver (fakedrv.so). It forwards every entry of the configuration
+ * table and of the card (ZEB) and partner (VOK) tables to the simulated driver (its built-in platform, or the
+ * dumps the qorbsim.ini of the current directory names) until a test changes an entry's mode; every call is
+ * logged. Tests reach the FakeDrv_* controls through their own dlopen handle (FakeDriver, fake_driver.h), so
+ * they outlive the library's unload at CloseQORB.
  *
  * FK_MISSING on a configuration entry takes effect at the next open (the library copies that table when it
- * binds); on a card entry at once. Every other mode acts on the calls made after FakeDrv_Set: the first
- * `after` calls of the entry pass untouched, the later ones get the mode. A process a test runs (the tool)
- * takes its modes from the environment: FAKEDRV="entry:mode:after[,...]", read when the driver is bound.
- * The same source builds fakedrv_nocard.so (no card table exports) and fakedrv_noiface.so (no
- * ConfigDriver_GetInterface). */
+ * binds), on a card entry at once. Other modes act on the calls after FakeDrv_Set: the first `after` calls
+ * pass, the later ones get the mode. A process a test runs (the tool) takes its modes from the environment:
+ * FAKEDRV="entry:mode:after[,...]", read when the driver is bound. The same source builds fakedrv_nocard.so
+ * (no card table exports) and fakedrv_noiface.so (no ConfigDriver_GetInterface). */
 #ifndef FAKEDRV_H
 #define FAKEDRV_H
 
 #include <stdint.h>
 
 enum FakeEntry : uint32_t {
-    FK_GET_INTERFACE, /* ConfigDriver_GetInterface: FK_FAIL fills the table, then answers 0 */
+    FK_GET_INTERFACE, /* FK_FAIL fills the table, then answers 0 */
     FK_OPEN,
     FK_MAP,
     FK_QUERY,
@@ -27,7 +24,7 @@ enum FakeEntry : uint32_t {
     FK_WRITE,
     FK_CLOSE,
     FK_ZEB, /* FK_ZEB + n: slot n of the ZEB table (0 to 16, 7 unused) */
-    FK_VOK = FK_ZEB + 17, /* IsVOK */
+    FK_VOK = FK_ZEB + 17,
     FK_ZEB_TABLE,
     FK_VOK_TABLE, /* the table exports: the table always stored; FK_FAIL answers FK_CARD_FAILURE */
     FK_ENTRIES
@@ -35,9 +32,8 @@ enum FakeEntry : uint32_t {
 
 enum FakeMode : uint32_t {
     FK_FORWARD,
-    FK_MISSING, /* left out of the table (ConfigDriver_GetInterface fills only the others) */
-    FK_FAIL, /* 0 (IsZEB, IsVOK, configuration entries) or FK_CARD_FAILURE, outputs untouched; but
-                GetTraceConfig and GetTraceBufferSize store 0xFFFFFFFF first */
+    FK_MISSING, /* left out of the table */
+    FK_FAIL, /* 0 or FK_CARD_FAILURE, outputs untouched (GetTraceConfig, GetTraceBufferSize store 0xFFFFFFFF) */
     FK_ANSWER, /* outputs untouched, the value of FakeDrv_SetAnswer answered */
     FK_SHORT, /* half the bytes asked transferred, that count answered */
     FK_OVER, /* every byte asked transferred, 64 more answered */
@@ -49,19 +45,16 @@ enum FakeMode : uint32_t {
     FK_MODES
 };
 
-/* What a failing card entry answers: a status outside the library's own. */
-#define FK_CARD_FAILURE 0x8000FA11u
-/* The context OpenDriver stores for the library (the simulator's own stays inside the fake). */
-#define FK_CONTEXT 0x5EED0001u
+#define FK_CARD_FAILURE 0x8000FA11u /* a failing card entry's answer: no status of the library's */
+#define FK_CONTEXT 0x5EED0001u /* the context OpenDriver stores for the library */
 
 struct FakeCall {
-    uint32_t entry; /* FakeEntry */
-    uint32_t args[5]; /* configuration entries: bus, device, function, offset, length (ReadConfigEx: its five
-                         values); card entries: bus, device, function, then the value passed, if any */
+    uint32_t entry;
+    uint32_t args[5]; /* bus, device, function, offset, length (ReadConfigEx: its five values); card: b, d, f, value */
     uint64_t wide[2]; /* MapConfigSpace base and length */
     uint8_t data[16]; /* first bytes written (WriteConfig) or passed by pointer (ProgramCmd) */
-    uint32_t answer; /* what the entry answered */
-    uint64_t whenNs; /* CLOCK_MONOTONIC at the call */
+    uint32_t answer;
+    uint64_t whenNs; /* CLOCK_MONOTONIC */
 };
 
 extern "C" {
@@ -72,16 +65,13 @@ uint32_t FakeDrv_Count(uint32_t entry); /* calls since the reset */
 uint32_t FakeDrv_Hits(uint32_t entry); /* ... of them that got the mode */
 uint32_t FakeDrv_LastAnswer(uint32_t entry);
 uint32_t FakeDrv_WrongContext(void); /* calls made with another context than FK_CONTEXT */
-/* The call log, oldest first: copies up to `max` calls, answers the number logged (it keeps the last 4096). */
-uint32_t FakeDrv_Log(FakeCall* out, uint32_t max);
+uint32_t FakeDrv_Log(FakeCall* out, uint32_t max); /* oldest first, up to max; answers the count kept (<= 4096) */
 /* Reads starting in [from, to) that ask at least minLength bytes transfer at most maxBytes. */
 void FakeDrv_Limit(uint32_t from, uint32_t to, uint32_t minLength, uint32_t maxBytes);
 /* Reads of at least minLength bytes covering `offset` see `value` there. */
 void FakeDrv_Patch(uint32_t offset, uint8_t value, uint32_t minLength);
-/* QueryMcfgTable answers 1 with these instead of forwarding. */
-void FakeDrv_SetMcfg(uint64_t base, uint8_t startBus, uint8_t endBus, uint64_t length);
-/* ReadTraceBuffer copies these bytes out instead of the card's trace; `reported` (when not 0) is the count
- * left in its length argument. */
+void FakeDrv_SetMcfg(uint64_t base, uint8_t startBus, uint8_t endBus, uint64_t length); /* QueryMcfgTable: 1 */
+/* ReadTraceBuffer copies these bytes instead of the card's trace; `reported` (if not 0) is the count left. */
 void FakeDrv_SetTrace(const uint8_t* bytes, uint32_t length, uint32_t reported);
 }
 
