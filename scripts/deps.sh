@@ -2,18 +2,20 @@
 # Installs the Debian packages qorb needs to build and test, when missing.
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libexpat1-dev expat
-          libopensm-dev libinih-dev libcli11-dev pciutils binutils)
+          libopensm-dev libinih-dev libcli11-dev pciutils libpci-dev binutils gcovr python3)
+# The style checks of .ci/run (scripts/lint.sh) ask for their tools: --lint.
+[ "${1:-}" = "--lint" ] && packages+=(clang-format shellcheck)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 # For the emulated-machine test (tests/vm, docs/emulated-machine.md): QEMU, a
-# kernel with the PCI Express port and serial drivers built in, and a static
-# busybox. Optional: when they cannot be installed the test is skipped and
-# says why.
+# kernel with the PCI Express port and serial drivers built in, a static
+# busybox, and cpio to pack the initramfs. Optional: when they cannot be
+# installed the test is skipped and says why.
 # Only the test command asks for them (--vm).
 vm_packages=()
-[ "${1:-}" = "--vm" ] && vm_packages=(qemu-system-x86 linux-image-cloud-amd64 busybox-static)
+[ "${1:-}" = "--vm" ] && vm_packages=(qemu-system-x86 linux-image-cloud-amd64 busybox-static cpio)
 vm_missing=()
 for p in "${vm_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || vm_missing+=("$p")
