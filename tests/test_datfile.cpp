@@ -1,5 +1,4 @@
 /* The platform file: value conversions, defaults, failures and their messages, limits, the built-in example. */
-#include <inttypes.h>
 #include <string.h>
 
 #include <regex>
@@ -39,10 +38,11 @@ struct Parsed {
 std::string Show(const _QORB_DAT_INFO_t& d)
 {
     char s[8192];
-    int n = snprintf(s, sizeof s, " mode=%u user=%s duts=%d path=%s ini=%s app=%s replay=%d base=%" PRIx64
-                     " incr=%d off=%x len=%x serr=%d rsvd=%d", d.testMode, d.userName ? d.userName : "", d.dutCount,
-                     d.qorbIniFilePath, d.qorbIniFileName, d.appIniFileName, d.replayCount, d.pcieBaseAddress,
-                     d.dutConfigIncr, d.dutConfigOffset, d.dutConfigLength, d.dutSerrEnable, d.reserved);
+    int n = snprintf(s, sizeof s, " mode=%u user=%s duts=%d path=%s ini=%s app=%s replay=%d base=%lx", d.testMode,
+                     d.userName ? d.userName : "", d.dutCount, d.qorbIniFilePath, d.qorbIniFileName, d.appIniFileName,
+                     d.replayCount, d.pcieBaseAddress);
+    n += snprintf(s + n, sizeof s - n, " incr=%d off=%x len=%x serr=%d rsvd=%d", d.dutConfigIncr, d.dutConfigOffset,
+                  d.dutConfigLength, d.dutSerrEnable, d.reserved);
     for (int i = 0; i < 4; ++i) {
         const _QORB_DEVICE_FIND_INFO_t& e = d.dutFindInfo[i];
         n += snprintf(s + n, sizeof s - n, " %d=%x:%x:%x:%x.%x.%x:%02x%02x%02x:%x:%x", i, d.dutFindFlags[i], e.vendorId,
@@ -54,7 +54,7 @@ std::string Show(const _QORB_DAT_INFO_t& d)
 
 /* Each word must be a word of Show(d); in an entry, "~" stands for an unset location, class and subsystem,
  * and "U" for an entry that is all unset. */
-void ExpectWords(const _QORB_DAT_INFO_t& d, std::string words, const std::string& context)
+void ExpectWords(const std::string& context, const _QORB_DAT_INFO_t& d, std::string words)
 {
     words = std::regex_replace(std::regex_replace(words, std::regex("U"), "ffff:ffff:~"), std::regex("~"),
                                "ffff.ff.ff:ffffff:ffff:ffff");
@@ -72,16 +72,14 @@ std::string Repeat(int count, const std::string& text)
     return all;
 }
 
-/* Elements inside <p> and words of the record they give (modes: 0 platform, 1 add-in, 2 simulation, 77 the
- * caller's value, untouched). */
+/* Elements inside <p>, words of the record they give (mode 0 platform, 1 add-in, 2 simulation, 77 untouched). */
 const std::pair<const char*, const char*> kConversions[] = {
-    {"", "mode=77 user= duts=0 path= ini= app= replay=3 base=e0000000 incr=0 off=0 len=4 serr=1 rsvd=0 "
-         "0=0:U 3=0:U"},
+    {"", "mode=77 user= duts=0 path= ini= app= replay=3 base=e0000000 incr=0 off=0 len=4 serr=1 rsvd=0 0=0:U 3=0:U"},
     /* Hexadecimal: a character that is no digit repeats the last digit (0 before any); cut to the field. */
     {"<DUT vendorid=\"1x\" deviceid=\"0x1F\"/>", "duts=1 0=3:11:1f:~ 1=0:U"},
     {"<DUT vendorid=\"abCD\" deviceid=\"zz\"/><DUT VENDORID=\"12345\"/>", "duts=2 0=3:abcd:0:~ 1=1:2345:ffff:~"},
     {"<DUTConfig offset=\" 1f\" length=\"10\" incr=\"7fff\"/>", "off=1f len=10 incr=32767"},
-    {"<DUTConfig incr=\"-4\"/>", "incr=-4 len=4"}, {"<dutconfig INCR=\"-10\" offset=\"-1\"/>", "incr=-16 off=1"},
+    {"<dutconfig INCR=\"-10\" offset=\"-1\"/>", "incr=-16 off=1 len=4"}, /* only incr takes a sign */
     {"<PCIEBaseAddress a=\"0xFEDCBA9876543210\"/>", "base=fedcba9876543210"},
     /* Decimal as atoi reads it, cut to the field; subsystem IDs set no flag. */
     {"<DUT subsysvendor=\"4660\" subsysdeviceid=\"70000\"/>", "0=0:ffff:ffff:ffff.ff.ff:ffffff:1234:1170"},
@@ -93,10 +91,10 @@ const std::pair<const char*, const char*> kConversions[] = {
     {"<DUT colour=\"red\"/><dut/><Tests/>", "duts=2 0=0:U 1=0:U"},
     {"<g><DUT bus=\"9\">text <ReplayCount n=\"8\">42</ReplayCount></DUT></g><ReplayCount>13</ReplayCount>",
      "replay=8 duts=1 0=1000:ffff:ffff:9.ff.ff:ffffff:ffff:ffff"},
-    /* Names and modes without case; the first attribute whatever its name; the last element wins; an element
-     * without attributes changes nothing; other names are ignored. */
-    {"<TEST MODE='SIMULATION'/>", "mode=2"}, {"<test Mode='addin'/>", "mode=1"},
-    {"<Test mode='AddIn'/><Test mode='Platform'/>", "mode=0"}, {"<ReplayCount n='7'/><ReplayCount n='1'/>", "replay=1"},
+    /* Names and modes in any case; the first attribute, any name; the last wins; none or other names: no change. */
+    {"<TEST MODE='SIMULATION'/>", "mode=2"},
+    {"<test Mode='addin'/>", "mode=1"},
+    {"<Test mode='AddIn'/><Test mode='Platform'/>", "mode=0"},
     {"<Test mode=\"bench\" other=\"simulation\"/><Tests mode=\"platform\"/>", "mode=77"},
     {"<replaycount x=\"9\"/><Replay n=\"1\"/><pciebaseaddress x=\"c0000000\"/>", "replay=9 base=c0000000"},
     {"<ReplayCount times=\"5\" n=\"6\"/><User login=\"bob\" name=\"carol\"/>", "replay=5 user=bob"},
@@ -114,12 +112,12 @@ TEST(DatFile, ValuesNamesBlocksAndTheExample)
     for (const auto& [elements, words] : kConversions) {
         Parsed p("<p>" + std::string(elements) + "</p>");
         EXPECT_EQ(std::tuple(p.status, p.err), std::tuple(QORB_SUCCESS, "")) << elements;
-        ExpectWords(p.dat, words, elements);
+        ExpectWords(elements, p.dat, words);
     }
     /* Names longer than 999 characters are cut, but for the user name; the first free releases it. */
     std::string name = Repeat(120, "abcdefghi/"), cut = Backslashed(name.substr(0, 999));
     Parsed p("<p><QORBINIFilePath v='" + name + "'/><QORBINIFileName v='" + name + "'/><User v='" + name + "'/></p>");
-    ExpectWords(p.dat, "path=" + cut + " ini=" + cut + " app=" + cut + " user=" + name, "long names");
+    ExpectWords("long names", p.dat, "path=" + cut + " ini=" + cut + " app=" + cut + " user=" + name);
     QORB_FreeDatInfo(&p.dat), QORB_FreeDatInfo(nullptr);
     EXPECT_EQ(p.dat.userName, nullptr);
     /* The file is read in 512-byte blocks: values straddling a boundary are read whole; a file of whole blocks
@@ -129,7 +127,7 @@ TEST(DatFile, ValuesNamesBlocksAndTheExample)
         Parsed q("<p><!--" + std::string(pad, 'x') + "--><ReplayCount n=\"123456789\"/><User n=\"" + user +
                  "\"/><DUT vendorid=\"BEEF\"/></p>\n" + std::string(pad, '\n'));
         EXPECT_EQ(q.status, QORB_SUCCESS) << pad << q.err;
-        ExpectWords(q.dat, "replay=123456789 0=1:beef:ffff:~ user=" + user, std::to_string(pad));
+        ExpectWords(std::to_string(pad), q.dat, "replay=123456789 0=1:beef:ffff:~ user=" + user);
     }
     std::string text = "<p><ReplayCount n=\"31\"/></p>";
     WriteFile(p.dir.File("sub/p.xml"), text + std::string(1024 - text.size(), '\n'));
@@ -138,11 +136,12 @@ TEST(DatFile, ValuesNamesBlocksAndTheExample)
     /* The example file of the built-in platform: every DUT is found where it is. */
     p.File(QORB_SOURCE_DIR "/examples/builtin-platform.xml");
     EXPECT_EQ(std::tuple(p.status, p.err), std::tuple(QORB_SUCCESS, ""));
-    ExpectWords(p.dat, "mode=2 user=qorb_user duts=4 path=ini\\ ini=ini\\VERDAapp.ini app=ini\\VERDAapp.ini replay=3 "
+    ExpectWords("example", p.dat,
+                "mode=2 user=qorb_user duts=4 path=ini\\ ini=ini\\VERDAapp.ini app=ini\\VERDAapp.ini replay=3 "
                 "base=e0000000 incr=4 off=10 len=4 serr=1 0=3:5153:1010:ffff.ff.ff:ffffff:ffff:ffff "
                 "1=1000:ffff:ffff:6.0.0:ffffff:ffff:ffff 2=1003:5153:1050:9.0.0:ffffff:ffff:ffff "
-                "3=1003:5153:1012:4.0.1:ffffff:5153:1012", "example");
-    const uint32_t where[] = {0x031010, 0x061020, 0x091050, 0x041012};  /* bus, device ID */
+                "3=1003:5153:1012:4.0.1:ffffff:5153:1012");
+    const uint32_t where[] = {0x031010, 0x061020, 0x091050, 0x041012}; /* bus, device ID */
     SimPlatform platform;
     ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
     for (int i = 0; i < 4; ++i) {
@@ -184,10 +183,10 @@ TEST(DatFile, FailuresAndWarningsAreReported)
         Parsed p;
         text.size() > 1 ? p.Text(text) : p.File(text.empty() ? p.dir.File("no/dat.xml") : p.dir.Path());
         EXPECT_EQ(std::tuple(p.status, p.err, p.dat.replayCount, p.dat.dutCount, p.dat.testMode),
-                  std::tuple(status, message, replays, duts, 77u)) << text.substr(0, 60);
+                  std::tuple(status, message, replays, duts, 77u));
         for (int i = 0; i < p.dat.dutCount && duts == 100; ++i)
             ASSERT_EQ(std::tuple(p.dat.dutFindInfo[i].busNumber, p.dat.dutFindFlags[i]),
-                      std::tuple(i, QORB_FIND_LOCATION | QORB_FIND_VENDOR_ID)) << i;
+                      std::tuple(i, QORB_FIND_LOCATION | QORB_FIND_VENDOR_ID));
     }
     Parsed p;
     CaptureFd err(2);
