@@ -254,7 +254,7 @@ TEST(Log, FilesAndRefusedCalls)
     auto num = Num(QORB_LAYER_CFG, "1");
     for (auto action : {QORB_LOG_ACTION_CREATE, QORB_LOG_ACTION_OVERWRITE, QORB_LOG_ACTION_APPEND}) {
         WriteFile("a.xml", "old\n");
-        WriteToLog(Log(QORB_LOG_TYPE_XML, "a.xml", action).h, QORB_LOG_SUCCESS, "new\n");
+        EXPECT_EQ(Log(QORB_LOG_TYPE_XML, "a.xml", action)->WriteText(QORB_LOG_SUCCESS, "new\n"), QORB_SUCCESS);
         std::string text = ReadFile("a.xml");
         EXPECT_EQ(text.substr(0, text.find("<QORBXMLLog user=")), action == QORB_LOG_ACTION_APPEND ? "old\n" : "");
         EXPECT_EQ(Body(text), "<SUCCESS>\nnew\n</SUCCESS>\n</QORBXMLLog>\n");
@@ -289,9 +289,9 @@ TEST(Log, FilesAndRefusedCalls)
         EXPECT_EQ((Statuses{StartTest(log.h, nullptr), StartTestCase(log.h, nullptr), LogAssert(log.h, 0, nullptr, "x"),
                             WriteToLog(log.h, QORB_LOG_FAIL, nullptr), LogAssert(log.h, QORB_LOG_FAIL, &num, nullptr),
                             StartTest(log.h, "A", nullptr, 2, nullptr), StartTestCase(log.h, "c", nullptr, 2),
-                            LogTBContents(log.h, nullptr, nullptr)}),
-                  Statuses(8, QORB_INVALID_PARAMETER));
-        /* The long form of StartTestCase takes XML logs only. */
+                            LogTBContents(log.h, nullptr, nullptr), log->WriteAssertion(0, nullptr, "x"),
+                            log->WriteAssertion(0, &num, nullptr), log->WriteText(0, nullptr)}),
+                  Statuses(11, QORB_INVALID_PARAMETER));
         EXPECT_EQ((Statuses{StartTestCase(log.h, "c", &num, 1), StartTestCase(log.h, nullptr, nullptr, 0)}),
                   Statuses(2, type == QORB_LOG_TYPE_XML ? QORB_SUCCESS : QORB_INVALID_PARAMETER));
         EXPECT_EQ(std::tuple(log->TestsStarted(), log->CurrentTestName(), log->CurrentTest().fails, ReadFile("n")),
