@@ -21,6 +21,8 @@
 
 #include <vector>
 
+#include <qorb_common/trace_entry.h>
+
 #include "fuzz_support.h"
 #include "qorb_internal.h"
 
@@ -104,6 +106,14 @@ void Searches(void* card, qorbfuzz::InputReader head, uint32_t copyLength)
     uint32_t tlps = 0;
     Require(GetNumTLPMatches(card, tlpPattern, 0, &tlps) == QORB_SUCCESS && tlps >= matches,
             "no flags count every TLP");
+    const auto* record = static_cast<const QORB_DEVICE_t*>(card);
+    uint32_t walked = 0;
+    qorb_trace::WalkTrace(record->traceCopy, record->traceCopy ? copyLength : 0,
+                          [&](uint32_t, const uint8_t* header, uint32_t) {
+                              walked += qorb_trace::IsTlp(header[1]);
+                              return true;
+                          });
+    Require(tlps == walked, "no flags count the TLP entries the format's own walk finds");
     uint8_t tlp[16];
     for (uint32_t i : {index, tlps, tlps > 0 ? tlps - 1 : 0u}) {
         _QORB_STATUS_t status = QORB_ZEB_TB_GetTLPByIndex(card, tlp, 0, i);
