@@ -14,7 +14,10 @@
  * calls of the entry pass untouched, the later ones get the mode.
  *
  * A process a test runs (the tool) takes its modes from the environment:
- * FAKEDRV="entry:mode:after[,...]", read when the driver is first bound. */
+ * FAKEDRV="entry:mode:after[,...]", read when the driver is first bound.
+ *
+ * The same source builds fakedrv_nocard.so (no table exports) and
+ * fakedrv_noiface.so (no ConfigDriver_GetInterface). */
 #ifndef FAKEDRV_H
 #define FAKEDRV_H
 
@@ -25,13 +28,17 @@ enum FakeEntry : uint32_t {
     FK_OPEN, FK_MAP, FK_QUERY, FK_READ, FK_READ_EX, FK_WRITE, FK_CLOSE,
     FK_ZEB,                        /* FK_ZEB + n: slot n of the ZEB table (0 to 16, 7 unused) */
     FK_VOK = FK_ZEB + 17,          /* IsVOK */
+    FK_ZEB_TABLE, FK_VOK_TABLE,    /* the two table exports: every mode stores the table; FK_FAIL answers
+                                      FK_CARD_FAILURE, which the library ignores */
     FK_ENTRIES
 };
 
 enum FakeMode : uint32_t {
     FK_FORWARD,
     FK_MISSING,          /* null in the table */
-    FK_FAIL,             /* 0 for configuration entries, FK_CARD_FAILURE for card entries, outputs untouched */
+    FK_FAIL,             /* 0 for configuration entries, FK_CARD_FAILURE for card entries, outputs untouched
+                            (GetTraceConfig and GetTraceBufferSize store 0xFFFFFFFF first; GetInterface fills
+                            the table first) */
     FK_ANSWER,           /* outputs untouched, the value of FakeDrv_SetAnswer answered */
     FK_SHORT,            /* half the bytes asked transferred, that count answered */
     FK_OVER,             /* every byte asked transferred, more answered */
