@@ -1,7 +1,6 @@
 /* Link control from the port at the upstream end of the DUT's link: retrain, disable, enable, the wait
  * for the end of training, ASPM; on the simulated driver's link model. */
 #include <gtest/gtest.h>
-
 #include <tuple>
 
 #include "qorb_test_support.h"
@@ -41,13 +40,14 @@ uint16_t Read16(void* device, uint32_t offset)
 
 struct Opened : FoundDevice {
     Opened(uint8_t bus, uint8_t dev) : FoundDevice(bus, dev, 0) { EXPECT_EQ(OpenDevice(**this, {}), QORB_SUCCESS); }
+    ~Opened() { void* parent = nullptr; GetParentDevice(**this, &parent); CloseDevice(parent); }   /* the caller's */
     /* The port QORB_GetPortToResetOrRetrain names, as (bus, device); {-1, -1}: none, the out location cleared. */
     std::pair<int, int> Port() const
     {
         void* port = reinterpret_cast<void*>(0x1);
-        uint8_t bus = 0xFF, dev = 0xFF;
         if (QORB_GetPortToResetOrRetrain(**this, &port) != QORB_SUCCESS)
             return {port ? -2 : -1, -1};
+        uint8_t bus = 0xFF, dev = 0xFF;
         QORB_GetDeviceProperties(port, &bus, &dev, nullptr, nullptr, nullptr);
         return {bus, dev};
     }
