@@ -62,7 +62,7 @@ _QORB_STATUS_t Step(void* device, Record, void** next)
 enum Dev : uint8_t {
     kComplete = 1, kConventional, kVpd, kAgpLater, kAllOnes, kEmptyNext, kSlotId, kExtUnknown, kExtUnknownFirst,
     kCardBus, kDoubled, kNarrowMsi, kSelfLoop, kCycle, kMsiCycle, kLowPointer, kLowNext, kExtLegacyNext, kUnknownId,
-    kHidden, kExtCycle, kDevices
+    kHidden, kChain49, kExtCycle, kDevices
 };
 
 ConfigSpace Space(uint8_t dev)
@@ -77,7 +77,7 @@ ConfigSpace Space(uint8_t dev)
             .ExtCap(0x100, 1, 0x150).Set32(0x104, 0x1000).Set32(0x110, 0x40).ExtCap(0x150, 3, 0x163)
             .Set32(0x154, 0x89ABCDEF).ExtCap(0x160, 2, 0x180).ExtCap(0x180, 4, 0x000);
     case kConventional: return s.LegacyCap(0x40, 0x01, 0x00).ExtCap(0x100, 1, 0);
-    case kVpd: return s.LegacyCap(0x40, 0x03, 0x50).PcieCap(0x50, 0, 0).ExtCap(0x100, 2, 0);
+    case kVpd: return s.LegacyCap(0x40, 0x03, 0x50).PcieCap(0x50, 0, 0).ExtCap(0x100, 2, 0); /* VPD first */
     case kAgpLater: return s.LegacyCap(0x40, 0x01, 0x50).LegacyCap(0x50, 0x02, 0x60).PcieCap(0x60, 0, 0);
     case kAllOnes: return s.PcieCap(0x40, 0, 0).Set32(0x100, 0xFFFFFFFF);
     case kEmptyNext: return s.PcieCap(0x40, 0, 0).ExtCap(0x100, 1, 0x140);
@@ -95,6 +95,9 @@ ConfigSpace Space(uint8_t dev)
     case kExtLegacyNext: return s.PcieCap(0x40, 0, 0).ExtCap(0x100, 3, 0x0C0).ExtCap(0x0C0, 1, 0);
     case kUnknownId: return s.LegacyCap(0x40, 0x13, 0x00).Set32(0x44, 0xAABBCCDD);
     case kHidden: return s.CapPointer(0).Set8(0x34, 0x50).LegacyCap(0x50, 0x01, 0x00); /* status bit clear */
+    case kChain49: /* at 0x100, then all 48 headers of the legacy area */
+        for (uint8_t at = 0x40; at < 0xFC; at += 4) s.LegacyCap(at, 0x01, static_cast<uint8_t>(at + 4));
+        return s.Set16(0x100, 0x4001).LegacyCap(0xFC, 0x05, 0x00);
     default: return s.PcieCap(0x40, 0, 0).ExtCap(0x100, 1, 0x140).ExtCap(0x140, 3, 0x100);
     }
 }
@@ -109,27 +112,26 @@ _QORB_STATUS_t (*const kAssert[])(void*, void*, int32_t, int32_t) = {
     QORB_ADVERR_Util_AssertBadDLLPStatus, QORB_ADVERR_Util_AssertReplayNumberRolloverStatus,
     QORB_ADVERR_Util_AssertReplayTimerTimeoutStatus};
 
+const Cap kUntouched{1, 1, 1, 1}, kNull{}; /* the handle location as it was, or null */
+constexpr auto kOk = QORB_SUCCESS, kInvalid = QORB_INVALID_PARAMETER, kFailed = QORB_PCIE_CONFIG_READ_FAILED;
+constexpr auto kMulti = QORB_PCIE_MULTIPLE_INSTANCES_OF_CAP, kAbsent = QORB_PCIE_CAP_OUT_OF_RANGE;
+constexpr auto kEnd = QORB_PCIE_CAP_DOES_NOT_EXIST, kUnsupported = QORB_UNSUPPORTED_PARAMETER;
 const struct {
     uint8_t dev;
     std::vector<Cap> steps; /* the first steps */
-    _QORB_STATUS_t end; /* QORB_SUCCESS: a list that loops, walked as far as the steps given */
+    _QORB_STATUS_t end; /* kOk: a list that loops, walked as far as the steps given */
 } kWalks[] = {
     {kComplete, {{0x40, 1, 8, 0x4B}, {0x48, 5, 20, 0x60}, {0x60, 9, 24, 0x80} /* its length byte */,
                  {0x80, 0x11, 0, 0xA0}, {0xA0, 0x10, 36, 0}, {0x100, 1, 60, 0x150}, {0x150, 3, 12, 0x163},
-                 {0x160, 2, 28, 0x180}, {0x180, 4, 24, 0}}, QORB_PCIE_CAP_DOES_NOT_EXIST},
-    {kConventional, {{0x40, 0x01, 8, 0}}, QORB_PCIE_CAP_DOES_NOT_EXIST}, /* the extended list unread */
-    {kVpd, {{0x100, 2, 28, 0}}, QORB_PCIE_CAP_DOES_NOT_EXIST}, /* the legacy list skipped */
-    {kAgpLater, {{0x40, 0x01, 8, 0x50}}, QORB_UNSUPPORTED_PARAMETER},
-    {kAllOnes, {kPcie40}, QORB_PCIE_CAP_DOES_NOT_EXIST}, {kSlotId, {}, QORB_INVALID_PARAMETER},
-    {kEmptyNext, {kPcie40, {0x100, 1, 60, 0x140}}, QORB_PCIE_CAP_DOES_NOT_EXIST},
-    {kExtUnknown, {kPcie40, {0x100, 1, 60, 0x140}}, QORB_INVALID_PARAMETER}, /* no length for ID 5 */
-    {kExtUnknownFirst, {kPcie40}, QORB_INVALID_PARAMETER}, {kCardBus, {}, QORB_INVALID_PARAMETER},
-    {kExtLegacyNext, {kPcie40, {0x100, 3, 12, 0xC0}, {0xC0, 1, 60, 0}, {0x100, 3, 12, 0xC0}}, QORB_SUCCESS},
+                 {0x160, 2, 28, 0x180}, {0x180, 4, 24, 0}}, kEnd},
+    {kConventional, {{0x40, 0x01, 8, 0}}, kEnd}, /* the extended list unread */
+    {kVpd, {{0x100, 2, 28, 0}}, kEnd}, {kAgpLater, {{0x40, 0x01, 8, 0x50}}, kUnsupported},
+    {kAllOnes, {kPcie40}, kEnd}, {kSlotId, {}, kInvalid}, {kEmptyNext, {kPcie40, {0x100, 1, 60, 0x140}}, kEnd},
+    {kExtUnknown, {kPcie40, {0x100, 1, 60, 0x140}}, kInvalid}, /* no length for ID 5 */
+    {kExtUnknownFirst, {kPcie40}, kInvalid}, {kCardBus, {}, kInvalid},
+    {kExtLegacyNext, {kPcie40, {0x100, 3, 12, 0xC0}, {0xC0, 1, 60, 0}, {0x100, 3, 12, 0xC0}}, kOk},
 };
 
-const Cap kUntouched{1, 1, 1, 1}, kNull{}; /* the handle location as it was, or null */
-constexpr auto kOk = QORB_SUCCESS, kMulti = QORB_PCIE_MULTIPLE_INSTANCES_OF_CAP, kAbsent = QORB_PCIE_CAP_OUT_OF_RANGE;
-constexpr auto kInvalid = QORB_INVALID_PARAMETER, kFailed = QORB_PCIE_CONFIG_READ_FAILED;
 const std::string pm = "Capability Pointer 0x40 \nCapability TYPE = 0x01 \nNext capability Offset : 0x4B\n";
 const struct {
     uint8_t dev;
@@ -159,10 +161,11 @@ const struct {
     {kSelfLoop, GetPCIECapability, kInvalid}, {kCycle, Op::Legacy<QORB_PCI_CAP_POWER_MANAGEMENT, 1>, kInvalid},
     {kNarrowMsi, Get32BitMSICapability, kMulti, {0x60, 5, 20, 0}, 20}, /* the second */
     {kNarrowMsi, Get64BitMSICapability, kAbsent, {0x60, 5, 20, 0}, 20},
-    {kVpd, Op::Legacy<QORB_PCI_CAP_VPD, 0>, QORB_UNSUPPORTED_PARAMETER}, /* AGP: only a matching header is sized */
+    {kVpd, Op::Legacy<QORB_PCI_CAP_VPD, 0>, kUnsupported}, /* AGP: only a matching header is sized */
     {kVpd, Op::Legacy<QORB_PCI_CAP_AGP, 1, 0x40>, kAbsent}, {kHidden, Op::Header<0x50>, kAbsent} /* status bit clear */,
     {kCycle, Op::Legacy<QORB_PCI_CAP_POWER_MANAGEMENT, 0>, kOk, {0x40, 1, 8, 0x50}, 8},
     {kMsiCycle, Get32BitMSICapability, kInvalid, {0x50, 5, 20, 0x40}, 20},
+    {kChain49, Op::Legacy<QORB_PCI_CAP_MSI, 1, 0x100>, kOk, {0xFC, 5, 20, 0}, 20},
     {kExtCycle, GetPowerBudgetingCapability, kInvalid}, {kExtCycle, GetDeviceSerialNumberCapability, kInvalid},
     {kLowPointer, GetPCIECapability, kInvalid, kUntouched, 0, "***ERROR**[HelpGetPCICapability] file[X] "
      "line[X] device implement pci caps but start offset[48] is outside of legal limit\n"},
@@ -178,6 +181,8 @@ const struct {
     {kComplete, Op::Header<0x3C>, kAbsent, kUntouched, 0, "Capability Pointer 0x3C \n"},
     {kComplete, Op::Header<0x43>, kOk, kUntouched, 0, pm}, {kComplete, Op::Header<0>, kOk, kUntouched, 0, pm},
     {kComplete, Op::Header<0x104>, kAbsent, kUntouched, 0, "Capability Pointer 0x104 \n"},
+    {kComplete, Op::Header<0x100>, kOk, kUntouched, 0, "Capability Pointer 0x100 \nCapability TYPE = 0x01 \nNext "
+     "capability Offset : 0x00\n"},
     /* Reads that transfer less than asked, or see a byte changed since the header was read. */
     {kComplete, GetPCIECapability, kFailed, kUntouched, 0, "**ERROR***:"
      "[HelpGetPCICapability] file[X] line[X] reading config space at offset[72] length[1] failed\n", 0x48, 2, 1},
@@ -244,11 +249,10 @@ TEST_F(Caps, WalkAndLookups)
         if (row.min)
             row.max > 0xFF ? fake.Patch(row.at, row.max - 0x100, row.min)
                            : fake.Limit(row.at, row.at + 1, row.min, row.max);
-        uint8_t record[64 + 1];
-        memset(record, 0xA5, sizeof record);
+        std::vector<uint8_t> record(64 + 1, 0xA5);
         void *const untouched = reinterpret_cast<void*>(0x1), *handle = untouched;
         CaptureFd out(1);
-        EXPECT_EQ(row.status, row.lookup(*device, Record{record}, &handle));
+        EXPECT_EQ(row.status, row.lookup(*device, Record{record.data()}, &handle));
         static const std::regex where(R"((line\[)\d+|(file\[)[^\]]*qorb_config_cap_access\.cpp)");
         EXPECT_EQ(row.text, std::regex_replace(out.Text(), where, "$1$2X")) << "file and line not compared";
         EXPECT_EQ(row.handle, handle == untouched ? kUntouched : handle ? Info(handle) : kNull);
@@ -298,13 +302,11 @@ TEST_F(Caps, AerAssertionsAndRegistersThroughHandles)
         EXPECT_EQ(QORB_PCIE_MULTIPLE_INSTANCES_OF_CAP, kAssert[i](*twice, log, 1, 1)) << bit.field;
         verdicts += "::Advanced Error Caps not implemented::::Advanced Error Caps not implemented::";
     }
-    /* The clearing write clears every bit that was set in its register, also after expected CLEAR. */
     EXPECT_EQ(QORB_SUCCESS, QORB_ADVERR_Util_AssertBadTLPStatus(*complete, log, 1, 1));
     EXPECT_EQ(std::pair(0x00001000u, 0u), std::pair(Read32(*complete, 0x104), Read32(*complete, 0x110)));
     EXPECT_EQ(QORB_SUCCESS, QORB_ADVERR_Util_AssertTrainingErrorStatus(*complete, log, 0, 1));
-    EXPECT_EQ(0u, Read32(*complete, 0x104));
+    EXPECT_EQ(0u, Read32(*complete, 0x104)) << "the clearing write clears every bit set, also after expected CLEAR";
     CloseLog(log);
-    CloseLog(log); /* a second close is ignored */
     EXPECT_EQ(verdicts, ReadFile("aer.log").substr(0, verdicts.size()));
     QORB_ADVERR_INFO_t info;
     memset(&info, 0xAB, sizeof info);
@@ -312,19 +314,17 @@ TEST_F(Caps, AerAssertionsAndRegistersThroughHandles)
     EXPECT_EQ(std::tuple(*twice, nullptr, 0u), std::tuple(info.device, info.capHandle, info.aer.header));
     ASSERT_EQ(QORB_SUCCESS, QORB_ADVERR_Util_GetAdvErrorRepCap(*complete, &info));
     EXPECT_EQ(std::pair(*complete, 0x100u), std::pair(info.device, std::get<0>(Info(info.capHandle))));
-    void* aer = info.capHandle;
     uint32_t value = 0x00000001, length = 4, offset = 0;
-    EXPECT_EQ(QORB_SUCCESS, WriteCapability(aer, reinterpret_cast<uint8_t*>(&value), 0x8, &length));
-    EXPECT_EQ(QORB_SUCCESS, ReadCapability(aer, reinterpret_cast<uint8_t*>(&value), 0x54, &length));
-    EXPECT_EQ(QORB_SUCCESS, GetCapOffset(aer, &offset));
+    EXPECT_EQ(QORB_SUCCESS, WriteCapability(info.capHandle, reinterpret_cast<uint8_t*>(&value), 0x8, &length));
+    EXPECT_EQ(QORB_SUCCESS, ReadCapability(info.capHandle, reinterpret_cast<uint8_t*>(&value), 0x54, &length));
+    EXPECT_EQ(QORB_SUCCESS, GetCapOffset(info.capHandle, &offset));
     EXPECT_EQ(std::tuple(1u, 0x89ABCDEFu, 0x100u), std::tuple(Read32(*complete, 0x108), value, offset));
-    for (_QORB_STATUS_t status :
-         {QORB_QueryCapInfo(aer, nullptr), QORB_QueryCapInfo(nullptr, nullptr), GetCapOffset(aer, nullptr),
-          GetCapOffset(nullptr, &offset), ReadCapability(nullptr, reinterpret_cast<uint8_t*>(&value), 0, &length),
-          WriteCapability(nullptr, reinterpret_cast<uint8_t*>(&value), 0, &length),
-          QORB_ADVERR_Util_GetAdvErrorRepCap(*complete, nullptr)})
+    for (_QORB_STATUS_t status : {QORB_QueryCapInfo(info.capHandle, nullptr), QORB_QueryCapInfo(nullptr, nullptr),
+                                  GetCapOffset(info.capHandle, nullptr), GetCapOffset(nullptr, &offset),
+                                  ReadCapability(nullptr, reinterpret_cast<uint8_t*>(&value), 0, &length),
+                                  WriteCapability(nullptr, reinterpret_cast<uint8_t*>(&value), 0, &length),
+                                  QORB_ADVERR_Util_GetAdvErrorRepCap(*complete, nullptr)})
         EXPECT_EQ(QORB_INVALID_PARAMETER, status);
-    /* A handle released already, or one the library never made, is ignored. */
-    for (void* handle : {aer, aer, static_cast<void*>(&value), static_cast<void*>(nullptr)})
-        EXPECT_EQ(QORB_SUCCESS, QORB_FreeCapabilityHandle(handle));
+    for (void* handle : {info.capHandle, info.capHandle, static_cast<void*>(&value), static_cast<void*>(nullptr)})
+        EXPECT_EQ(QORB_SUCCESS, QORB_FreeCapabilityHandle(handle)) << "released already, or never made: ignored";
 }
