@@ -271,7 +271,7 @@ TEST_F(Caps, WalkAndLookups)
           GetNextCapability(nullptr, &next, cap), Get32BitMSICapability(*express, nullptr, nullptr) /* the count */,
           HelpGetPCICapability(nullptr, QORB_PCI_CAP_MSI, 0, 0, nullptr, nullptr),
           HelpGetPCIECapability(nullptr, QORB_PCIE_CAP_ADV_ERR_REPORTING, 0, 0, nullptr, nullptr),
-          GetCapabilityHeader(nullptr, nullptr, 0)})
+          GetCapabilityHeader(nullptr, &Op::header, 0), GetCapabilityHeader(*express, nullptr, 0)})
         EXPECT_EQ(kInvalid, status);
     EXPECT_EQ(reinterpret_cast<void*>(0x1), next) << "null arguments touch nothing";
     QORB_FreeCapabilityHandle(cap);
