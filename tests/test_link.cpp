@@ -1,7 +1,7 @@
-/* Link retrain, disable and enable from the port above the DUT. */
+/* Link control from the port at the upstream end of the DUT's link: retrain, disable, enable, the wait
+ * for the end of training, ASPM; on the simulated driver's link model. */
 #include <gtest/gtest.h>
-
-#include <utility>
+#include <tuple>
 
 #include "qorb_test_support.h"
 
@@ -9,200 +9,112 @@ using namespace qorbtest;
 
 namespace {
 
-constexpr uint8_t kPcieCap = 0x40;
-
-ConfigSpace RootPort(uint8_t secondary, uint16_t linkControl)
+ConfigSpace Function(uint8_t type, uint8_t secondary = 0, uint8_t subordinate = 0, uint16_t linkControl = 0x0040)
 {
     ConfigSpace s;
-    s.Header(0x8086, 0x1234, 0x06, 0x04, 0x00, 0x01).Buses(0, secondary, secondary).CapPointer(kPcieCap);
-    s.PcieCap(kPcieCap, QORB_ROOT_PORT, 0x00);
-    s.Set16(kPcieCap + 0x10, linkControl);
-    s.Set16(kPcieCap + 0x12, 0x2011); /* x1, 2.5 GT/s, DLL Link Active */
-    return s;
+    s.Header(0x8086, 0x1234, secondary ? 0x06 : 0x02, secondary ? 0x04 : 0x00, 0x00, secondary ? 0x01 : 0x00);
+    s.CapPointer(0x40).PcieCap(0x40, type, 0x00).Set16(0x50 /* Link Control */, linkControl).Set16(0x52, 0x2011);
+    return secondary ? s.Buses(0, secondary, subordinate) : s;
 }
 
-ConfigSpace SwitchPort(uint8_t portType, uint8_t primary, uint8_t secondary, uint8_t subordinate)
-{
-    ConfigSpace s;
-    s.Header(0x10B5, static_cast<uint16_t>(0x8700 + portType), 0x06, 0x04, 0x00, 0x01)
-        .Buses(primary, secondary, subordinate)
-        .CapPointer(kPcieCap);
-    s.PcieCap(kPcieCap, portType, 0x00);
-    s.Set16(kPcieCap + 0x10, 0x0040);
-    return s;
-}
-
-ConfigSpace Endpoint(uint16_t device)
-{
-    ConfigSpace s;
-    s.Header(0x1AF4, device, 0x02, 0x00, 0x00, 0x00).CapPointer(kPcieCap);
-    s.PcieCap(kPcieCap, QORB_PCIE_ENDPOINT, 0x00);
-    return s;
-}
-
-/* Root port 00:1c.0 with an endpoint 01:00.0 below it; root port 00:1d.0
- * with a switch (02:00.0 up, 03:01.0 down) and an endpoint 04:00.0. */
-std::vector<DumpFunction> Platform(uint16_t linkControl = 0x0043)
-{
-    return {
-        {0, 0x1c, 0, RootPort(1, linkControl)},
-        {0, 0x1d, 0, RootPort(2, 0x0040).Buses(0, 2, 4)},
-        {1, 0, 0, Endpoint(0x1001)},
-        {2, 0, 0, SwitchPort(QORB_SWITCH_UPSTREAM_PORT, 2, 3, 4)},
-        {3, 1, 0, SwitchPort(QORB_SWITCH_DOWNSTREAM_PORT, 3, 4, 4)},
-        {4, 0, 0, Endpoint(0x1002)},
-    };
-}
+// clang-format off
+/* Root ports 00:1c.0 -- 01:00.0 and 00:1d.0 -- switch 02:00.0 / 03:01.0 -- 04:00.0; 00:1e.0 PCI bridge -- 05:00.0 */
+const std::vector<DumpFunction> kPlatform = {
+    {0, 0x1c, 0, Function(QORB_ROOT_PORT, 1, 1, 0x0043)}, {0, 0x1d, 0, Function(QORB_ROOT_PORT, 2, 4)},
+    {0, 0x1e, 0, ConfigSpace().Header(0x8086, 0x2448, 0x06, 0x04, 0x01, 0x01).Buses(0, 5, 5)},
+    {1, 0, 0, Function(QORB_PCIE_ENDPOINT)}, {2, 0, 0, Function(QORB_SWITCH_UPSTREAM_PORT, 3, 4)},
+    {3, 1, 0, Function(QORB_SWITCH_DOWNSTREAM_PORT, 4, 4)}, {4, 0, 0, Function(QORB_PCIE_ENDPOINT)},
+    {5, 0, 0, Function(QORB_PCIE_ENDPOINT)}};
+// clang-format on
 
 uint16_t Read16(void* device, uint32_t offset)
 {
-    uint8_t b[2] = {};
-    uint32_t len = 2;
-    EXPECT_EQ(ReadConfigSpace(device, b, offset, &len), QORB_SUCCESS);
-    return static_cast<uint16_t>(b[0] | (b[1] << 8));
+    uint32_t value = 0, len = 2; /* little-endian, as the host */
+    EXPECT_EQ(ReadConfigSpace(device, reinterpret_cast<uint8_t*>(&value), offset, &len), QORB_SUCCESS);
+    return static_cast<uint16_t>(value);
 }
 
-/* The port QORB_GetPortToResetOrRetrain names for a device, as (bus, device). */
-std::pair<int, int> PortAbove(void* device, void** port)
-{
-    EXPECT_EQ(QORB_GetPortToResetOrRetrain(device, port), QORB_SUCCESS);
-    uint8_t bus = 0xFF, d = 0, f = 0;
-    QORB_GetDeviceProperties(*port, &bus, &d, &f, nullptr, nullptr);
-    return {bus, d};
-}
-
-struct Opened {
-    void* dev = nullptr;
-    explicit Opened(uint8_t bus, uint8_t d, uint8_t f)
+struct Opened : FoundDevice {
+    Opened(uint8_t bus, uint8_t dev) : FoundDevice(bus, dev, 0) { EXPECT_EQ(OpenDevice(**this, {}), QORB_SUCCESS); }
+    ~Opened()
     {
-        EXPECT_EQ(FindDevice(bus, d, f, &dev), QORB_SUCCESS);
-        EXPECT_EQ(OpenDevice(dev, QORB_ACCESS_READ_WRITE), QORB_SUCCESS);
+        void* parent = nullptr; /* the caller's to close */
+        GetParentDevice(**this, &parent);
+        CloseDevice(parent);
     }
-    ~Opened() { CloseDevice(dev); }
+    /* The port QORB_GetPortToResetOrRetrain names, as (bus, device); {-1, 255}: none, the out location cleared. */
+    std::pair<int, int> Port() const
+    {
+        void* port = reinterpret_cast<void*>(0x1);
+        uint8_t bus = 0xFF, dev = 0xFF;
+        if (QORB_GetPortToResetOrRetrain(**this, &port) == QORB_SUCCESS)
+            QORB_GetDeviceProperties(port, &bus, &dev, nullptr, nullptr, nullptr);
+        return {port ? bus : -1, dev};
+    }
 };
 
 } // namespace
 
-TEST(Link, DisableThenEnableTogglesOnlyLinkDisableInThePort)
+TEST(Link, PortAboveDisableEnableAndTheirFailures)
 {
-    SimPlatform platform(Platform(0x0043));
+    SimPlatform platform(kPlatform);
     ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
-    Opened dut(1, 0, 0);
-    void* port = nullptr;
-    ASSERT_EQ(PortAbove(dut.dev, &port), std::pair(0, 0x1c));
+    using Pair = std::pair<int, int>; /* a device, the port above it */
+    for (auto [at, port] :
+         {std::pair<Pair, Pair>{{1, 0}, {0, 0x1c}}, {{4, 0}, {3, 1}}, {{3, 1}, {0, 0x1d}}, {{0, 0x1c}, {-1, 255}}})
+        EXPECT_EQ(Opened(at.first, at.second).Port(), port) << at.first << ":" << at.second;
+    EXPECT_EQ(QORB_GetPortToResetOrRetrain(nullptr, nullptr), QORB_INVALID_PARAMETER);
 
-    EXPECT_EQ(QORB_DisableLink(dut.dev), QORB_SUCCESS);
-    EXPECT_EQ(Read16(port, kPcieCap + 0x10), 0x0053);
-    EXPECT_EQ(QORB_EnableLink(dut.dev), QORB_SUCCESS);
-    EXPECT_EQ(Read16(port, kPcieCap + 0x10), 0x0043);
-    /* Enabling a link that is not disabled writes Link Control back unchanged. */
-    EXPECT_EQ(QORB_EnableLink(dut.dev), QORB_SUCCESS);
-    EXPECT_EQ(Read16(port, kPcieCap + 0x10), 0x0043);
-}
+    Opened root(0, 0x1c), dut(1, 0), belowPci(5, 0);
+    uint32_t command = 0x0006, len = 2;
+    ASSERT_EQ(WriteConfigSpace(*dut, reinterpret_cast<uint8_t*>(&command), 0x04, &len), QORB_SUCCESS);
+    ASSERT_EQ(QORB_DisableLink(*dut), QORB_SUCCESS);
+    EXPECT_EQ(Read16(*root, 0x50), 0x0053);
+    EXPECT_EQ(FoundDevice(1, 0, 0).Status(), QORB_DEVICE_NOT_FOUND) << "a disabled link hides the device";
+    ASSERT_EQ(QORB_EnableLink(*dut), QORB_SUCCESS);
+    EXPECT_EQ(Read16(*root, 0x50), 0x0043);
+    EXPECT_EQ(QORB_EnableLink(*dut), QORB_SUCCESS) << "a link that is not disabled is written back unchanged";
+    EXPECT_EQ(Read16(*root, 0x50), 0x0043);
+    FoundDevice back(1, 0, 0);
+    EXPECT_EQ(Read16(*back, 0x04), 0x0000) << "the device comes back at its power-on values";
+    for (auto state : {QORB_ASPM_DISABLED, QORB_ASPM_L0S, QORB_ASPM_L1, QORB_ASPM_L0S_L1})
+        EXPECT_EQ(SetASPMState(*root, state) | SetUpstreamASPMState(*root, state), QORB_SUCCESS);
+    EXPECT_EQ(Read16(*root, 0x50), 0x0043) << "ASPM operations change nothing";
 
-TEST(Link, RootPortHasNoPortAbove)
-{
-    SimPlatform platform(Platform());
-    ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
-    Opened root(0, 0x1c, 0);
-    EXPECT_EQ(QORB_RetrainDUTLink(root.dev), QORB_STATUS_FAILED);
-
-    CaptureFd out(1);
-    EXPECT_EQ(QORB_DisableLink(root.dev), QORB_STATUS_FAILED);
-    EXPECT_EQ(out.Text(), "QORB_DisableLink. ERROR . Cannot find upstream device for \t\t\t\tdevice @ BDF[0,28,0]\n");
-
-    void* port = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(QORB_GetPortToResetOrRetrain(root.dev, &port), QORB_INVALID_PARAMETER);
-    EXPECT_EQ(port, nullptr);
-}
-
-TEST(Link, NullDeviceIsRefused)
-{
-    EXPECT_EQ(QORB_RetrainDUTLink(nullptr), QORB_INVALID_PARAMETER);
-    EXPECT_EQ(QORB_DisableLink(nullptr), QORB_INVALID_PARAMETER);
-    EXPECT_EQ(QORB_EnableLink(nullptr), QORB_INVALID_PARAMETER);
-}
-
-TEST(Link, SwitchDownstreamPortActsTwoLevelsUp)
-{
-    SimPlatform platform(Platform());
-    ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
-    Opened down(3, 1, 0);
-    void* port = nullptr;
-    EXPECT_EQ(PortAbove(down.dev, &port), std::pair(0, 0x1d));
-    Opened ep(4, 0, 0);
-    EXPECT_EQ(PortAbove(ep.dev, &port), std::pair(3, 1));
-}
-
-TEST(Link, RetrainSetsLinkTrainingInThePortUntilTrainingEnds)
-{
-    SimPlatform platform(Platform(0x0040), "[link]\ntraining_ms = 3000\n");
-    ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
-    Opened dut(1, 0, 0);
-    void* port = nullptr;
-    ASSERT_EQ(QORB_GetPortToResetOrRetrain(dut.dev, &port), QORB_SUCCESS);
-    EXPECT_EQ(QORB_WaitForDeviceToRetrain(port, 0), QORB_SUCCESS);
-    EXPECT_EQ(QORB_RetrainDUTLink(dut.dev), QORB_SUCCESS);
-    /* Retrain Link reads back 0; Link Training is set while the link trains. */
-    EXPECT_EQ(Read16(port, kPcieCap + 0x10), 0x0040);
-    EXPECT_EQ(QORB_WaitForDeviceToRetrain(port, 0), QORB_STATUS_FAILED);
-    EXPECT_EQ(QORB_WaitForDeviceToRetrain(port, 3200), QORB_SUCCESS);
-}
-
-TEST(Link, DisabledLinkHidesTheDeviceUntilEnabled)
-{
-    SimPlatform platform(Platform());
-    ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
-    Opened dut(1, 0, 0);
-    /* A register changed before the disable comes back at its power-on value. */
-    uint8_t cmd[2] = {0x06, 0x00};
-    uint32_t len = 2;
-    ASSERT_EQ(WriteConfigSpace(dut.dev, cmd, 0x04, &len), QORB_SUCCESS);
-    EXPECT_EQ(Read16(dut.dev, 0x04), 0x0006);
-
-    ASSERT_EQ(QORB_DisableLink(dut.dev), QORB_SUCCESS);
-    void* probe = nullptr;
-    EXPECT_EQ(FindDevice(1, 0, 0, &probe), QORB_DEVICE_NOT_FOUND);
-    EXPECT_EQ(probe, nullptr);
-
-    ASSERT_EQ(QORB_EnableLink(dut.dev), QORB_SUCCESS);
-    ASSERT_EQ(FindDevice(1, 0, 0, &probe), QORB_SUCCESS);
-    EXPECT_EQ(Read16(probe, 0x04), 0x0000);
-    CloseDevice(probe);
-}
-
-TEST(Link, AspmOperationsChangeNothing)
-{
-    SimPlatform platform(Platform(0x0043));
-    ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
-    Opened root(0, 0x1c, 0);
-    for (auto state : {QORB_ASPM_DISABLED, QORB_ASPM_L0S, QORB_ASPM_L1, QORB_ASPM_L0S_L1}) {
-        EXPECT_EQ(SetASPMState(root.dev, state), QORB_SUCCESS);
-        EXPECT_EQ(SetUpstreamASPMState(root.dev, state), QORB_SUCCESS);
+    auto wait = +[](void* device) { return QORB_WaitForDeviceToRetrain(device, 0); };
+    // clang-format off
+    const std::string noUp = "QORB_DisableLink. ERROR . Cannot find upstream device for \t\t\t\tdevice @ BDF[0,28,0]\n";
+    const std::string noCap = ". Getting PCI-Express Caps for device\t\t\t\t@ BDF[0,30,0] failed\n";
+    const std::tuple<_QORB_STATUS_t (*)(void*), void*, _QORB_STATUS_t, std::string> rows[] = {
+        {QORB_RetrainDUTLink, *root, QORB_STATUS_FAILED, ""}, {QORB_DisableLink, *root, QORB_STATUS_FAILED, noUp},
+        {QORB_EnableLink, *root, QORB_STATUS_FAILED, noUp},
+        {QORB_RetrainDUTLink, *belowPci, QORB_PCIE_CAP_OUT_OF_RANGE, "QORB_RetrainDUTLink" + noCap},
+        {QORB_EnableLink, *belowPci, QORB_PCIE_CAP_OUT_OF_RANGE, "QORB_DisableLink" + noCap},
+        {QORB_RetrainDUTLink, nullptr, QORB_INVALID_PARAMETER, ""}, {wait, nullptr, QORB_INVALID_PARAMETER, ""},
+        {QORB_DisableLink, nullptr, QORB_INVALID_PARAMETER, ""}, {QORB_EnableLink, nullptr, QORB_INVALID_PARAMETER, ""},
+    };
+    // clang-format on
+    for (const auto& [op, device, status, text] : rows) {
+        CaptureFd out(1);
+        EXPECT_EQ(op(device), status) << text;
+        EXPECT_EQ(out.Text(), text);
     }
-    EXPECT_EQ(Read16(root.dev, kPcieCap + 0x10), 0x0043);
 }
 
-TEST(Link, NegativeDelayTestsAtOnce)
+TEST(Link, RetrainTrainsThePortAboveUntilTrainingEnds)
 {
-    SimPlatform platform(Platform());
+    SimPlatform platform(kPlatform, "[link]\ntraining_ms = 1000\n");
     ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
-    Opened root(0, 0x1c, 0);
-    EXPECT_EQ(QORB_WaitForDeviceToRetrain(root.dev, -5), QORB_SUCCESS);
-}
-
-TEST(Link, RetrainBelowASwitchTrainsTheDownstreamPort)
-{
-    SimPlatform platform(Platform(), "[link]\ntraining_ms = 3000\n");
-    ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
-    Opened dut(4, 0, 0);
-    Opened down(3, 1, 0);
-    EXPECT_EQ(QORB_WaitForDeviceToRetrain(down.dev, 0), QORB_SUCCESS);
-    EXPECT_EQ(QORB_RetrainDUTLink(dut.dev), QORB_SUCCESS);
-    EXPECT_EQ(QORB_WaitForDeviceToRetrain(down.dev, 0), QORB_STATUS_FAILED);
-    /* The switch downstream port as DUT retrains the root port above the switch. */
-    Opened root(0, 0x1d, 0);
-    EXPECT_EQ(QORB_WaitForDeviceToRetrain(root.dev, 0), QORB_SUCCESS);
-    EXPECT_EQ(QORB_RetrainDUTLink(down.dev), QORB_SUCCESS);
-    EXPECT_EQ(QORB_WaitForDeviceToRetrain(root.dev, 0), QORB_STATUS_FAILED);
+    Opened root(0, 0x1c), dut(1, 0), down(3, 1), below(4, 0), otherRoot(0, 0x1d);
+    EXPECT_EQ(QORB_WaitForDeviceToRetrain(*root, -5), QORB_SUCCESS) << "a negative delay tests at once";
+    ASSERT_EQ(QORB_RetrainDUTLink(*dut), QORB_SUCCESS);
+    EXPECT_EQ(Read16(*root, 0x50), 0x0043) << "Retrain Link reads back 0";
+    EXPECT_EQ(QORB_WaitForDeviceToRetrain(*root, 0), QORB_STATUS_FAILED) << "Link Training is set";
+    EXPECT_EQ(QORB_WaitForDeviceToRetrain(*down, 0), QORB_SUCCESS);
+    ASSERT_EQ(QORB_RetrainDUTLink(*below), QORB_SUCCESS);
+    EXPECT_EQ(QORB_WaitForDeviceToRetrain(*down, 0), QORB_STATUS_FAILED);
+    EXPECT_EQ(QORB_WaitForDeviceToRetrain(*otherRoot, 0), QORB_SUCCESS);
+    ASSERT_EQ(QORB_RetrainDUTLink(*down), QORB_SUCCESS);
+    EXPECT_EQ(QORB_WaitForDeviceToRetrain(*otherRoot, 0), QORB_STATUS_FAILED);
+    EXPECT_EQ(QORB_WaitForDeviceToRetrain(*root, 1200), QORB_SUCCESS) << "the wait sleeps before it tests";
 }
