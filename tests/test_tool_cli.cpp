@@ -280,7 +280,7 @@ TEST(ToolConfigRules, PcieLinkWithinCapabilities)
 
 TEST(ToolConfigRules, AerDecodeAsLspci)
 {
-    EXPECT_EQ(DecodeCorrectable(0x40), "RxErr- BadTLP+ BadDLLP- Rollover- Timeout- AdvNonFatalErr-");
+    EXPECT_EQ(DecodeCorrectable(0x40), "RxErr- BadTLP+ BadDLLP- Rollover- Timeout- AdvNonFatalErr- CorrIntErr- HeaderOF-");
     std::string unc = DecodeUncorrectable(0x00100001);
     EXPECT_EQ(unc.rfind("Train+ DLP-", 0), 0u);
     EXPECT_NE(unc.find("UnsupReq+"), std::string::npos);

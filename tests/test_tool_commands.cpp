@@ -112,7 +112,7 @@ TEST_F(ToolCommands, AerDecodesTheStatusRegisters)
     ToolRun run = RunTool("aer -s 01:00.0");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("01:00.0 Advanced Error Reporting [100]\n"), std::string::npos);
-    EXPECT_NE(run.out.find("  CESta:  RxErr- BadTLP- BadDLLP- Rollover- Timeout- AdvNonFatalErr-\n"), std::string::npos);
+    EXPECT_NE(run.out.find("  CESta:  RxErr- BadTLP- BadDLLP- Rollover- Timeout- AdvNonFatalErr- CorrIntErr- HeaderOF-\n"), std::string::npos);
     run = RunTool("aer -s 00:00.0");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("no usable Advanced Error Reporting capability"), std::string::npos);
