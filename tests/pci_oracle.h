@@ -26,9 +26,10 @@ struct Cap {
 
 struct Function {
     uint32_t domain, bus, dev, fn;
-    std::vector<uint8_t> bytes;   /* as many as libpci has (64, 256 or 4096 from a dump) */
+    std::vector<uint8_t> bytes;   /* as many as libpci has: 64, 256 or 4096 from a dump */
     std::vector<Cap> caps;        /* the legacy list, then the extended list, in list order */
 
+    /* A little-endian register; all ones past the bytes. */
     uint32_t Get(uint32_t at, uint32_t width = 4) const
     {
         uint32_t value = 0;
@@ -36,9 +37,7 @@ struct Function {
             value = value << 8 | (at + i < bytes.size() ? bytes[at + i] : 0xFF);
         return value;
     }
-    uint8_t HeaderType() const { return bytes[0x0E] & 0x7F; }   /* 1: a bridge, with its buses at 0x18 */
-    uint32_t Secondary() const { return HeaderType() == 1 ? bytes[0x19] : 0x100; }
-    auto Location() const { return std::tie(domain, bus, dev, fn); }
+    uint32_t HeaderType() const { return bytes[0x0E] & 0x7F; }
 };
 
 /* The functions of a dump file, or of this machine for "", in location
@@ -55,21 +54,21 @@ inline std::vector<Function> Read(const std::string& dump)
     for (pci_dev* d = access->devices; d; d = d->next) {
         pci_fill_info(d, PCI_FILL_IDENT | PCI_FILL_CAPS | PCI_FILL_EXT_CAPS);
         Function f{static_cast<uint32_t>(d->domain), d->bus, d->dev, d->func, std::vector<uint8_t>(4096), {}};
-        size_t n = 0;   /* the longest readable run from offset 0 */
+        size_t n = 0;   /* the longest run libpci reads from offset 0 */
         for (size_t step = 4096; step; step /= 2)
-            if (n + step <= 4096 && pci_read_block(d, 0, f.bytes.data(), static_cast<int>(n + step)))
-                n += step;
+            n += n + step <= 4096 && pci_read_block(d, 0, f.bytes.data(), static_cast<int>(n + step)) ? step : 0;
         f.bytes.resize(n);
         for (pci_cap* c = d->first_cap; c; c = c->next)
             f.caps.push_back({c->addr, c->id, c->type == PCI_CAP_EXTENDED});
         out.push_back(f);
     }
     pci_cleanup(access);
-    std::sort(out.begin(), out.end(), [](const Function& a, const Function& b) { return a.Location() < b.Location(); });
+    auto at = [](const Function& f) { return std::tie(f.domain, f.bus, f.dev, f.fn); };
+    std::sort(out.begin(), out.end(), [&](const Function& a, const Function& b) { return at(a) < at(b); });
     return out;
 }
 
-/* What qorb's capability walk yields for f by its own rules: nothing for a
+/* What qorb's capability walk yields for f by its rules: nothing for a
  * header type other than 0 or 1; a legacy list whose first capability has
  * no length (IDs 2 to 4) or lies outside 0x40-0x100 is skipped, and one
  * without a length met later ends the walk; the extended list follows only
@@ -80,22 +79,18 @@ inline std::vector<Cap> ExpectedWalk(const Function& f, uint32_t* express)
 {
     auto sized = [](const Cap& c) { return c.extended ? c.id >= 1 && c.id <= 4 : c.id < 2 || c.id > 4; };
     auto outside = [](const Cap& c) { return !c.extended && (c.offset < 0x40 || c.offset > 0x100); };
-    int count = 0;
-    *express = 0;
-    for (const Cap& c : f.caps)
-        if (!c.extended && c.id == 0x10 && ++count == 1)
-            *express = c.offset;
-    if (count != 1 || std::any_of(f.caps.begin(), f.caps.end(), outside) || f.HeaderType() > 1)
-        *express = 0;
+    auto pcie = [](const Cap& c) { return !c.extended && c.id == 0x10; };
+    bool one = std::count_if(f.caps.begin(), f.caps.end(), pcie) == 1 && f.HeaderType() <= 1 &&
+               std::none_of(f.caps.begin(), f.caps.end(), outside);
+    *express = one ? std::find_if(f.caps.begin(), f.caps.end(), pcie)->offset : 0;
+    bool skip = !f.caps.empty() && (!sized(f.caps[0]) || outside(f.caps[0]));
     std::vector<Cap> walk;
-    bool skipLegacy = !f.caps.empty() && !f.caps[0].extended && (!sized(f.caps[0]) || outside(f.caps[0]));
-    for (const Cap& c : f.caps) {
-        if (!c.extended && skipLegacy)
-            continue;
-        if (f.HeaderType() > 1 || !sized(c) || (c.extended && !*express))
-            break;
-        walk.push_back(c);
-    }
+    for (const Cap& c : f.caps)
+        if (c.extended || !skip) {
+            if (f.HeaderType() > 1 || !sized(c) || (c.extended && !*express))
+                break;
+            walk.push_back(c);
+        }
     return walk;
 }
 
