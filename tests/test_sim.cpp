@@ -1,11 +1,12 @@
 /* The simulated driver, libqorbsim.so, loaded directly: the built-in platform
- * as libpci reads it, the dump reader, qorbsim.ini, the register and link
- * models and the ZEB test card. */
+ * as libpci reads it, the dump reader, qorbsim.ini, the entry table, the
+ * register and link models and the ZEB test card. */
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <linux/pci_regs.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -55,53 +56,40 @@ struct Sim : ScratchDir {
     {
         return t.WriteConfig(ctx, a.bus, a.dev, a.fn, at, n, reinterpret_cast<uint8_t*>(&value));
     }
-    /* A register of 1 to 4 bytes; all ones unless all of it was read. */
-    uint32_t Get(At a, uint32_t at, uint32_t width = 4) const
+    uint32_t Get(At a, uint32_t at, uint32_t width = 4) const /* all ones unless all was read */
     {
         uint32_t value = 0;
         return Read(a, at, width, &value) == width ? value : 0xFFFFFFFF;
     }
     bool Present(At a) const { return Get(a, 0) != 0xFFFFFFFF; }
-    /* Every function that answers, with all its bytes, as lspci -xxxx text. */
-    std::string Dump() const
+    /* Every function that answers with all its bytes, read by libpci. */
+    std::vector<oracle::Function> Functions() const
     {
         std::vector<DumpFunction> functions;
         std::vector<uint8_t> bytes(4096);
-        for (uint32_t bus = 0; bus < 256; ++bus)
-            for (uint32_t slot = 0; slot < 256; ++slot)
-                if (uint32_t n = Read({bus, slot >> 3, slot & 7}, 0, 4096, bytes.data())) {
-                    functions.push_back({uint8_t(bus), uint8_t(slot >> 3), uint8_t(slot & 7), ConfigSpace(n)});
-                    for (uint32_t i = 0; i < n; ++i)
-                        functions.back().space.Set8(i, bytes[i]);
-                }
-        return DumpText(functions);
-    }
-    /* The same, read by libpci. */
-    std::vector<oracle::Function> Functions() const
-    {
-        WriteFile(File("served.txt"), Dump());
+        for (uint32_t location = 0; location < 1 << 16; ++location)
+            if (uint32_t n = Read({location >> 8, location >> 3 & 31, location & 7}, 0, 4096, bytes.data())) {
+                functions.push_back(
+                    {uint8_t(location >> 8), uint8_t(location >> 3 & 31), uint8_t(location & 7), ConfigSpace(n)});
+                for (uint32_t i = 0; i < n; ++i)
+                    functions.back().space.Set8(i, bytes[i]);
+            }
+        WriteFile(File("served.txt"), DumpText(functions));
         return oracle::Read(File("served.txt"));
     }
 };
 
-std::string Name(uint32_t bus, uint32_t dev, uint32_t fn)
-{
-    char name[16];
-    snprintf(name, sizeof name, "%02x:%02x.%x", bus, dev, fn);
-    return name;
-}
-
 /* A function as its location, IDs, class and revision, header type, a
  * bridge's primary, secondary and subordinate buses, a size other than 4096,
- * capabilities, and a digest (FNV-1a) of all its bytes. */
+ * capabilities and a digest (FNV-1a) of all its bytes. */
 std::string Describe(const oracle::Function& f)
 {
     uint32_t digest = 2166136261u;
     for (uint8_t b : f.bytes)
         digest = (digest ^ b) * 16777619u;
     char text[64];
-    int n = snprintf(text, sizeof text, "%s %04x:%04x %08x h%x", Name(f.bus, f.dev, f.fn).c_str(), f.Get(0, 2),
-                     f.Get(2, 2), f.Get(8), f.Get(0x0E, 1));
+    int n = snprintf(text, sizeof text, "%02x:%02x.%x %04x:%04x %08x h%x", f.bus, f.dev, f.fn, f.Get(0, 2), f.Get(2, 2),
+                     f.Get(8), f.Get(0x0E, 1));
     if (f.HeaderType() == 1)
         n += snprintf(text + n, sizeof text - n, " %02x/%02x/%02x", f.bytes[0x18], f.bytes[0x19], f.bytes[0x1A]);
     if (f.bytes.size() != 4096)
@@ -112,19 +100,18 @@ std::string Describe(const oracle::Function& f)
 }
 
 /* A type 0 function of size bytes: IDs 1af4:1000, then each byte its offset. */
-ConfigSpace Small(size_t size)
+std::string Small(uint8_t bus, uint8_t fn, size_t size)
 {
     ConfigSpace s(size);
     s.Header(0x1AF4, 0x1000, 0x02, 0x00, 0x00, 0x00);
     for (uint32_t i = 0x10; i < size; ++i)
         s.Set8(i, static_cast<uint8_t>(i));
-    return s;
+    return DumpText({{bus, 0, fn, s}});
 }
 
 } // namespace
 
-/* The built-in platform of docs/simulator.md, each function's bytes pinned by
- * their digest. */
+/* The built-in platform of docs/simulator.md, all bytes pinned by digests. */
 TEST(SimBuiltin, ServesTheDocumentedPlatform)
 {
     Sim sim;
@@ -155,15 +142,16 @@ TEST(SimBuiltin, ServesTheDocumentedPlatform)
         EXPECT_EQ(Describe(functions[i]), rows[i]);
 }
 
-/* The dumped bytes, and transfers short past them; domains of 4 or 8 digits
- * and lspci -vv text between functions are read; other domains are left out
- * with one notice; several dumps make one platform. */
-TEST(SimDump, ServesTheDumpedBytesAndTransfersShortPastThem)
+/* The dumped bytes, transfers short past them, absent locations; domains of
+ * 4 or 8 digits and lspci -vv text between functions are read, other domains
+ * left out with one notice; several dumps make one platform. ReadConfigEx
+ * reads four bytes of domain 0; the ECAM window is the whole bus range; a
+ * reopen starts from power-on and refuses the old context. */
+TEST(SimDump, ServesTheDumpedBytesAndTheEntryTable)
 {
-    std::string hex = DumpText({{0, 0, 0, Small(64)}});
+    std::string hex = Small(0, 0, 64);
     hex = hex.substr(hex.find('\n') + 1);
-    Sim sim("[platform]\ndump = d.txt\ndump = e.txt\n",
-            DumpText({{1, 0, 0, Small(64)}, {2, 0, 0, Small(256)}, {3, 0, 0, Small(4096)}}),
+    Sim sim("[platform]\ndump = d.txt\ndump = e.txt\n", Small(1, 0, 64) + Small(2, 0, 256) + Small(3, 0, 4096),
             "00000000:05:00.0 Test\n\tCapabilities: [40] Power Management\n" + hex + "\tKernel driver in use: x\n\n" +
                 "0000:05:00.1 Test\n" + hex + "0001:06:00.0 Test\n" + hex);
     EXPECT_EQ(sim.errors, "qorbsim: 1 function(s) outside PCI domain 0 skipped: only domain 0 is simulated\n");
@@ -178,26 +166,43 @@ TEST(SimDump, ServesTheDumpedBytesAndTransfersShortPastThem)
     std::vector<uint8_t> buffer(8192, 0x5A);
     for (auto [write, at, offset, length, count] : rows) {
         uint32_t n = write ? sim.Write(at, offset, length, 0) : sim.Read(at, offset, length, buffer.data());
-        EXPECT_EQ(std::tuple(n, n ? 0x5A : buffer[0]), std::tuple(count, 0x5A))
-            << Name(at.bus, at.dev, at.fn) << " " << offset;
+        EXPECT_EQ(std::tuple(n, n ? 0x5A : buffer[0]), std::tuple(count, 0x5A)) << at.bus << " " << offset;
         buffer[0] = 0x5A;
     }
-    EXPECT_EQ(std::tuple(sim.Get({1, 0, 0}, 0x3C), sim.Get({3, 0, 0}, 0xFFC), sim.Get({5, 0, 1}, 0)),
-              std::tuple(0x3F3E3D3Cu, 0xFFFEFDFCu, 0x10001AF4u));
-    EXPECT_EQ(sim.t.ReadConfig(sim.ctx, 1, 0, 0, 0, 4, nullptr), 0u);
+    uint32_t value = 0, old = sim.ctx;
+    uint64_t base = 0, length = 0;
+    uint8_t start = 0xAA, end = 0, *to = reinterpret_cast<uint8_t*>(&value);
+    EXPECT_EQ((std::tuple{sim.t.ReadConfigEx(old, 0, 5, 0, 1, 0, to), value, sim.Get({3, 0, 0}, 0xFFC)}),
+              std::tuple(4u, 0x10001AF4u, 0xFFFEFDFCu));
+    EXPECT_EQ(std::tuple(sim.t.ReadConfigEx(old, 0, 1, 0, 0, 62, to), sim.t.ReadConfigEx(old, 1, 1, 0, 0, 0, to),
+                         sim.t.ReadConfigEx(old, 0, 1, 0, 1, 0, to), sim.t.ReadConfig(old, 1, 0, 0, 0, 4, nullptr)),
+              std::tuple(2u, 0u, 0u, 0u));
+    EXPECT_EQ((std::tuple{sim.t.QueryMcfgTable(old, &base, &start, &end, &length), base, start, end, length,
+                          sim.t.QueryMcfgTable(old, nullptr, &start, &end, &length), sim.t.MapConfigSpace(old, 0, 1),
+                          sim.t.MapConfigSpace(old, 0, 0)}),
+              std::tuple(1u, 0xE0000000ull, 0, 255, 256ull << 20, 0u, 1u, 0u));
+    EXPECT_EQ((std::tuple{sim.Write({1, 0, 0}, 0x10, 1, 7), sim.t.CloseDriver(old), sim.Present({1, 0, 0}),
+                          sim.t.OpenDriver(&sim.ctx), sim.ctx != old, sim.Get({1, 0, 0}, 0x10, 1)}),
+              std::tuple(1u, 1u, false, 1u, true, 0x10u));
+    EXPECT_EQ(std::tuple(sim.t.ReadConfig(old, 1, 0, 0, 0, 4, to), sim.t.WriteConfig(old, 1, 0, 0, 4, 2, to),
+                         sim.t.QueryMcfgTable(old, &base, &start, &end, &length), sim.t.MapConfigSpace(old, 0, 1),
+                         sim.t.CloseDriver(old)),
+              std::tuple(0u, 0u, 0u, 0u, 0u));
+    EXPECT_EQ((std::tuple{sim.t.OpenDriver(nullptr), sim.Present({1, 0, 0})}), std::tuple(0u, false));
 }
 
+/* Bad input stops the open: each problem is reported with its file and
+ * line, then the driver says it does not open. */
 TEST(SimDump, BadDumpsAndSettingsAreReportedAndTheDriverDoesNotOpen)
 {
-    const std::string good = DumpText({{1, 0, 0, Small(64)}}), hex = good.substr(good.find('\n') + 1);
-    const std::string f = "01:00.0 Test\n", line = "00: 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f\n";
-    std::string junk(200000, ' '), many;
-    for (size_t i = 0; i < junk.size(); ++i)
-        junk[i] = static_cast<char>((i * 7919) & 0xFF), many += i < 25 ? "00: 00\n" : "";
-    const std::string d = "[platform]\ndump = d.txt\n", e = "[function 06:00.0]\n", b = "break_capabilities = ";
+    const std::string good = Small(1, 0, 64), hex = good.substr(good.find('\n') + 1), f = "01:00.0 Test\n";
+    const std::string line = "00: 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f\n", d = "[platform]\ndump = d.txt\n";
+    const std::string e = "[function 06:00.0]\n", b = "break_capabilities = ";
+    std::string many;
+    for (int i = 0; i < 25; ++i)
+        many += "00: 00\n";
     const std::tuple<std::string, std::string, std::string> rows[] = {
         {d, f + "00: f4 1a zz 10\n", "d.txt:2: bad hex byte 'zz' (two hex digits expected)"},
-        {d, f + "00: f4 1a 100 10\n", "d.txt:2: bad hex byte '100'"},
         {d, f + line.substr(0, 51) + " 10\n", "d.txt:2: more than 16 bytes on one line"},
         {d, f + line + "20: 00\n", "d.txt:3: offset 020 does not follow the previous line (expected 010)"},
         {d, f + "08: 00 01\n", "d.txt:2: offset 008 is not a multiple of 0x10 below 0x1000"},
@@ -208,28 +213,22 @@ TEST(SimDump, BadDumpsAndSettingsAreReportedAndTheDriverDoesNotOpen)
         {d, "01:00.0a Test\n" + hex, "d.txt:2: hex line before any function line"},
         {d, "000000000:01:00.0 Test\n" + hex, "d.txt:2: hex line before any function line"},
         {d, "00:20.0 Test\n" + hex, "d.txt:1: function line 00:20.0: device must be 00 to 1f and function 0 to 7"},
-        {d, "00:00.8 Test\n" + hex, "d.txt:1: function line 00:00.8: device must be"},
-        {d, good + good, "d.txt:7: function 01:00.0 is already defined at d.txt:1"},
         {d + "dump = d.txt\n", good, "d.txt:1: function 01:00.0 is already defined at d.txt:1"},
         {d, "just some text\n", "d.txt:1: no function line (BB:DD.F or DDDD:BB:DD.F) found"},
         {d, many, "d.txt: 5 further errors not shown"},
-        {d, junk, "qorbsim: "},
         {"[platform]\ndump = no.txt\n", "", "qorbsim: no.txt: cannot open the dump file: No such file or directory"},
         {"[platform]\ndump =\n", "", "qorbsim: qorbsim.ini: [platform] dump has no file name"},
         {"[platform]\ndumps = d.txt\n", "", "qorbsim.ini: unknown setting 'dumps' in section [platform]"},
         {"not an ini file\n", "", "qorbsim.ini:1: not a [section], key = value or comment line"},
         {"[link]\ntraining_ms = 60001\n", "", "training_ms = '60001' is not a number of milliseconds from 0 to 60000"},
-        {"[link]\ntraining_ms = -1\n", "", "training_ms = '-1'"},
         {"[link]\ntrain_ms = 5\n", "", "unknown setting 'train_ms' in section [link]"},
         {"[function 0c:00.0]\nstatus = 1\n", "", "qorbsim.ini: [function 0c:00.0]: the platform has no such function"},
         {"[function 00:00.0]\naer_correctable = 1\n", "", "aer_correctable: the function has no such register"},
         {e + "secondary_status = 1\n", "", "[function 06:00.0] secondary_status: the function has no such register"},
         {"[function 0b:02.0]\nlink_status = 1\n", "", "[function 0b:02.0] link_status: the function has no such"},
         {e + "status = 0x1g\n", "", "qorbsim.ini: [function 06:00.0] status = '0x1g' is not a number from 0 to 0xffff"},
-        {e + "aer_uncorrectable = 0x100000000\n", "", "is not a number from 0 to 0xffffffff"},
         {e + "aer_fatal = 1\n", "", "qorbsim.ini: unknown setting 'aer_fatal' in section [function 06:00.0]"},
         {"[function 06:20.0]\nstatus = 1\n", "", "section [function 06:20.0]: expected [function BB:DD.F] with device"},
-        {"[function 6]\nstatus = 1\n", "", "section [function 6]: expected [function BB:DD.F]"},
         {e + b + "all\n", "", "break_capabilities = 'all': expected legacy-loop, legacy-wild or extended-loop"},
         {"[function 0b:02.0]\n" + b + "extended-loop\n", "", "break_capabilities: the function has no such list"},
         {"[function 00:00.0]\n" + b + "legacy-loop\n", "", "[function 00:00.0]: break_capabilities: the function"},
@@ -258,8 +257,7 @@ TEST(SimRegisters, WritesChangeAllButTheReadOnlyAndWriteOneToClearBits)
             "aer_correctable = 0x000010C1\n[function 00:02.0]\nstatus = 0xf900\nsecondary_status = 0x2000\n"
             "device_status = 0x000f\nlink_status = 0xc000\n");
     EXPECT_EQ(std::tuple(sim.Get(kDut, 0xC1, 1), sim.Get(kDut, 0x178), sim.Get({6, 0, 0}, 0xC1, 1)),
-              std::tuple(0x40u, 0x10010004u, 0x3Cu))
-        << "the broken lists";
+              std::tuple(0x40u, 0x10010004u, 0x3Cu));
     std::vector<oracle::Function> functions = sim.Functions();
     for (auto f = functions.rbegin(); f != functions.rend(); ++f) { /* below a port before the port */
         uint32_t size = uint32_t(f->bytes.size()), control = size, e = 0;
@@ -270,10 +268,8 @@ TEST(SimRegisters, WritesChangeAllButTheReadOnlyAndWriteOneToClearBits)
         };
         keep(PCI_VENDOR_ID, 4), keep(PCI_STATUS, 2, 0xF900), keep(PCI_CLASS_REVISION, 4), keep(PCI_HEADER_TYPE, 1);
         keep(PCI_CAPABILITY_LIST, 1), keep(PCI_SEC_STATUS, f->HeaderType() == 1 ? 2 : 0, 0xF900);
-        for (const oracle::Cap& c : f->caps) {
-            keep(c.offset, c.offset < 0x40 ? 0 : c.extended ? 4 : 2);
-            e = !c.extended && c.id == PCI_CAP_ID_EXP ? c.offset : e;
-        }
+        for (const oracle::Cap& c : f->caps)
+            keep(c.offset, c.offset < 0x40 ? 0 : c.extended ? 4 : 2), e = c.id == 0x10 && !c.extended ? c.offset : e;
         if (e) {
             control = e + PCI_EXP_LNKCTL;
             keep(e + PCI_EXP_FLAGS, 6), keep(e + PCI_EXP_DEVSTA, 2, 0x000F), keep(e + PCI_EXP_LNKCAP, 4);
@@ -281,17 +277,16 @@ TEST(SimRegisters, WritesChangeAllButTheReadOnlyAndWriteOneToClearBits)
             keep(e + PCI_EXP_LNKCAP2, 4);
         }
         if (size > 0x100 && f->Get(0x100, 2) == PCI_EXT_CAP_ID_ERR) {
+            bool root = f->Get(e + PCI_EXP_FLAGS, 1) >> 4 == PCI_EXP_TYPE_ROOT_PORT;
             keep(0x100 + PCI_ERR_UNCOR_STATUS, 4, ~0u), keep(0x100 + PCI_ERR_COR_STATUS, 4, ~0u);
-            keep(0x100 + PCI_ERR_ROOT_STATUS, f->Get(e + PCI_EXP_FLAGS, 1) >> 4 == PCI_EXP_TYPE_ROOT_PORT ? 4 : 0,
-                 0x7F);
+            keep(0x100 + PCI_ERR_ROOT_STATUS, root ? 4 : 0, 0x7F);
         }
-        At at{f->bus, f->dev, f->fn};
         for (uint8_t value : {0x00, 0xFF}) {
             std::fill(all.begin(), all.end(), value);
             uint32_t rest = size > control ? size - control - 2 : 0;
-            EXPECT_EQ(sim.t.WriteConfig(sim.ctx, at.bus, at.dev, at.fn, 0, control, all.data()), control);
-            EXPECT_EQ(sim.t.WriteConfig(sim.ctx, at.bus, at.dev, at.fn, control + 2, rest, all.data()), rest);
-            ASSERT_EQ(sim.Read(at, 0, size, after.data()), size);
+            EXPECT_EQ(sim.t.WriteConfig(sim.ctx, f->bus, f->dev, f->fn, 0, control, all.data()), control);
+            EXPECT_EQ(sim.t.WriteConfig(sim.ctx, f->bus, f->dev, f->fn, control + 2, rest, all.data()), rest);
+            ASSERT_EQ(sim.Read({f->bus, f->dev, f->fn}, 0, size, after.data()), size);
             std::string wrong;
             for (uint32_t i = 0; i < size; ++i)
                 if (i - control > 1 && after[i] != (kept[i] ? f->bytes[i] & ~(value & clear[i]) : value))
@@ -299,37 +294,6 @@ TEST(SimRegisters, WritesChangeAllButTheReadOnlyAndWriteOneToClearBits)
             EXPECT_EQ(wrong, "") << Describe(*f) << ", after writing " << int(value);
         }
     }
-}
-
-/* ReadConfigEx reads four bytes of domain 0; the ECAM window is the whole
- * bus range; a reopen starts from power-on and refuses the old context. */
-TEST(SimEntries, ReadConfigExMcfgAndContexts)
-{
-    Sim sim;
-    uint32_t value = 0, old = sim.ctx;
-    uint64_t base = 0, length = 0;
-    uint8_t start = 0xAA, end = 0, *to = reinterpret_cast<uint8_t*>(&value);
-    EXPECT_EQ((std::tuple{sim.t.ReadConfigEx(old, 0, 9, 0, 0, 0, to), value}), std::tuple(4u, 0x10505153u));
-    EXPECT_EQ(std::tuple(sim.t.ReadConfigEx(old, 0, 9, 0, 0, 4094, to), sim.t.ReadConfigEx(old, 1, 9, 0, 0, 0, to),
-                         sim.t.ReadConfigEx(old, 0, 9, 0, 1, 0, to)),
-              std::tuple(2u, 0u, 0u));
-    EXPECT_EQ((std::tuple{sim.t.QueryMcfgTable(old, &base, &start, &end, &length), base, start, end, length}),
-              std::tuple(1u, 0xE0000000ull, 0, 255, 256ull << 20));
-    EXPECT_EQ(std::tuple(sim.t.QueryMcfgTable(old, nullptr, &start, &end, &length), sim.t.MapConfigSpace(old, base, 1),
-                         sim.t.MapConfigSpace(old, base, 0)),
-              std::tuple(0u, 1u, 0u));
-    EXPECT_EQ(sim.Write(kDut, PCI_COMMAND, 2, 0), 2u);
-    EXPECT_EQ((std::tuple{sim.t.CloseDriver(old), sim.Present(kDut), sim.t.OpenDriver(&sim.ctx), sim.ctx != old}),
-              std::tuple(1u, false, 1u, true));
-    EXPECT_EQ(sim.Get(kDut, PCI_COMMAND, 2), 0x0006u) << "the power-on contents";
-    for (uint32_t context : {old, 0u})
-        EXPECT_EQ(std::tuple(sim.t.ReadConfig(context, 9, 0, 0, 0, 4, to),
-                             sim.t.WriteConfig(context, 9, 0, 0, 4, 2, to),
-                             sim.t.QueryMcfgTable(context, &base, &start, &end, &length),
-                             sim.t.MapConfigSpace(context, 0, 1), sim.t.CloseDriver(context)),
-                  std::tuple(0u, 0u, 0u, 0u, 0u));
-    EXPECT_EQ((std::tuple{sim.t.OpenDriver(nullptr), sim.zeb->Arm(7, 0, 0)}), std::tuple(0u, 0x80000003u))
-        << "a failed open closes the platform";
 }
 
 namespace {
@@ -350,8 +314,8 @@ std::string Link(const Sim& sim, At port)
 /* Retrain Link reads 0 and sets Link Training for the training time, after
  * which a port with a device below has its link active; Link Disable hides
  * what is below until cleared, then it comes back from reset (presets gone,
- * links below enabled) and the link trains. Only downstream ports do this;
- * a stuck port trains for ever. */
+ * links below enabled) and the link trains. Only downstream ports do this; a
+ * stuck port trains for ever. */
 TEST(SimLink, RetrainAndDisableActOnDownstreamPorts)
 {
     for (const char* ini : {"[link]\ntraining_ms = 0x0\n", ""}) { /* "": the default time */
@@ -365,25 +329,29 @@ TEST(SimLink, RetrainAndDisableActOnDownstreamPorts)
     }
     Sim sim("[link]\ntraining_ms = 60000\n[function 00:03.0]\nlink_training_stuck = 1\n"
             "[function 03:00.0]\naer_correctable = 0x40\n");
-    sim.Write({3, 0, 0}, PCI_COMMAND, 2, 0);
     sim.Write({2, 1, 0}, kControl, 2, 0x0043); /* ASPM L0s and L1 */
     const std::tuple<At, uint32_t, const char*, At, bool> steps[] = {
         /* port, Link Control written, its link then, a function, whether it answers */
-        {{0, 2, 0}, kCcc | kRetrain, "T", {6, 0, 0}, true},   {{0, 3, 0}, kCcc, "T", kDut, true},
-        {{0, 3, 0}, kCcc | kRetrain, "T", kDut, true},        {{0, 3, 0}, kCcc | kDisable, "", kDut, false},
-        {{0, 3, 0}, kCcc, "T", kDut, true},                   {{2, 0, 0}, kCcc | kDisable, "", {3, 0, 0}, false},
-        {{2, 0, 0}, kCcc | kDisable | kRetrain, "", {4, 0, 0}, true}, {{0, 1, 0}, kCcc, "A", {3, 0, 0}, false},
-        {{0, 1, 0}, kCcc | kDisable, "", {4, 0, 1}, false},   {{0, 1, 0}, kCcc, "T", {3, 0, 0}, true}};
+        {{0, 2, 0}, kCcc | kRetrain, "T", {6, 0, 0}, true},
+        {{0, 3, 0}, kCcc, "T", kDut, true},
+        {{0, 3, 0}, kCcc | kRetrain, "T", kDut, true},
+        {{0, 3, 0}, kCcc | kDisable, "", kDut, false},
+        {{0, 3, 0}, kCcc, "T", kDut, true},
+        {{2, 0, 0}, kCcc | kDisable, "", {3, 0, 0}, false},
+        {{2, 0, 0}, kCcc | kDisable | kRetrain, "", {4, 0, 0}, true},
+        {{0, 1, 0}, kCcc, "A", {3, 0, 0}, false},
+        {{0, 1, 0}, kCcc | kDisable, "", {4, 0, 1}, false},
+        {{0, 1, 0}, kCcc, "T", {3, 0, 0}, true}};
     for (auto [port, control, link, at, present] : steps) {
         EXPECT_EQ(sim.Write(port, kControl, 2, control), 2u);
         EXPECT_EQ(std::tuple(Link(sim, port), sim.Get(port, kControl, 2), sim.Present(at), sim.Write(at, 4, 1, 6)),
                   std::tuple(link, control & ~kRetrain, present, present ? 1u : 0u))
-            << Name(port.bus, port.dev, port.fn) << " " << control;
+            << port.bus << ":" << port.dev << " " << control;
     }
     EXPECT_EQ(std::tuple(sim.Get({0, 2, 0}, kStatus, 2) & 0x3FF, sim.Get({2, 1, 0}, kControl, 2),
                          sim.Get({3, 0, 0}, 0x100 + PCI_ERR_COR_STATUS)),
               std::tuple(0x43u, kCcc, 0u))
-        << "training keeps speed and width; a reset, Link Control and the error status";
+        << "training keeps speed and width; a reset restores Link Control and clears the presets";
     /* Elsewhere Retrain Link and Link Disable are reserved and Link Status is
      * read-only: nothing trains, nothing hides. */
     for (auto [at, cap] : {std::pair{At{1, 0, 0}, 0x40u}, {At{3, 0, 0}, 0xA0u}, {kDut, 0x70u}, {At{10, 0, 0}, 0x40u}}) {
@@ -410,7 +378,8 @@ struct Card : Sim {
         std::vector<uint8_t> b(n);
         std::vector<std::tuple<uint8_t, uint32_t, std::vector<uint8_t>>> out;
         auto visit = [&](uint32_t, const uint8_t* h, uint32_t bytes) {
-            out.emplace_back(h[1], h[4] | h[5] << 8 | h[6] << 16 | uint32_t(h[7]) << 24, std::vector(h + 8, h + 8 + bytes));
+            out.emplace_back(h[1], h[4] | h[5] << 8 | h[6] << 16 | uint32_t(h[7]) << 24,
+                             std::vector(h + 8, h + 8 + bytes));
             return true;
         };
         EXPECT_EQ(zeb->ReadTraceBuffer(7, 0, 0, &n, b.data()), 0u);
@@ -432,12 +401,11 @@ struct Card : Sim {
                 continue;
             }
             bool tlp = kind <= 2, ack = !tlp && !(p[1] & 0xEF);
-            snprintf(item, sizeof item, ack ? " %02x%c%x" : " %02x%c", tlp ? p[0] : p[1], tlp ? "><!"[kind] : kind & 8 ? '<' : '>',
-                     (p[3] & 0xF) << 8 | p[4]);
-            text += item;
-            if (!tlp && crcs.emplace(std::vector(p.begin() + 1, p.begin() + 5), std::vector(p.begin() + 5, p.end())).first->second !=
-                            std::vector(p.begin() + 5, p.end()))
-                text += "~";
+            char to = tlp ? "><!"[kind] : kind & 8 ? '<' : '>';
+            snprintf(item, sizeof item, ack ? " %02x%c%x" : " %02x%c", tlp ? p[0] : p[1], to, (p[3] & 0xF) << 8 | p[4]);
+            text += item +
+                std::string(!tlp && crcs.emplace(std::vector(p.begin(), p.begin() + 5), p).first->second != p ? "~"
+                                                                                                              : "");
         }
         return text.substr(1);
     }
@@ -450,14 +418,13 @@ struct Card : Sim {
 
 } // namespace
 
-/* Scenarios on the card, as steps: a(rm) through 07:00.0, A(rm) through
+/* Scenarios on the card, step by step: a(rm) through 07:00.0, A(rm) through
  * 08:00.0, d(isarm), r(ead) the DUT, w(rite) its Command register, x a read
- * of the absent 09:01.0, o reads of other links (06:00.0, 0a:00.0,
- * 0b:02.0), s(uspend), u(nsuspend) through 08:00.0, the modes p(ass-through),
- * m(onitor) and i(nject), t(rain) the card's link and another, D(isable) the
- * card's link. The command programmed first, the trace, the action count and
- * the DUT's AER Correctable and Uncorrectable Error Status and Device
- * Status. */
+ * of the absent 09:01.0, o reads on other links (06:00.0, 0a:00.0, 0b:02.0),
+ * s(uspend), u(nsuspend) through 08:00.0, the modes p(ass-through) and
+ * i(nject), t(rain) the card's link and another, D(isable) the card's link.
+ * The command programmed first; the trace, the action count, and the DUT's
+ * AER Correctable and Uncorrectable Error Status and Device Status. */
 TEST(SimCard, ScenariosLeaveTheirTraceAndErrors)
 {
     const struct {
@@ -481,8 +448,13 @@ TEST(SimCard, ScenariosLeaveTheirTraceAndErrors)
         {{7}, "iar", "A 04> 00<0 90<", 1, 0, PCI_ERR_UNC_COMP_TIME, 2},
         {{8}, "iar", "A 04> 00<0 90< 00>800 4a< 00>0", 1, 0, PCI_ERR_UNC_DLP, 4},
         {{9}, "iar", "A 04> 00<0 90< 90> 4a< 00>0", 1, 0, PCI_ERR_UNC_FCP, 4},
-        {{1, 2, 2, 1, 0x04}, "iarrrr", "A 04> 00<0 90< 4a< 00>0 04> 10<0 04! 00<1 90< 4a< 00>1 04> 00<2 90< 4a< 00>2"
-                                      " 04> 10<2 04! 00<3 90< 4a< 00>3", 2, PCI_ERR_COR_BAD_TLP, 0, 1},
+        {{1, 2, 2, 1, 0x04},
+         "iarrrr",
+         "A 04> 00<0 90< 4a< 00>0 04> 10<0 04! 00<1 90< 4a< 00>1 04> 00<2 90< 4a< 00>2 04> 10<2 04! 00<3 90< 4a< 00>3",
+         2,
+         PCI_ERR_COR_BAD_TLP,
+         0,
+         1},
         {{1, 1, 0, 1, 0x4A}, "iarr", "A 04> 00<0 90< 4a< 10>fff 4a! 00>0 04> 00<1 90< 4a< 00>1", 1, 0x40, 0, 1},
         {{2, 1, 2, 2, 0, 0x90}, "iarr", "A 04> 00<0 90< 4a< 00>0 04> 00<1 90<~ 4a< 00>1", 1, 0x80, 0, 1},
         {{1}, "iararr", "A 04> 00<1 90< 4a< 00>1 04> 00<2 90< 4a< 00>2", 0, PCI_ERR_COR_BAD_TLP, 0, 1},
@@ -490,35 +462,49 @@ TEST(SimCard, ScenariosLeaveTheirTraceAndErrors)
     for (const auto& r : rows) {
         SCOPED_TRACE(r.steps);
         Card card;
+        uint32_t value = 0;
+        const std::map<char, std::function<void()>> steps = {
+            {'a', [&] { card.zeb->Arm(7, 0, 0); }},
+            {'A', [&] { card.zeb->Arm(8, 0, 0); }},
+            {'d', [&] { card.zeb->Disarm(7, 0, 0); }},
+            {'r', [&] { card.Read(kDut, 2, 2, &value); }},
+            {'w', [&] { card.Write(kDut, PCI_COMMAND, 2, 6); }},
+            {'x',
+             [&] {
+                 card.Present({9, 1, 0});
+             }},
+            {'o',
+             [&] {
+                 card.Present({6, 0, 0}), card.Present({10, 0, 0}), card.Present({11, 2, 0});
+             }},
+            {'s', [&] { card.zeb->SuspendLogging(7, 0, 0); }},
+            {'u', [&] { card.zeb->ResumeLogging(8, 0, 0); }},
+            {'p', [&] { card.zeb->ChangeMode(7, 0, 0, QORB_ZEB_MODE_PASSTHROUGH); }},
+            {'i', [&] { card.zeb->ChangeMode(8, 0, 0, QORB_ZEB_MODE_INJECT); }},
+            {'t',
+             [&] {
+                 card.Write({8, 0, 0}, kControl, 2, kCcc | kRetrain),
+                     card.Write({0, 2, 0}, kControl, 2, kCcc | kRetrain);
+             }},
+            {'D', [&] {
+                 card.Write({8, 0, 0}, kControl, 2, kCcc | kDisable);
+             }}};
         const uint32_t* p = r.program;
         _qorb_cmd_map_t command{p[0], p[1], p[2], p[3], uint8_t(p[4]), uint8_t(p[5]), 0};
         ASSERT_EQ(card.zeb->ProgramCmd(8, 0, 0, &command), 0u);
-        uint32_t value = 0;
         for (const char* step = r.steps; *step; ++step)
-            switch (*step) {
-            case 'a': case 'A': card.zeb->Arm(*step == 'a' ? 7 : 8, 0, 0); break;
-            case 'd': card.zeb->Disarm(7, 0, 0); break;
-            case 'r': card.Read(kDut, 2, 2, &value); break;
-            case 'w': card.Write(kDut, PCI_COMMAND, 2, 6); break;
-            case 'x': card.Present({9, 1, 0}); break;
-            case 'o': card.Present({6, 0, 0}), card.Present({10, 0, 0}), card.Present({11, 2, 0}); break;
-            case 's': card.zeb->SuspendLogging(7, 0, 0); break;
-            case 'u': card.zeb->ResumeLogging(8, 0, 0); break;
-            case 'p': case 'm': case 'i': card.zeb->ChangeMode(7, 0, 0, _QORB_ZEB_OP_MODE_t(std::string("pmi").find(*step))); break;
-            case 't': card.Write({8, 0, 0}, kControl, 2, kCcc | kRetrain), card.Write({0, 2, 0}, kControl, 2, kCcc | kRetrain); break;
-            case 'D': card.Write({8, 0, 0}, kControl, 2, kCcc | kDisable); break;
-            }
+            steps.at (*step)();
         EXPECT_EQ((std::tuple{card.Summary(), card.Actions(), card.Get(kDut, 0x100 + PCI_ERR_COR_STATUS),
                               card.Get(kDut, 0x100 + PCI_ERR_UNCOR_STATUS), card.Get(kDut, 0x70 + PCI_EXP_DEVSTA, 2)}),
                   std::tuple(r.trace, r.actions, r.correctable, r.uncorrectable, r.deviceStatus));
     }
 }
 
-/* The TLPs the card records: CfgRd0 from the root complex to 09:00.0, tag
- * 0, bytes 2-3 of register 0, and its CplD (successful, byte count 4, the
- * register); CfgWr0 of bytes 0-1 of register 4 and its Cpl; a read of the
- * absent 09:01.0 and its Unsupported Request; a read of 9 bytes at 0x0a as
- * one request per doubleword with its byte enables. */
+/* The TLPs recorded: CfgRd0 from the root complex to 09:00.0, tag 0, bytes
+ * 2-3 of register 0, and its CplD (successful, byte count 4, the register);
+ * CfgWr0 of bytes 0-1 of register 4 and its Cpl; a read of the absent
+ * 09:01.0, Unsupported Request; a read of 9 bytes at 0x0a, one request per
+ * doubleword with its byte enables. */
 TEST(SimCard, RecordsEachConfigurationRequestAndCompletion)
 {
     Card card;
@@ -530,86 +516,84 @@ TEST(SimCard, RecordsEachConfigurationRequestAndCompletion)
     for (const auto& [kind, stamp, payload] : card.Trace())
         if (kind <= 2)
             tlps.push_back(payload);
-    EXPECT_EQ(tlps, (std::vector<std::vector<uint8_t>>{
-                        {0x04, 0, 0, 1, 0, 0, 0, 0x0C, 0x09, 0x00, 0, 0x00},
-                        {0x4A, 0, 0, 1, 0x09, 0x00, 0x00, 4, 0, 0, 0, 0, 0x53, 0x51, 0x50, 0x10},
-                        {0x44, 0, 0, 1, 0, 0, 1, 0x03, 0x09, 0x00, 0, 0x04, 0x06, 0, 0, 0},
-                        {0x0A, 0, 0, 0, 0x09, 0x00, 0x00, 4, 0, 0, 1, 0},
-                        {0x04, 0, 0, 1, 0, 0, 2, 0x0F, 0x09, 0x08, 0, 0x00},
-                        {0x0A, 0, 0, 0, 0x09, 0x08, 0x20, 4, 0, 0, 2, 0},
-                        {0x04, 0, 0, 1, 0, 0, 3, 0x0C, 0x09, 0x00, 0, 0x08},
-                        {0x4A, 0, 0, 1, 0x09, 0x00, 0x00, 4, 0, 0, 3, 0, 0x01, 0x00, 0x80, 0x11},
-                        {0x04, 0, 0, 1, 0, 0, 4, 0x0F, 0x09, 0x00, 0, 0x0C},
-                        {0x4A, 0, 0, 1, 0x09, 0x00, 0x00, 4, 0, 0, 4, 0, 0x00, 0x00, 0x00, 0x00},
-                        {0x04, 0, 0, 1, 0, 0, 5, 0x07, 0x09, 0x00, 0, 0x10},
-                        {0x4A, 0, 0, 1, 0x09, 0x00, 0x00, 4, 0, 0, 5, 0, 0x00, 0x00, 0x00, 0xF5}}));
+    EXPECT_EQ(
+        tlps,
+        (std::vector<std::vector<uint8_t>>{{0x04, 0, 0, 1, 0, 0, 0, 0x0C, 0x09, 0x00, 0, 0x00},
+                                           {0x4A, 0, 0, 1, 0x09, 0x00, 0x00, 4, 0, 0, 0, 0, 0x53, 0x51, 0x50, 0x10},
+                                           {0x44, 0, 0, 1, 0, 0, 1, 0x03, 0x09, 0x00, 0, 0x04, 0x06, 0, 0, 0},
+                                           {0x0A, 0, 0, 0, 0x09, 0x00, 0x00, 4, 0, 0, 1, 0},
+                                           {0x04, 0, 0, 1, 0, 0, 2, 0x0F, 0x09, 0x08, 0, 0x00},
+                                           {0x0A, 0, 0, 0, 0x09, 0x08, 0x20, 4, 0, 0, 2, 0},
+                                           {0x04, 0, 0, 1, 0, 0, 3, 0x0C, 0x09, 0x00, 0, 0x08},
+                                           {0x4A, 0, 0, 1, 0x09, 0x00, 0x00, 4, 0, 0, 3, 0, 0x01, 0x00, 0x80, 0x11},
+                                           {0x04, 0, 0, 1, 0, 0, 4, 0x0F, 0x09, 0x00, 0, 0x0C},
+                                           {0x4A, 0, 0, 1, 0x09, 0x00, 0x00, 4, 0, 0, 4, 0, 0x00, 0x00, 0x00, 0x00},
+                                           {0x04, 0, 0, 1, 0, 0, 5, 0x07, 0x09, 0x00, 0, 0x10},
+                                           {0x4A, 0, 0, 1, 0x09, 0x00, 0x00, 4, 0, 0, 5, 0, 0x00, 0x00, 0x00, 0xF5}}));
 }
 
 /* The trace configuration word chooses TLP headers or whole TLPs, DLLPs and
- * time stamps; a pattern fills the buffer, and recording stops there as it
- * does when the buffer is full. */
-TEST(SimCard, TheTraceConfigurationChoosesWhatIsRecorded)
+ * time stamps; a pattern fills the buffer and recording stops there, as it
+ * does when the buffer is full; the card's properties; the card above a bus;
+ * the partner device; what the table refuses. */
+TEST(SimCard, TraceConfigurationPropertiesAndTheCardAboveABus)
 {
     Card card;
-    uint32_t config = 0, bytes = 0, length = 5;
-    EXPECT_EQ((std::tuple{card.zeb->GetTraceConfig(8, 0, 0, &config), config}), std::tuple(0u, 0x0E00u));
     using namespace qorb_trace;
+    uint32_t config = 0, bytes = 0, length = 5;
     const std::tuple<uint32_t, const char*, size_t> rows[] = {/* configuration, trace, bytes of the CplD */
                                                               {kCfgTlpHeaders | kCfgTimestamps, "A 04> 4a<", 12},
                                                               {2u << 10, "A 04> 4a<", 16},
                                                               {kCfgRecordDllps | 0x8000, "A 00<2 90< 00>2", 0}};
+    EXPECT_EQ((std::tuple{card.zeb->GetTraceConfig(8, 0, 0, &config), config}), std::tuple(0u, 0x0E00u));
     for (auto [set, trace, cpl] : rows) {
         card.zeb->SetTraceConfig(7, 0, 0, set), card.zeb->Arm(7, 0, 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         card.Get(kDut, 0);
-        EXPECT_EQ((std::tuple{card.zeb->GetTraceConfig(7, 0, 0, &config), config, card.Summary()}), std::tuple(0u, set, trace));
+        EXPECT_EQ((std::tuple{card.zeb->GetTraceConfig(7, 0, 0, &config), config, card.Summary()}),
+                  std::tuple(0u, set, trace));
         for (const auto& [kind, stamp, payload] : card.Trace())
-            EXPECT_EQ(std::tuple(kind == 1 ? payload.size() : cpl, stamp > 0), std::tuple(cpl, (set & kCfgTimestamps) && kind != 4));
+            EXPECT_EQ(std::tuple(kind == 1 ? payload.size() : cpl, stamp > 0),
+                      std::tuple(cpl, (set & kCfgTimestamps) && kind != 4));
     }
     uint8_t head[5] = {};
     card.zeb->WritePatternToTB(7, 0, 0, 0x11223344), card.Get(kDut, 0);
-    EXPECT_EQ((std::tuple{card.zeb->GetTraceBufferSize(7, 0, 0, &bytes), bytes, card.zeb->ReadTraceBuffer(7, 0, 0, &length, head),
-                          length, head[0], head[3], head[4]}),
+    EXPECT_EQ((std::tuple{card.zeb->GetTraceBufferSize(7, 0, 0, &bytes), bytes,
+                          card.zeb->ReadTraceBuffer(7, 0, 0, &length, head), length, head[0], head[3], head[4]}),
               std::tuple(0u, 1u << 20, 0u, 5u, 0x44, 0x11, 0x44));
     card.zeb->SetTraceConfig(7, 0, 0, 0x0E00), card.zeb->Arm(7, 0, 0);
     for (int i = 0; i < 12000; ++i)
         card.Get(kDut, 0);
     EXPECT_EQ((std::tuple{card.zeb->GetTraceBufferSize(7, 0, 0, &bytes), bytes <= 1u << 20, card.Summary().back()}),
               std::tuple(0u, true, 'F'));
-}
 
-/* The card's properties, which functions are the card, the card above a bus,
- * the partner device, and what the table refuses. */
-TEST(SimCard, PropertiesAndTheCardAboveABus)
-{
-    Card card;
     _qorb_zeb_query_prop_t p{};
     _QORB_ZEB_OP_MODE_t mode{};
     card.zeb->ChangeMode(7, 0, 0, QORB_ZEB_MODE_INJECT), card.zeb->Arm(7, 0, 0), card.zeb->SuspendLogging(8, 0, 0);
-    EXPECT_EQ((std::tuple{card.zeb->GetProperties(8, 0, 0, &p), card.zeb->QueryMode(8, 0, 0, &mode), mode}), std::tuple(0u, 0u, 2));
-    EXPECT_EQ(std::tuple(p.traceBufferSize, p.firmwareRevision, p.hardwareRevision, p.linkWidth, p.linkSpeed, p.mode, p.armed,
-                         p.loggingSuspended, p.bytesRecorded),
+    EXPECT_EQ((std::tuple{card.zeb->GetProperties(8, 0, 0, &p), card.zeb->QueryMode(8, 0, 0, &mode), mode}),
+              std::tuple(0u, 0u, 2));
+    EXPECT_EQ(std::tuple(p.traceBufferSize, p.firmwareRevision, p.hardwareRevision, p.linkWidth, p.linkSpeed, p.mode,
+                         p.armed, p.loggingSuspended, p.bytesRecorded),
               std::tuple(1u << 20, 1u << 16, 1u, 8u, 3u, 2u, 1u, 1u, 16u));
     uint32_t b1 = 0, d1 = 0, f1 = 0, b2 = 0, d2 = 0, f2 = 0;
     uint8_t h1[256], h2[256];
-    EXPECT_EQ((std::tuple{card.zeb->GetUpstreamZEB(9, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, h2), b1, d1, f1, h1[0] | h1[2] << 8,
-                          b2, d2, f2, h2[2]}),
+    EXPECT_EQ((std::tuple{card.zeb->GetUpstreamZEB(9, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, h2), b1, d1, f1,
+                          h1[0] | h1[2] << 8, b2, d2, f2, h2[2]}),
               std::tuple(0u, 7u, 0u, 0u, 0x0145, 8u, 0u, 0u, 2));
+    _qorb_cmd_map_t command{10, 1, 0, 0, 0, 0, 0}, kind{1, 1, 0, 3, 0, 0, 0};
     std::string refused;
     for (uint32_t status : {card.zeb->GetUpstreamZEB(6, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, h2),
                             card.zeb->GetUpstreamZEB(8, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, h2),
                             card.zeb->GetUpstreamZEB(9, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, nullptr),
                             card.zeb->Arm(6, 0, 0), card.zeb->ChangeMode(7, 0, 0, _QORB_ZEB_OP_MODE_t(3)),
-                            card.zeb->ProgramCmd(7, 0, 0, nullptr), card.zeb->GetProperties(7, 0, 0, nullptr),
+                            card.zeb->ProgramCmd(7, 0, 0, nullptr), card.zeb->ProgramCmd(7, 0, 0, &command),
+                            card.zeb->ProgramCmd(7, 0, 0, &kind), card.zeb->GetProperties(7, 0, 0, nullptr),
                             card.zeb->GetActionCount(7, 0, 0, nullptr), card.zeb->GetTraceBufferSize(7, 0, 0, nullptr)})
         refused += std::to_string(status & 0xFF) + " ";
-    EXPECT_EQ(refused, "22 22 3 3 3 3 3 3 3 ") << "QORB_DEVICE_NOT_FOUND twice, then QORB_INVALID_PARAMETER";
-    _qorb_cmd_map_t command{10, 1, 0, 0, 0, 0, 0}, kind{1, 1, 0, 3, 0, 0, 0};
-    EXPECT_EQ(std::tuple(card.zeb->ProgramCmd(7, 0, 0, &command), card.zeb->ProgramCmd(7, 0, 0, &kind)),
-              std::tuple(0x80000003u, 0x80000003u));
+    EXPECT_EQ(refused, "22 22 3 3 3 3 3 3 3 3 3 ") << "QORB_DEVICE_NOT_FOUND twice, then QORB_INVALID_PARAMETER";
     _VOK_LIB_INTERFACE_t* vok = nullptr;
     reinterpret_cast<QORB_VOK_LIB_OPEN_INTERFACE>(dlsym(card.so, "VOK_LIB_Open_VOK_Interface"))(&vok);
-    EXPECT_EQ(std::tuple(card.zeb->IsZEB(7, 0, 0), card.zeb->IsZEB(8, 0, 0), card.zeb->IsZEB(9, 0, 0), card.zeb->IsZEB(7, 0, 1),
-                         vok->IsVOK(6, 0, 0), vok->IsVOK(3, 0, 0)),
+    EXPECT_EQ(std::tuple(card.zeb->IsZEB(7, 0, 0), card.zeb->IsZEB(8, 0, 0), card.zeb->IsZEB(9, 0, 0),
+                         card.zeb->IsZEB(7, 0, 1), vok->IsVOK(6, 0, 0), vok->IsVOK(3, 0, 0)),
               std::tuple(1u, 1u, 0u, 0u, 1u, 0u));
 }
