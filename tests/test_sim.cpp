@@ -230,7 +230,7 @@ TEST(SimDump, ServesTheDumpedBytesAndTheEntryTable)
               std::tuple(0xFFFEFDFCu, 2u, 0u, 0u, 0u));
     EXPECT_EQ((std::tuple{t.QueryMcfgTable(old, &base, &start, &end, &length), base, start, end, length,
                           t.QueryMcfgTable(old, nullptr, &start, &end, &length),
-                          t.QueryMcfgTable(old, &base, &start, &end, nullptr), t.MapConfigSpace(old, 0, 1),
+                          t.QueryMcfgTable(old, &base, &start, nullptr, &length), t.MapConfigSpace(old, 0, 1),
                           t.MapConfigSpace(old, 0, 0), sim.Write({1, 0, 0}, 0x10, 1, 7), t.CloseDriver(old),
                           sim.Present({1, 0, 0}), t.OpenDriver(&sim.ctx), sim.ctx != old, sim.Get({1, 0, 0}, 0x10, 1)}),
               std::tuple(1u, 0xE0000000ull, 0, 255, 256ull << 20, 0u, 0u, 1u, 0u, 1u, 1u, false, 1u, true, 0x10u));
@@ -299,10 +299,13 @@ TEST(SimRegisters, WritesChangeAllButTheReadOnlyAndWriteOneToClearBits)
     Sim sim("[function 09:00.0]\nbreak_capabilities = legacy-loop\nbreak_capabilities = extended-loop\n"
             "[function 06:00.0]\nbreak_capabilities = LEGACY-WILD\naer_uncorrectable = 0x00104010\n"
             "aer_correctable = 0x000010C1\n[function 00:02.0]\nstatus = 0xf900\nsecondary_status = 0x2000\n"
-            "device_status = 0x000f\nlink_status = 0xc000\n");
+            "device_status = 0x000f\nlink_status = 0xc000\n[function 00:1c.0]\nsecondary_status = 0x8000\n"
+            "[function 04:00.0]\nstatus = 0x0100\n[function 04:00.1]\nstatus = 0x8000\n");
     EXPECT_EQ(std::tuple(sim.Get(kDut, 0xC1, 1), sim.Get(kDut, 0x178), sim.Get({6, 0, 0}, 0xC1, 1),
-                         sim.Get({6, 0, 0}, 0x104), sim.Get({0, 2, 0}, PCI_STATUS, 2), sim.Get({0, 2, 0}, 0x4A, 2)),
-              std::tuple(0x40u, 0x10010004u, 0x3Cu, 0x00104010u, 0xF910u, 0x000Fu));
+                         sim.Get({6, 0, 0}, 0x104), sim.Get({0, 2, 0}, PCI_STATUS, 2), sim.Get({0, 2, 0}, 0x4A, 2),
+                         sim.Get({0, 28, 0}, 0x1E, 2), sim.Get({4, 0, 0}, PCI_STATUS, 2),
+                         sim.Get({4, 0, 1}, PCI_STATUS, 2)),
+              std::tuple(0x40u, 0x10010004u, 0x3Cu, 0x00104010u, 0xF910u, 0x000Fu, 0x8000u, 0x0110u, 0x8010u));
     std::vector<oracle::Function> functions = sim.Functions();
     for (auto f = functions.rbegin(); f != functions.rend(); ++f) { /* below a port before the port */
         uint32_t size = uint32_t(f->bytes.size()), control = size, e = 0;
@@ -438,7 +441,7 @@ TEST(SimCard, ScenariosLeaveTheirTraceAndErrors)
             {'w', [&] { card.Write(kDut, PCI_COMMAND, 2, 6); }},
             {'x',
              [&] {
-                 card.Present({9, 1, 0});
+                 card.Read({9, 1, 0}, 0, 64, bytes);
              }},
             {'o',
              [&] {
