@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include <qorb/qorb_driver.h>
@@ -125,24 +126,24 @@ struct Sim : ScratchDir {
     }
 };
 
-/* A function: location, IDs, class and revision, header type, a bridge's buses,
- * a size other than 4096, capabilities and a digest (FNV-1a) of its bytes. */
+/* A function: location, IDs, class and revision, bridge buses, capabilities
+ * and a digest (FNV-1a) of all the bytes it serves. */
 std::string Describe(const oracle::Function& f)
 {
     uint32_t digest = 2166136261u;
     for (uint8_t b : f.bytes)
         digest = (digest ^ b) * 16777619u;
     char text[64];
-    int n = snprintf(text, sizeof text, "%02x:%02x.%x %04x:%04x %08x h%x", f.bus, f.dev, f.fn, f.Get(0, 2), f.Get(2, 2),
-                     f.Get(8), f.Get(0x0E, 1));
-    if (f.HeaderType() == 1)
-        n += snprintf(text + n, sizeof text - n, " %02x/%02x/%02x", f.bytes[0x18], f.bytes[0x19], f.bytes[0x1A]);
-    if (f.bytes.size() != 4096)
-        snprintf(text + n, sizeof text - n, " %zu", f.bytes.size());
-    std::string d = text + (f.caps.empty() ? "" : " " + oracle::Text(f.caps));
-    snprintf(text, sizeof text, " #%08x", digest);
-    return d + text;
+    snprintf(text, sizeof text, "%02x:%02x.%x %04x:%04x %08x %06x #%08x", f.bus, f.dev, f.fn, f.Get(0, 2), f.Get(2, 2),
+             f.Get(8), f.HeaderType() == 1 ? f.Get(0x18) & 0xFFFFFF : 0, digest);
+    return text + (f.caps.empty() ? "" : " " + oracle::Text(f.caps));
 }
+
+/* Answers in hex, in order (the calls of a comma expression run in order). */
+struct Say {
+    std::string text;
+    void operator()(uint64_t answer) { text += (std::ostringstream() << std::hex << answer).str() + " "; }
+};
 
 /* A dump of a type 0 function: IDs 1af4:1000, then each byte its offset. */
 std::string Small(uint8_t bus, size_t size)
@@ -162,25 +163,25 @@ TEST(SimBuiltin, ServesTheDocumentedPlatform)
     Sim sim;
     std::vector<oracle::Function> functions = sim.Functions();
     const char* rows[] = {
-        "00:00.0 5153:1000 06000001 h0 #28e5db74",
-        "00:01.0 5153:1001 06040001 h1 00/01/05 10@40 1@80 5@90 e1@100 e2@148 #c86d68e5",
-        "00:02.0 5153:1001 06040001 h1 00/06/06 10@40 1@80 5@90 e1@100 e2@148 #e2df324c",
-        "00:03.0 5153:1001 06040001 h1 00/07/09 10@40 1@80 5@90 e1@100 e2@148 #f55a90b8",
-        "00:1c.0 5153:1001 06040001 h1 00/0a/0b 10@40 1@80 5@90 e1@100 #7867c279",
-        "00:1f.0 5153:1040 08800001 h0 10@40 1@80 11@90 e3@100 #5994658c",
-        "01:00.0 5153:1002 06040001 h1 01/02/05 10@40 1@80 e1@100 e2@148 e3@168 #8a1ebac5",
-        "02:00.0 5153:1003 06040001 h1 02/03/03 10@40 1@80 5@90 e1@100 e2@148 #7193cf9d",
-        "02:01.0 5153:1003 06040001 h1 02/04/04 10@40 1@80 5@90 e1@100 e2@148 #437d3942",
-        "02:02.0 5153:1003 06040001 h1 02/05/05 10@40 1@80 5@90 e1@100 e2@148 #e301ec76",
-        "03:00.0 5153:1010 02000001 h0 1@40 5@50 11@70 10@a0 e1@100 e3@148 e4@158 #cd9a67a5",
-        "04:00.0 5153:1011 01080201 h80 1@40 11@50 9@60 10@70 e1@100 e3@148 #34da6889",
-        "04:00.1 5153:1012 07000201 h80 1@40 5@50 10@60 e1@100 #37e70c12",
-        "06:00.0 5153:1020 02800001 h0 1@40 5@50 10@70 11@b0 9@c0 e1@100 e2@148 e3@168 e4@178 #12559b06",
-        "07:00.0 5a45:0001 06040001 h1 07/08/09 10@40 1@80 9@90 e1@100 #013c9da9",
-        "08:00.0 5a45:0002 06040001 h1 08/09/09 10@40 1@80 5@90 e1@100 e2@148 #82086a05",
-        "09:00.0 5153:1050 11800001 h0 1@40 5@50 10@70 11@b0 9@c0 e1@100 e2@148 e3@168 e4@178 #9d063611",
-        "0a:00.0 5153:1030 06040001 h1 0a/0b/0b 10@40 1@80 e1@100 #d1c2a487",
-        "0b:02.0 5153:1031 07800001 h0 256 1@40 5@50 #7ac4008b",
+        "00:00.0 5153:1000 06000001 000000 #28e5db74",
+        "00:01.0 5153:1001 06040001 050100 #c86d68e5 10@40 1@80 5@90 e1@100 e2@148",
+        "00:02.0 5153:1001 06040001 060600 #e2df324c 10@40 1@80 5@90 e1@100 e2@148",
+        "00:03.0 5153:1001 06040001 090700 #f55a90b8 10@40 1@80 5@90 e1@100 e2@148",
+        "00:1c.0 5153:1001 06040001 0b0a00 #7867c279 10@40 1@80 5@90 e1@100",
+        "00:1f.0 5153:1040 08800001 000000 #5994658c 10@40 1@80 11@90 e3@100",
+        "01:00.0 5153:1002 06040001 050201 #8a1ebac5 10@40 1@80 e1@100 e2@148 e3@168",
+        "02:00.0 5153:1003 06040001 030302 #7193cf9d 10@40 1@80 5@90 e1@100 e2@148",
+        "02:01.0 5153:1003 06040001 040402 #437d3942 10@40 1@80 5@90 e1@100 e2@148",
+        "02:02.0 5153:1003 06040001 050502 #e301ec76 10@40 1@80 5@90 e1@100 e2@148",
+        "03:00.0 5153:1010 02000001 000000 #cd9a67a5 1@40 5@50 11@70 10@a0 e1@100 e3@148 e4@158",
+        "04:00.0 5153:1011 01080201 000000 #34da6889 1@40 11@50 9@60 10@70 e1@100 e3@148",
+        "04:00.1 5153:1012 07000201 000000 #37e70c12 1@40 5@50 10@60 e1@100",
+        "06:00.0 5153:1020 02800001 000000 #12559b06 1@40 5@50 10@70 11@b0 9@c0 e1@100 e2@148 e3@168 e4@178",
+        "07:00.0 5a45:0001 06040001 090807 #013c9da9 10@40 1@80 9@90 e1@100",
+        "08:00.0 5a45:0002 06040001 090908 #82086a05 10@40 1@80 5@90 e1@100 e2@148",
+        "09:00.0 5153:1050 11800001 000000 #9d063611 1@40 5@50 10@70 11@b0 9@c0 e1@100 e2@148 e3@168 e4@178",
+        "0a:00.0 5153:1030 06040001 0b0b0a #d1c2a487 10@40 1@80 e1@100",
+        "0b:02.0 5153:1031 07800001 000000 #7ac4008b 1@40 5@50",
     };
     ASSERT_EQ(functions.size(), std::size(rows)) << sim.errors;
     for (size_t i = 0; i < functions.size(); ++i)
@@ -214,19 +215,20 @@ TEST(SimDump, ServesTheDumpedBytesAndTheEntryTable)
     uint64_t base = 0, length = 0;
     uint8_t start = 0xAA, end = 0, *to = reinterpret_cast<uint8_t*>(&value), at[4];
     auto& t = sim.t;
-    EXPECT_EQ((std::tuple{t.ReadConfigEx(old, 0, 5, 0, 1, 0, to), value, t.ReadConfigEx(old, 0, 1, 0, 0, 62, at),
-                          t.ReadConfigEx(old, 1, 1, 0, 0, 0, at), t.ReadConfig(old, 1, 0, 0, 0, 4, nullptr)}),
-              std::tuple(4u, 0x10001AF4u, 2u, 0u, 0u));
-    EXPECT_EQ((std::tuple{t.QueryMcfgTable(old, &base, &start, &end, &length), base, start, end, length,
-                          t.QueryMcfgTable(old, nullptr, &start, &end, &length),
-                          t.QueryMcfgTable(old, &base, &start, nullptr, &length), t.MapConfigSpace(old, 0, 1),
-                          t.MapConfigSpace(old, 0, 0), sim.Write({1, 0, 0}, 0x10, 1, 7), t.CloseDriver(old),
-                          sim.Present({1, 0, 0}), t.OpenDriver(&sim.ctx), sim.ctx != old, sim.Get({1, 0, 0}, 0x10, 1)}),
-              std::tuple(1u, 0xE0000000ull, 0, 255, 256ull << 20, 0u, 0u, 1u, 0u, 1u, 1u, false, 1u, true, 0x10u));
-    EXPECT_EQ((std::tuple{t.ReadConfig(old, 1, 0, 0, 0, 4, to), t.WriteConfig(old, 1, 0, 0, 4, 2, to),
-                          t.QueryMcfgTable(old, &base, &start, &end, &length), t.MapConfigSpace(old, 0, 1),
-                          t.CloseDriver(old), t.OpenDriver(nullptr), sim.Present({1, 0, 0})}),
-              std::tuple(0u, 0u, 0u, 0u, 0u, 0u, false));
+    Say say;
+    say(t.ReadConfigEx(old, 0, 5, 0, 1, 0, to)), say(value), say(t.ReadConfigEx(old, 0, 1, 0, 0, 62, at)),
+        say(t.ReadConfigEx(old, 1, 1, 0, 0, 0, at)), say(t.ReadConfig(old, 1, 0, 0, 0, 4, nullptr)),
+        say(t.QueryMcfgTable(old, &base, &start, &end, &length)), say(base), say(start), say(end), say(length),
+        say(t.QueryMcfgTable(old, nullptr, &start, &end, &length)),
+        say(t.QueryMcfgTable(old, &base, &start, nullptr, &length)), say(t.MapConfigSpace(old, 0, 1)),
+        say(t.MapConfigSpace(old, 0, 0)), say(sim.Write({1, 0, 0}, 0x10, 1, 7)), say(t.CloseDriver(old)),
+        say(sim.Present({1, 0, 0})), say(t.OpenDriver(&sim.ctx)), say(sim.ctx != old), say(sim.Get({1, 0, 0}, 0x10, 1)),
+        say(t.ReadConfig(old, 1, 0, 0, 0, 4, to)), say(t.WriteConfig(old, 1, 0, 0, 4, 2, to)),
+        say(t.QueryMcfgTable(old, &base, &start, &end, &length)), say(t.MapConfigSpace(old, 0, 1)),
+        say(t.CloseDriver(old)), say(t.OpenDriver(nullptr)), say(sim.Present({1, 0, 0}));
+    /* ReadConfigEx: 4 bytes of domain 0, 2 at the end, none elsewhere; MCFG;
+     * a reopen from power-on; the old context refused; a failed open closes. */
+    EXPECT_EQ(say.text, "4 10001af4 2 0 0 1 e0000000 0 ff 10000000 0 0 1 0 1 1 0 1 1 10 0 0 0 0 0 0 0 ");
 }
 
 /* Bad input stops the open, each problem reported with its file and line. */
@@ -235,9 +237,6 @@ TEST(SimDump, BadDumpsAndSettingsAreReportedAndTheDriverDoesNotOpen)
     const std::string good = Small(1, 64), hex = good.substr(22), f = "01:00.0 Test\n",
                       d = "[platform]\ndump = d.txt\n";
     const std::string line = "00: 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f\n", e = "[function 06:00.0]\n";
-    std::string many;
-    for (int i = 0; i < 25; ++i)
-        many += "00: 00\n";
     const std::tuple<std::string, std::string, std::string> rows[] = {
         {d, f + "00: f4 1a zz 10\n", "d.txt:2: bad hex byte 'zz' (two hex digits expected)"},
         {d, f + line.substr(0, 51) + " 10\n", "d.txt:2: more than 16 bytes on one line"},
@@ -248,11 +247,9 @@ TEST(SimDump, BadDumpsAndSettingsAreReportedAndTheDriverDoesNotOpen)
         {d, line + good, "d.txt:1: hex line before any function line"},
         {d, "01:00.0a x\n" + hex, "d.txt:2: hex line before any function line"},
         {d, "000000000:01:00.0 x\n" + hex, "d.txt:2: hex line before any function line"},
-        {d, "0000:zz:00.0 x\n" + hex, "d.txt:2: hex line before any function line"},
         {d, "00:20.0 x\n" + hex, "d.txt:1: function line 00:20.0: device must be 00 to 1f and function 0 to 7"},
         {d + "dump = d.txt\n", good, "d.txt:1: function 01:00.0 is already defined at d.txt:1"},
         {d, "just some text\n", "d.txt:1: no function line (BB:DD.F or DDDD:BB:DD.F) found"},
-        {d, many, "d.txt: 5 further errors not shown"},
         {"[platform]\ndump = no.txt\n", "", "qorbsim: no.txt: cannot open the dump file: No such file or directory"},
         {"[link]\ntraining_ms = 60001\n", "", "training_ms = '60001' is not a number of milliseconds from 0 to 60000"},
         {"[function 0c:00.0]\nstatus = 1\n", "", "qorbsim.ini: [function 0c:00.0]: the platform has no such function"},
@@ -260,7 +257,6 @@ TEST(SimDump, BadDumpsAndSettingsAreReportedAndTheDriverDoesNotOpen)
         {e + "secondary_status = 1\n", "", "[function 06:00.0] secondary_status: the function has no such register"},
         {e + "status = 0x1g\n", "", "qorbsim.ini: [function 06:00.0] status = '0x1g' is not a number from 0 to 0xffff"},
         {e + "aer_fatal = 1\n", "", "qorbsim.ini: unknown setting 'aer_fatal' in section [function 06:00.0]"},
-        {"[function 06:20.0]\nstatus = 1\n", "", "section [function 06:20.0]: expected [function BB:DD.F] with device"},
         {e + "break_capabilities = all\n", "", "= 'all': expected legacy-loop, legacy-wild or extended-loop"},
         {"[function 00:00.0]\nbreak_capabilities = legacy-loop\n", "", "[function 00:00.0]: break_capabilities: the"},
         {"[function 03:00.0]\nlink_training_stuck = 1\n", "", "not a root port or switch downstream port"},
@@ -327,180 +323,137 @@ TEST(SimRegisters, WritesChangeAllButTheReadOnlyAndWriteOneToClearBits)
     }
 }
 
-/* Retrain Link reads 0, the link trains (for no time here) and is active with a
- * device below; Link Disable hides what is below until cleared, then it comes
- * back from reset. Downstream ports only; a stuck port trains for ever. */
+/* Retrain Link reads 0, the link trains (for no time here), then is active with
+ * a device below; Link Disable hides what is below until cleared, and its reset
+ * enables links below. Downstream ports only; a stuck port trains for ever. */
 TEST(SimLink, RetrainAndDisableActOnDownstreamPorts)
 {
-    Sim sim("[link]\ntraining_ms = 0\n[function 00:03.0]\nlink_training_stuck = 1\n"
-            "[function 03:00.0]\naer_correctable = 0x40\n");
-    sim.Write({2, 1, 0}, kControl, 2, 0x0043); /* ASPM L0s and L1 */
+    Sim sim("[link]\ntraining_ms = 0\n[function 00:03.0]\nlink_training_stuck = 1\n");
     const std::tuple<At, uint32_t, const char*, At, bool> steps[] = {
         /* port, Link Control written, its link then, a function, whether it answers */
-        {{0, 2, 0}, kCcc | kRetrain, "A", {6, 0, 0}, true},
-        {{2, 2, 0}, kCcc | kRetrain, "", {5, 0, 0}, false},
-        {{0, 3, 0}, kCcc, "T", kDut, true},
-        {{0, 3, 0}, kCcc | kRetrain, "T", kDut, true},
-        {{0, 3, 0}, kCcc | kDisable, "", kDut, false},
-        {{0, 3, 0}, kCcc, "T", kDut, true},
-        {{2, 0, 0}, kCcc | kDisable, "", {3, 0, 0}, false},
+        /* clang-format off */
+        {{0, 2, 0}, kCcc | kRetrain, "A", {6, 0, 0}, true},   {{2, 2, 0}, kCcc | kRetrain, "", {5, 0, 0}, false},
+        {{0, 3, 0}, kCcc, "T", kDut, true},                   {{0, 3, 0}, kCcc | kRetrain, "T", kDut, true},
+        {{0, 3, 0}, kCcc | kDisable, "", kDut, false},        {{0, 3, 0}, kCcc, "T", kDut, true},
+        {{2, 0, 0}, kCcc | kDisable, "", {3, 0, 0}, false},   {{0, 1, 0}, kCcc, "A", {3, 0, 0}, false},
         {{2, 0, 0}, kCcc | kDisable | kRetrain, "", {4, 0, 0}, true},
-        {{0, 1, 0}, kCcc, "A", {3, 0, 0}, false},
-        {{0, 1, 0}, kCcc | kDisable, "", {4, 0, 1}, false},
-        {{0, 1, 0}, kCcc, "A", {3, 0, 0}, true},
-        {{1, 0, 0}, kCcc | kRetrain | kDisable, "", {2, 0, 0}, true},
-        {{10, 0, 0}, kCcc | kDisable, "", {11, 2, 0}, true}};
+        {{0, 1, 0}, kCcc | kDisable, "", {4, 0, 1}, false},   {{0, 1, 0}, kCcc, "A", {3, 0, 0}, true},
+        {{1, 0, 0}, kCcc | kRetrain | kDisable, "", {2, 0, 0}, true}, {{10, 0, 0}, kCcc | kDisable, "", {11, 2, 0}, true},
+        /* clang-format on */
+    };
     for (auto [port, control, link, at, present] : steps)
         EXPECT_EQ((std::tuple{sim.Write(port, kControl, 2, control), sim.Link(port), sim.Get(port, kControl, 2),
                               sim.Present(at), sim.Write(at, 4, 1, 6)}),
                   std::tuple(2u, link, control & ~(port.bus % 9 == 1 ? kRetrain | kDisable : kRetrain), present,
                              present ? 1u : 0u))
             << port.bus << ":" << port.dev << " " << control;
-    EXPECT_EQ(std::tuple(sim.Get({0, 2, 0}, kStatus, 2) & 0x3FF, sim.Get({2, 1, 0}, kControl, 2),
-                         sim.Get({1, 0, 0}, kStatus, 2), sim.Get({3, 0, 0}, 0x100 + PCI_ERR_COR_STATUS),
-                         sim.Write({0, 1, 0}, kStatus, 2, 0x0800), sim.Link({0, 1, 0})),
-              std::tuple(0x43u, kCcc, 0x1083u, 0u, 2u, "A"))
-        << "speed and width stay; a reset restores Link Control, clears presets; Link Status is read-only";
 }
 
 /* Card scenarios: a(rm), A(rm through 08:00.0), d(isarm), r(ead) or w(rite) the
- * DUT, x: read the absent 09:01.0, o: read other links, s(uspend), u(nsuspend),
- * modes p(ass-through) and i(nject), t(rain) or D(isable) the card's link. The
- * trace, actions, the DUT's AER Correctable, Uncorrectable and Device Status. */
+ * DUT, l(ong read), x: read the absent 09:01.0, o: read other links, s(uspend),
+ * u(nsuspend), p(ass-through) and i(nject) modes, t(rain) or D(isable) the
+ * card's link, h(eaders only with time stamps) or L(ink packets only) traced,
+ * z: wait. The trace (in hex unless it begins with "A"), the action count, the
+ * DUT's AER Correctable and Uncorrectable Error Status and Device Status. */
 TEST(SimCard, ScenariosLeaveTheirTraceAndErrors)
 {
     const struct {
         uint32_t program[6]; /* command, count, interval, packet kind, TLP type, DLLP type */
         const char *steps, *trace;
         uint32_t actions, correctable, uncorrectable, deviceStatus;
-    } rows[] = {{{}, "arwxodr", "A 04> 00<0 90< 4a< 00>0 44> 00<1 90< 0a< 00>1 04> 00<2 90< 0a< 00>2", 0, 0, 0, 0},
-                {{}, "asrur", "A S R 04> 00<1 90< 4a< 00>1", 0, 0, 0, 0},
-                {{}, "pAr", "A", 0, 0, 0, 0},
-                {{}, "at", "A 40> 40< 50> 50< 60> 60< c0> c0< d0> d0< e0> e0<", 0, 0, 0, 0},
-                {{}, "Dar", "A", 0, ~0u, ~0u, ~0u},
-                {{1, 5}, "ar", "A 04> 00<0 90< 4a< 00>0", 0, 0, 0, 0},
-                {{1}, "iar", "A 04> 10<fff 04! 00<0 90< 4a< 00>0", 1, PCI_ERR_COR_BAD_TLP, 0, 1},
-                {{2}, "iar", "A 04> 00<0 90< 4a< 00>0~", 1, PCI_ERR_COR_BAD_DLLP, 0, 1},
-                {{3}, "iar", "A 04> 04! 00<0 90< 4a< 00>0", 1, PCI_ERR_COR_REP_TIMER, 0, 1},
-                {{4}, "iar", "A 04> 04! 04! 04! 04! 00<0 90< 4a< 00>0", 1, PCI_ERR_COR_REP_ROLL, 0, 1},
-                {{5}, "iar", "A 04> 10<fff 04! 00<0 90< 4a< 00>0", 1, PCI_ERR_COR_RCVR, 0, 1},
-                {{6}, "iar", "A 04> 00<0 90< 05! 0a< 4a< 00>0", 1, 0, PCI_ERR_UNC_UNSUP, 0xA},
-                {{7}, "iar", "A 04> 00<0 90<", 1, 0, PCI_ERR_UNC_COMP_TIME, 2},
-                {{8}, "iar", "A 04> 00<0 90< 00>800 4a< 00>0", 1, 0, PCI_ERR_UNC_DLP, 4},
-                {{9}, "iar", "A 04> 00<0 90< 90> 4a< 00>0", 1, 0, PCI_ERR_UNC_FCP, 4},
-                {{1, 1, 3, 1, 0x04},
-                 "iarrr",
-                 "A 04> 00<0 90< 4a< 00>0 04> 00<1 90< 4a< 00>1 04> 10<1 04! 00<2 90< 4a< 00>2",
-                 1,
-                 0x40,
-                 0,
-                 1},
-                {{1, 1, 0, 1, 0x4A}, "iarr", "A 04> 00<0 90< 4a< 10>fff 4a! 00>0 04> 00<1 90< 4a< 00>1", 1, 0x40, 0, 1},
-                {{2, 1, 2, 2, 0, 0x90}, "iarr", "A 04> 00<0 90< 4a< 00>0 04> 00<1 90<~ 4a< 00>1", 1, 0x80, 0, 1},
-                {{1}, "iararr", "A 04> 00<1 90< 4a< 00>1 04> 00<2 90< 4a< 00>2", 0, PCI_ERR_COR_BAD_TLP, 0, 1}};
+    } rows[] = {
+        /* clang-format off */
+        {{}, "arwxodr", "A 04> 00<0 90< 4a< 00>0 44> 00<1 90< 0a< 00>1 04> 00<2 90< 0a< 00>2", 0, 0, 0, 0},
+        {{}, "al", "A 04> 00<0 90< 4a< 00>0 04> 00<1 90< 4a< 00>1 04> 00<2 90< 4a< 00>2", 0, 0, 0, 0},
+        {{}, "asrur", "A S R 04> 00<1 90< 4a< 00>1", 0, 0, 0, 0},          {{}, "pAr", "A", 0, 0, 0, 0},
+        {{}, "at", "A 40> 40< 50> 50< 60> 60< c0> c0< d0> d0< e0> e0<", 0, 0, 0, 0},
+        {{}, "Dar", "A", 0, ~0u, ~0u, ~0u},                                 {{}, "Lar", "A 00<0 90< 00>0", 0, 0, 0, 0},
+        {{1, 5}, "ar", "A 04> 00<0 90< 4a< 00>0", 0, 0, 0, 0},
+        {{1}, "iar", "A 04> 10<fff 04! 00<0 90< 4a< 00>0", 1, PCI_ERR_COR_BAD_TLP, 0, 1},
+        {{2}, "iar", "A 04> 00<0 90< 4a< 00>0~", 1, PCI_ERR_COR_BAD_DLLP, 0, 1},
+        {{3}, "iar", "A 04> 04! 00<0 90< 4a< 00>0", 1, PCI_ERR_COR_REP_TIMER, 0, 1},
+        {{4}, "iar", "A 04> 04! 04! 04! 04! 00<0 90< 4a< 00>0", 1, PCI_ERR_COR_REP_ROLL, 0, 1},
+        {{5}, "iar", "A 04> 10<fff 04! 00<0 90< 4a< 00>0", 1, PCI_ERR_COR_RCVR, 0, 1},
+        {{6}, "iar", "A 04> 00<0 90< 05! 0a< 4a< 00>0", 1, 0, PCI_ERR_UNC_UNSUP, 0xA},
+        {{7}, "iar", "A 04> 00<0 90<", 1, 0, PCI_ERR_UNC_COMP_TIME, 2},
+        {{8}, "iar", "A 04> 00<0 90< 00>800 4a< 00>0", 1, 0, PCI_ERR_UNC_DLP, 4},
+        {{9}, "iar", "A 04> 00<0 90< 90> 4a< 00>0", 1, 0, PCI_ERR_UNC_FCP, 4},
+        {{1, 1, 2, 1, 0x04}, "iarr", "A 04> 00<0 90< 4a< 00>0 04> 10<0 04! 00<1 90< 4a< 00>1", 1, 0x40, 0, 1},
+        {{1, 1, 0, 1, 0x4A}, "iarr", "A 04> 00<0 90< 4a< 10>fff 4a! 00>0 04> 00<1 90< 4a< 00>1", 1, 0x40, 0, 1},
+        {{2, 1, 2, 2, 0, 0x90}, "iarr", "A 04> 00<0 90< 4a< 00>0 04> 00<1 90<~ 4a< 00>1", 1, 0x80, 0, 1},
+        {{1}, "iararr", "A 04> 00<1 90< 4a< 00>1 04> 00<2 90< 4a< 00>2", 0, PCI_ERR_COR_BAD_TLP, 0, 1},
+        {{}, "ar", "04000001.0000000c.09000000 00000000.00cd4600 00900040.00526400 "
+                   "4a000001.09000004.00000000.53515010 00000000.00cd4600", 0, 0, 0, 0},
+        {{}, "aw", "44000001.00000003.09000004.06000000 00000000.00cd4600 00900040.00526400 "
+                   "0a000000.09000004.00000000 00000000.00cd4600", 0, 0, 0, 0},
+        {{}, "ax", "04000001.0000000f.09080000 00000000.00cd4600 00900040.00526400 "
+                   "0a000000.09082004.00000000 00000000.00cd4600", 0, 0, 0, 0},
+        {{}, "hazr", "04000001.0000000c.09000000+ 4a000001.09000004.00000000+", 0, 0, 0, 0},
+        /* clang-format on */
+    };
     for (const auto& r : rows) {
         Sim card;
         uint8_t bytes[64];
         const At absent{9, 1, 0}, other{0, 2, 0}, bridge{10, 0, 0}, card8{8, 0, 0};
         const std::map<char, std::function<void()>> steps = {
-            {'a', [&] { card.zeb->Arm(7, 0, 0); }},
-            {'A', [&] { card.zeb->Arm(8, 0, 0); }},
-            {'d', [&] { card.zeb->Disarm(7, 0, 0); }},
-            {'r', [&] { card.Read(kDut, 2, 2, bytes); }},
-            {'w', [&] { card.Write(kDut, PCI_COMMAND, 2, 6); }},
+            /* clang-format off */
+            {'a', [&] { card.zeb->Arm(7, 0, 0); }}, {'A', [&] { card.zeb->Arm(8, 0, 0); }},
+            {'d', [&] { card.zeb->Disarm(7, 0, 0); }}, {'r', [&] { card.Read(kDut, 2, 2, bytes); }},
+            {'l', [&] { card.Read(kDut, 0x0A, 9, bytes); }}, {'w', [&] { card.Write(kDut, PCI_COMMAND, 2, 6); }},
             {'x', [&] { card.Read(absent, 0, 64, bytes); }},
             {'o', [&] { card.Read(other, 0, 4, bytes), card.Read(bridge, 0, 4, bytes); }},
-            {'s', [&] { card.zeb->SuspendLogging(7, 0, 0); }},
-            {'u', [&] { card.zeb->ResumeLogging(8, 0, 0); }},
+            {'s', [&] { card.zeb->SuspendLogging(7, 0, 0); }}, {'u', [&] { card.zeb->ResumeLogging(8, 0, 0); }},
             {'p', [&] { card.zeb->ChangeMode(7, 0, 0, QORB_ZEB_MODE_PASSTHROUGH); }},
             {'i', [&] { card.zeb->ChangeMode(8, 0, 0, QORB_ZEB_MODE_INJECT); }},
             {'t', [&] { card.Write(card8, kControl, 2, kCcc | kRetrain), card.Write(other, kControl, 2, 0x60); }},
-            {'D', [&] { card.Write(card8, kControl, 2, kCcc | kDisable); }}};
+            {'D', [&] { card.Write(card8, kControl, 2, kCcc | kDisable); }},
+            {'h', [&] { card.zeb->SetTraceConfig(7, 0, 0, qorb_trace::kCfgTlpHeaders | qorb_trace::kCfgTimestamps); }},
+            {'L', [&] { card.zeb->SetTraceConfig(8, 0, 0, qorb_trace::kCfgRecordDllps); }},
+            {'z', [&] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }},
+            /* clang-format on */
+        };
         const uint32_t* p = r.program;
         _qorb_cmd_map_t command{p[0], p[1], p[2], p[3], uint8_t(p[4]), uint8_t(p[5]), 0};
         ASSERT_EQ(card.zeb->ProgramCmd(8, 0, 0, &command), 0u);
         for (const char* step = r.steps; *step; ++step)
             steps.at (*step)();
-        EXPECT_EQ((std::tuple{card.Summary(), card.Actions(), card.Get(kDut, 0x100 + PCI_ERR_COR_STATUS),
-                              card.Get(kDut, 0x100 + PCI_ERR_UNCOR_STATUS), card.Get(kDut, 0x70 + PCI_EXP_DEVSTA, 2)}),
-                  std::tuple(r.trace, r.actions, r.correctable, r.uncorrectable, r.deviceStatus))
+        EXPECT_EQ(
+            (std::tuple{card.Summary(r.trace[0] != 'A'), card.Actions(), card.Get(kDut, 0x100 + PCI_ERR_COR_STATUS),
+                        card.Get(kDut, 0x100 + PCI_ERR_UNCOR_STATUS), card.Get(kDut, 0x70 + PCI_EXP_DEVSTA, 2)}),
+            std::tuple(r.trace, r.actions, r.correctable, r.uncorrectable, r.deviceStatus))
             << r.steps;
     }
 }
 
-/* The packets of a 2-byte read at 2, a 2-byte write at 4, a read of the
- * absent 09:01.0 and a 9-byte read at 0x0a: configuration requests from the
- * root complex (requester 0000), a tag each, the byte enables of each
- * doubleword, the register, a write's data; completions from 09:00.0,
- * successful (byte count 4, the register) or Unsupported Request; Acks and
- * UpdateFCs with their CRCs. Then TLP headers only with time stamps, and DLLPs
- * only (with a bit of the card's own). */
-TEST(SimCard, RecordsEachPacket)
-{
-    Sim card;
-    uint8_t bytes[9];
-    uint32_t config = 0;
-    card.zeb->Arm(7, 0, 0), card.Read(kDut, 2, 2, bytes), card.Write(kDut, PCI_COMMAND, 2, 6), card.Present({9, 1, 0});
-    EXPECT_EQ(card.Summary(true),
-              "04000001.0000000c.09000000 00000000.00cd4600 00900040.00526400 "
-              "4a000001.09000004.00000000.53515010 00000000.00cd4600 "
-              "44000001.00000103.09000004.06000000 00000000.01dd4d00 00900040.00526400 "
-              "0a000000.09000004.00000100 00000000.01dd4d00 04000001.0000020f.09080000 "
-              "00000000.02ed5000 00900040.00526400 0a000000.09082004.00000200 00000000.02ed5000");
-    card.zeb->Arm(7, 0, 0), card.Read(kDut, 0x0A, 9, bytes);
-    EXPECT_EQ(card.Summary(), "A 04> 00<3 90< 4a< 00>3 04> 00<4 90< 4a< 00>4 04> 00<5 90< 4a< 00>5");
-    for (auto [set, trace] : {std::pair{0x1400u, "04000001.0000060c.09000008+ 4a000001.09000004.00000600+"},
-                              std::pair{0x8200u, "00<7 90< 00>7"}}) {
-        card.zeb->SetTraceConfig(7, 0, 0, set), card.zeb->Arm(8, 0, 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        card.Read(kDut, 0x0A, 2, bytes);
-        EXPECT_EQ((std::tuple{card.zeb->GetTraceConfig(8, 0, 0, &config), config, card.Summary(set == 0x1400)}),
-                  std::tuple(0u, set, set == 0x1400 ? trace : std::string("A ") + trace));
-    }
-}
-
-/* A pattern fills the trace buffer and stops recording, as a full buffer
- * does; the properties; the card above a bus; the partner device; what the
+/* The card's properties; the card above a bus; the partner device; what the
  * card's tables refuse, also once the driver is closed. */
-TEST(SimCard, PatternPropertiesAndTheCardAboveABus)
+TEST(SimCard, PropertiesAndTheCardAboveABus)
 {
     Sim card;
-    uint32_t bytes = 0, length = 5, b1 = 0, d1 = 0, f1 = 0, b2 = 0, d2 = 0, f2 = 0;
-    uint8_t head[5] = {}, h1[256], h2[256];
-    card.zeb->WritePatternToTB(7, 0, 0, 0x11223344), card.Get(kDut, 0);
-    EXPECT_EQ((std::tuple{card.zeb->GetTraceBufferSize(7, 0, 0, &bytes), bytes,
-                          card.zeb->ReadTraceBuffer(7, 0, 0, &length, head), length, head[0], head[3], head[4]}),
-              std::tuple(0u, 1u << 20, 0u, 5u, 0x44, 0x11, 0x44));
-    card.zeb->Arm(7, 0, 0);
-    for (int i = 0; i < 12000; ++i)
-        card.Get(kDut, 0);
-    EXPECT_EQ((std::tuple{card.zeb->GetTraceBufferSize(7, 0, 0, &bytes), bytes <= 1u << 20, card.Summary().back()}),
-              std::tuple(0u, true, 'F'));
+    uint32_t b1 = 0, d1 = 0, f1 = 0, b2 = 0, d2 = 0, f2 = 0;
+    uint8_t h1[256], h2[256];
     _qorb_zeb_query_prop_t p{};
     _QORB_ZEB_OP_MODE_t mode{};
-    card.zeb->ChangeMode(7, 0, 0, QORB_ZEB_MODE_INJECT), card.zeb->Arm(7, 0, 0), card.zeb->SuspendLogging(8, 0, 0);
-    EXPECT_EQ((std::tuple{card.zeb->GetProperties(8, 0, 0, &p), card.zeb->QueryMode(8, 0, 0, &mode), mode,
-                          p.traceBufferSize, p.firmwareRevision, p.hardwareRevision, p.linkWidth, p.linkSpeed, p.mode,
-                          p.armed, p.loggingSuspended, p.bytesRecorded}),
-              std::tuple(0u, 0u, QORB_ZEB_MODE_INJECT, 1u << 20, 1u << 16, 1u, 8u, 3u, 2u, 1u, 1u, 16u));
-    EXPECT_EQ((std::tuple{card.zeb->GetUpstreamZEB(9, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, h2), b1, d1, f1,
-                          h1[0] | h1[2] << 8, b2, d2, f2, h2[2]}),
-              std::tuple(0u, 7u, 0u, 0u, 0x0145, 8u, 0u, 0u, 2));
     _qorb_cmd_map_t command{10, 1, 0, 0, 0, 0, 0}, kind{1, 1, 0, 3, 0, 0, 0};
     _VOK_LIB_INTERFACE_t* vok = nullptr;
-    uint32_t opened = reinterpret_cast<QORB_VOK_LIB_OPEN_INTERFACE>(dlsym(card.so, "VOK_LIB_Open_VOK_Interface"))(&vok);
-    std::string answers;
-    auto answer = [&](uint32_t status) { answers += std::to_string(status & 0xFF) + " "; };
-    answer(opened), answer(card.zeb->GetUpstreamZEB(6, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, h2)),
-        answer(card.zeb->GetUpstreamZEB(8, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, h2)),
-        answer(card.zeb->GetUpstreamZEB(9, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, nullptr)),
-        answer(card.zeb->Arm(6, 0, 0)), answer(card.zeb->ChangeMode(7, 0, 0, _QORB_ZEB_OP_MODE_t(3))),
-        answer(card.zeb->ProgramCmd(7, 0, 0, nullptr)), answer(card.zeb->ProgramCmd(7, 0, 0, &command)),
-        answer(card.zeb->ProgramCmd(7, 0, 0, &kind)), answer(card.zeb->GetProperties(7, 0, 0, nullptr)),
-        answer(card.zeb->GetActionCount(7, 0, 0, nullptr)), answer(card.zeb->GetTraceBufferSize(7, 0, 0, nullptr)),
-        answer(card.zeb->IsZEB(7, 0, 0)), answer(card.zeb->IsZEB(8, 0, 0)), answer(card.zeb->IsZEB(9, 0, 0)),
-        answer(card.zeb->IsZEB(7, 0, 1)), answer(vok->IsVOK(6, 0, 0)), answer(vok->IsVOK(3, 0, 0)),
-        answer(card.t.CloseDriver(card.ctx)), answer(card.zeb->IsZEB(7, 0, 0)), answer(card.zeb->Arm(7, 0, 0));
-    EXPECT_EQ(answers, "1 22 22 3 3 3 3 3 3 3 3 3 1 1 0 0 1 0 1 0 3 ")
-        << "QORB_DEVICE_NOT_FOUND, QORB_INVALID_PARAMETER";
+    auto& z = *card.zeb;
+    Say say;
+    z.ChangeMode(7, 0, 0, QORB_ZEB_MODE_INJECT), z.Arm(7, 0, 0), z.SuspendLogging(8, 0, 0);
+    say(z.GetProperties(8, 0, 0, &p)), say(z.QueryMode(8, 0, 0, &mode)), say(mode), say(p.traceBufferSize),
+        say(p.firmwareRevision), say(p.hardwareRevision), say(p.linkWidth), say(p.linkSpeed), say(p.mode), say(p.armed),
+        say(p.loggingSuspended), say(p.bytesRecorded),
+        say(z.GetUpstreamZEB(9, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, h2)), say(b1), say(d1), say(f1),
+        say(h1[0] | h1[2] << 8), say(b2), say(d2), say(f2), say(h2[2]),
+        say(reinterpret_cast<QORB_VOK_LIB_OPEN_INTERFACE>(dlsym(card.so, "VOK_LIB_Open_VOK_Interface"))(&vok)),
+        say(z.GetUpstreamZEB(6, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, h2)),
+        say(z.GetUpstreamZEB(8, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, h2)),
+        say(z.GetUpstreamZEB(9, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, nullptr)), say(z.Arm(6, 0, 0)),
+        say(z.ChangeMode(7, 0, 0, _QORB_ZEB_OP_MODE_t(3))), say(z.ProgramCmd(7, 0, 0, nullptr)),
+        say(z.ProgramCmd(7, 0, 0, &command)), say(z.ProgramCmd(7, 0, 0, &kind)), say(z.GetProperties(7, 0, 0, nullptr)),
+        say(z.GetActionCount(7, 0, 0, nullptr)), say(z.GetTraceBufferSize(7, 0, 0, nullptr)), say(z.IsZEB(7, 0, 0)),
+        say(z.IsZEB(8, 0, 0)), say(z.IsZEB(9, 0, 0)), say(z.IsZEB(7, 0, 1)), say(vok->IsVOK(6, 0, 0)),
+        say(vok->IsVOK(3, 0, 0)), say(card.t.CloseDriver(card.ctx)), say(z.IsZEB(7, 0, 0)), say(z.Arm(7, 0, 0));
+    EXPECT_EQ(say.text,
+              "0 0 2 100000 10000 1 8 3 2 1 1 10 0 7 0 0 145 8 0 0 2 1 80000016 80000016 80000003 80000003 "
+              "80000003 80000003 80000003 80000003 80000003 80000003 80000003 1 1 0 0 1 0 1 0 80000003 ");
 }
