@@ -1,5 +1,5 @@
 /* The simulated driver, libqorbsim.so, loaded directly: the built-in platform,
- * dumps, qorbsim.ini, the entry table, the register and link models, the card. */
+ * dumps, qorbsim.ini, the entry table, the register model and the ZEB card. */
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <linux/pci_regs.h>
@@ -24,13 +24,9 @@ struct At {
     uint32_t bus, dev, fn;
 };
 constexpr At kDut{9, 0, 0};
-/* Link Control and Status of a port (PCI Express capability at 0x40). */
-constexpr uint32_t kControl = 0x40 + PCI_EXP_LNKCTL, kStatus = 0x40 + PCI_EXP_LNKSTA;
-constexpr uint32_t kCcc = PCI_EXP_LNKCTL_CCC, kRetrain = PCI_EXP_LNKCTL_RL, kDisable = PCI_EXP_LNKCTL_LD;
 
-/* libqorbsim.so opened in a scratch folder holding qorbsim.ini (none for "")
- * and the dumps d.txt and e.txt. One at a time: the driver keeps one platform
- * per process. The built-in platform's ZEB card is 07:00.0 and 08:00.0. */
+/* libqorbsim.so opened in a scratch folder with qorbsim.ini (none for "") and
+ * the dumps d.txt and e.txt; one at a time: the driver keeps one platform. */
 struct Sim : ScratchDir {
     void* so = dlopen(QORB_SIM_DRIVER_PATH, RTLD_NOW | RTLD_LOCAL);
     _CONFIG_DRIVER_INTERFACE_t t{};
@@ -66,16 +62,10 @@ struct Sim : ScratchDir {
         return Read(a, at, n, &v) == n ? v : ~0u;
     }
     bool Present(At a) const { return Get(a, 0) != 0xFFFFFFFF; }
-    /* Link Training ("T") and Data Link Layer Link Active ("A") of a port. */
-    std::string Link(At port) const
-    {
-        uint32_t status = Get(port, kStatus, 2);
-        return std::string(status & PCI_EXP_LNKSTA_LT ? "T" : "") + (status & PCI_EXP_LNKSTA_DLLLA ? "A" : "");
-    }
-    /* The card's trace: events A(rmed), S(uspended), R(esumed), F(ull); TLPs by
-     * byte 0, ">" downstream, "<" upstream, "!" sent by the card; DLLPs by type
-     * and direction, Acks and Naks with their sequence number, "~" when the CRC
-     * differs from the first DLLP of the same bytes. Or each packet in hex. */
+    /* The trace of the card (07:00.0 and 08:00.0): A(rmed), S(uspended), R(esumed),
+     * F(ull); TLPs by byte 0, ">" down, "<" up, "!" sent by the card; DLLPs by type
+     * and direction (Ack/Nak sequence number, "~" when the CRC is unlike that of
+     * the first DLLP of the same bytes). Or each packet in hex. */
     std::string Summary(bool hex = false) const
     {
         uint32_t n = 0;
@@ -139,8 +129,7 @@ std::string Describe(const oracle::Function& f)
     return text + (f.caps.empty() ? "" : " " + oracle::Text(f.caps));
 }
 
-/* Answers in hex, in order (the calls of a comma expression run in order). */
-struct Say {
+struct Say { /* answers in hex, in order: a comma expression runs its calls in order */
     std::string text;
     void operator()(uint64_t answer) { text += (std::ostringstream() << std::hex << answer).str() + " "; }
 };
@@ -199,12 +188,11 @@ TEST(SimDump, ServesTheDumpedBytesAndTheEntryTable)
     EXPECT_EQ(sim.errors, "qorbsim: 1 function(s) outside PCI domain 0 skipped: only domain 0 is simulated\n");
     const std::tuple<int, At, uint32_t, uint32_t, uint32_t> rows[] = {
         /* read (0) or write (1), location, offset, length, bytes transferred */
-        {0, {1, 0, 0}, 0, 4096, 64},   {0, {1, 0, 0}, 60, 8, 4},   {0, {1, 0, 0}, 64, 4, 0},
-        {0, {2, 0, 0}, 0xFC, 8, 4},    {1, {2, 0, 0}, 0xFE, 4, 2}, {1, {2, 0, 0}, 0x100, 4, 0},
-        {0, {3, 0, 0}, 0, 8192, 4096}, {0, {3, 0, 0}, 4092, 8, 4}, {0, {3, 0, 0}, 0xFFFFFFFF, 4, 0},
-        {0, {5, 0, 0}, 0, 4096, 64},   {0, {5, 0, 1}, 0, 64, 64},  {0, {6, 0, 0}, 0, 4, 0},
-        {0, {1, 0, 1}, 0, 64, 0},      {0, {256, 0, 0}, 0, 64, 0}, {0, {1, 32, 0}, 0, 64, 0},
-        {0, {1, 0, 8}, 0, 64, 0},      {1, {1, 0, 1}, 4, 2, 0},    {0, {1, 0, 0}, 0, 0, 0}};
+        {0, {1, 0, 0}, 0, 4096, 64}, {0, {1, 0, 0}, 60, 8, 4},         {0, {1, 0, 0}, 64, 4, 0},
+        {1, {2, 0, 0}, 0xFE, 4, 2},  {1, {2, 0, 0}, 0x100, 4, 0},      {0, {3, 0, 0}, 0, 8192, 4096},
+        {0, {3, 0, 0}, 4092, 8, 4},  {0, {3, 0, 0}, 0xFFFFFFFF, 4, 0}, {0, {5, 0, 0}, 0, 4096, 64},
+        {0, {5, 0, 1}, 0, 64, 64},   {0, {6, 0, 0}, 0, 4, 0},          {0, {1, 0, 1}, 0, 64, 0},
+        {0, {256, 0, 0}, 0, 64, 0},  {0, {1, 32, 0}, 0, 64, 0},        {0, {1, 0, 8}, 0, 64, 0}};
     std::vector<uint8_t> buffer(8192, 0x5A);
     for (auto [write, at, offset, length, count] : rows) {
         uint32_t n = write ? sim.Write(at, offset, length, 0) : sim.Read(at, offset, length, buffer.data());
@@ -226,8 +214,7 @@ TEST(SimDump, ServesTheDumpedBytesAndTheEntryTable)
         say(t.ReadConfig(old, 1, 0, 0, 0, 4, to)), say(t.WriteConfig(old, 1, 0, 0, 4, 2, to)),
         say(t.QueryMcfgTable(old, &base, &start, &end, &length)), say(t.MapConfigSpace(old, 0, 1)),
         say(t.CloseDriver(old)), say(t.OpenDriver(nullptr)), say(sim.Present({1, 0, 0}));
-    /* ReadConfigEx: 4 bytes of domain 0, 2 at the end, none elsewhere; MCFG;
-     * a reopen from power-on; the old context refused; a failed open closes. */
+    /* ReadConfigEx; MCFG; a reopen from power-on refuses the old context. */
     EXPECT_EQ(say.text, "4 10001af4 2 0 0 1 e0000000 0 ff 10000000 0 0 1 0 1 1 0 1 1 10 0 0 0 0 0 0 0 ");
 }
 
@@ -323,32 +310,6 @@ TEST(SimRegisters, WritesChangeAllButTheReadOnlyAndWriteOneToClearBits)
     }
 }
 
-/* Retrain Link reads 0, the link trains (for no time here), then is active with
- * a device below; Link Disable hides what is below until cleared, and its reset
- * enables links below. Downstream ports only; a stuck port trains for ever. */
-TEST(SimLink, RetrainAndDisableActOnDownstreamPorts)
-{
-    Sim sim("[link]\ntraining_ms = 0\n[function 00:03.0]\nlink_training_stuck = 1\n");
-    const std::tuple<At, uint32_t, const char*, At, bool> steps[] = {
-        /* port, Link Control written, its link then, a function, whether it answers */
-        /* clang-format off */
-        {{0, 2, 0}, kCcc | kRetrain, "A", {6, 0, 0}, true},   {{2, 2, 0}, kCcc | kRetrain, "", {5, 0, 0}, false},
-        {{0, 3, 0}, kCcc, "T", kDut, true},                   {{0, 3, 0}, kCcc | kRetrain, "T", kDut, true},
-        {{0, 3, 0}, kCcc | kDisable, "", kDut, false},        {{0, 3, 0}, kCcc, "T", kDut, true},
-        {{2, 0, 0}, kCcc | kDisable, "", {3, 0, 0}, false},   {{0, 1, 0}, kCcc, "A", {3, 0, 0}, false},
-        {{2, 0, 0}, kCcc | kDisable | kRetrain, "", {4, 0, 0}, true},
-        {{0, 1, 0}, kCcc | kDisable, "", {4, 0, 1}, false},   {{0, 1, 0}, kCcc, "A", {3, 0, 0}, true},
-        {{1, 0, 0}, kCcc | kRetrain | kDisable, "", {2, 0, 0}, true}, {{10, 0, 0}, kCcc | kDisable, "", {11, 2, 0}, true},
-        /* clang-format on */
-    };
-    for (auto [port, control, link, at, present] : steps)
-        EXPECT_EQ((std::tuple{sim.Write(port, kControl, 2, control), sim.Link(port), sim.Get(port, kControl, 2),
-                              sim.Present(at), sim.Write(at, 4, 1, 6)}),
-                  std::tuple(2u, link, control & ~(port.bus % 9 == 1 ? kRetrain | kDisable : kRetrain), present,
-                             present ? 1u : 0u))
-            << port.bus << ":" << port.dev << " " << control;
-}
-
 /* Card scenarios: a(rm), A(rm through 08:00.0), d(isarm), r(ead) or w(rite) the
  * DUT, l(ong read), x: read the absent 09:01.0, o: read other links, s(uspend),
  * u(nsuspend), p(ass-through) and i(nject) modes, t(rain) or D(isable) the
@@ -405,8 +366,8 @@ TEST(SimCard, ScenariosLeaveTheirTraceAndErrors)
             {'s', [&] { card.zeb->SuspendLogging(7, 0, 0); }}, {'u', [&] { card.zeb->ResumeLogging(8, 0, 0); }},
             {'p', [&] { card.zeb->ChangeMode(7, 0, 0, QORB_ZEB_MODE_PASSTHROUGH); }},
             {'i', [&] { card.zeb->ChangeMode(8, 0, 0, QORB_ZEB_MODE_INJECT); }},
-            {'t', [&] { card.Write(card8, kControl, 2, kCcc | kRetrain), card.Write(other, kControl, 2, 0x60); }},
-            {'D', [&] { card.Write(card8, kControl, 2, kCcc | kDisable); }},
+            {'t', [&] { card.Write(card8, 0x50, 2, 0x60), card.Write(other, 0x50, 2, 0x60); }}, /* Link Control: */
+            {'D', [&] { card.Write(card8, 0x50, 2, 0x50); }}, /* Retrain Link, Link Disable */
             {'h', [&] { card.zeb->SetTraceConfig(7, 0, 0, qorb_trace::kCfgTlpHeaders | qorb_trace::kCfgTimestamps); }},
             {'L', [&] { card.zeb->SetTraceConfig(8, 0, 0, qorb_trace::kCfgRecordDllps); }},
             {'z', [&] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }},
