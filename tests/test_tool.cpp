@@ -1,12 +1,9 @@
-/* The qorb tool: its helper library (selectors, register operands, names,
- * configuration rules, trace decoding, JSON) called directly, then the tool
- * itself run on the simulated driver, one row per command line with its exit
- * status and output. */
+/* The qorb tool: its helper library called directly, then the tool itself
+ * run on the simulated driver, one row per command line with its exit status
+ * and output. */
 #include <gtest/gtest.h>
 
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <sstream>
 
@@ -24,280 +21,226 @@ using namespace qorbtest;
 
 namespace {
 
-/* expected is the whole text; or, after a leading '~', lines found in the
- * text in this order (a line starting with '!': found nowhere). */
-void ExpectText(const std::string& text, const char* expected, const std::string& where)
+/* expected when the text matches it, else the text. expected is the whole
+ * text; or, after a leading '~', lines found in the text in this order (a
+ * line starting with '!': found nowhere). */
+std::string Seen(const std::string& text, const std::string& expected)
 {
-    if (expected[0] != '~') {
-        EXPECT_EQ(text, expected) << where;
-        return;
-    }
-    std::istringstream lines(expected + 1);
+    std::istringstream lines(expected.substr(expected.empty() ? 0 : 1));
     size_t at = 0;
-    for (std::string line; std::getline(lines, line);) {
-        bool absent = line[0] == '!';
-        size_t found = text.find(absent ? line.substr(1) : line, absent ? 0 : at);
-        EXPECT_EQ(found == std::string::npos, absent) << where << "\n" << line << "\nin:\n" << text;
-        at = absent || found == std::string::npos ? at : found + line.size();
+    for (std::string line; expected[0] == '~' && std::getline(lines, line);) {
+        size_t found = text.find(line[0] == '!' ? line.substr(1) : line, line[0] == '!' ? 0 : at);
+        if ((found == std::string::npos) != (line[0] == '!'))
+            return text;
+        at = line[0] == '!' ? at : found + line.size();
     }
+    return expected[0] == '~' ? expected : text;
 }
 
-/* Texts joined with "; ", then IDs in hexadecimal joined with " ". */
-std::string Joined(const std::vector<std::string>& texts, const std::vector<uint32_t>& ids = {}, int width = 0)
+/* The texts joined with '|', each cut down to its fragment of expected (the
+ * same place between '|') when it holds it. */
+std::string Cut(const std::vector<std::string>& texts, const std::string& expected)
 {
-    std::string out;
-    for (const std::string& text : texts)
-        out += (out.empty() ? "" : "; ") + text;
-    for (uint32_t id : ids)
-        out += (out.empty() ? "" : " ") + Hex(id, width);
+    std::istringstream fragments(expected);
+    std::string out, part;
+    for (const std::string& text : texts) {
+        if (!std::getline(fragments, part, '|') || text.find(part) == std::string::npos)
+            part = text;
+        out += (out.empty() ? "" : "|") + part;
+    }
     return out;
 }
 
-std::vector<uint8_t> Image(const ConfigSpace& f, size_t size) { return {f.Bytes().begin(), f.Bytes().begin() + long(size)}; }
+std::vector<uint8_t> Image(const ConfigSpace& f, size_t n) { return {f.Bytes().begin(), f.Bytes().begin() + long(n)}; }
 
 } // namespace
 
-TEST(ToolCli, SelectorsFollowLspci)
+TEST(ToolCli, SelectorsAndRegisterOperands)
 {
     /* -s or -d; the error; bus, slot, function or vendor, device, class (-1: any; 5: left alone) */
-    const struct { const char* text; bool slot; const char* error; int a = 5, b = 5, c = 5; } rows[] = {
-        {"01:00.0", true, "", 1, 0, 0}, {"1c", true, "", -1, 0x1c, -1}, {"2:", true, "", 2, -1, -1},
-        {".3", true, "", -1, -1, 3}, {"0000:ff:1f.7", true, "", 0xff, 0x1f, 7}, {"*:*.*", true, "", -1, -1, -1},
-        {"100:00.0", true, "Invalid bus number"}, {"00:20.0", true, "Invalid slot number"},
-        {"00:1f.8", true, "Invalid function number"}, {"x:00:00.0", true, "Invalid domain number"},
-        {"0001:00:00.0", true, "Invalid domain number (only domain 0000 is reachable)"},
-        {"1:2:3:4", true, "Invalid slot selector (too many colons)"}, {"8086:", false, "", 0x8086, -1, -1},
-        {":0x1533", false, "", -1, 0x1533, -1}, {"10ee:7024:0604", false, "", 0x10ee, 0x7024, 0x0604},
-        {"8086", false, "Invalid ID selector (expected [vendor]:[device][:class])"},
-        {"18086:1", false, "Invalid vendor ID"}, {"8086:x", false, "Invalid device ID"},
-        {"1:2:10000", false, "Invalid class code"}, {"1:2:3:4", false, "Invalid ID selector (too many colons)"},
+    const struct { const char* text; bool slot; const char* error; int a = 5, b = 5, c = 5; } selectors[] = {
+        {"1c", true, "", -1, 0x1c, -1}, {"2:", true, "", 2, -1, -1}, {".3", true, "", -1, -1, 3},
+        {"0000:ff:1f.7", true, "", 0xff, 0x1f, 7}, {"*:*.*", true, "", -1, -1, -1}, {"100:0.0", true, "Invalid bus"},
+        {"0:20.0", true, "Invalid slot"}, {"0:1f.8", true, "Invalid function"}, {"x:0:0.0", true, "Invalid domain"},
+        {"1:0:0.0", true, "Invalid domain number (only domain 0000"}, {"1:2:3:4", true, "Invalid slot selector (too"},
+        {"10ee:7024:0604", false, "", 0x10ee, 0x7024, 0x0604}, {"1:2:3:4", false, "Invalid ID selector (too"},
+        {"1:2:10000", false, "Invalid class"}, {"18086:1", false, "Invalid vendor"}, {"8086:x", false, "Invalid device"},
     };
-    for (const auto& row : rows) {
+    for (const auto& row : selectors) {
         SlotSelector s{5, 5, 5};
         IdSelector d{5, 5, 5};
-        EXPECT_EQ(row.slot ? ParseSlotSelector(row.text, &s) : ParseIdSelector(row.text, &d), row.error) << row.text;
+        std::string error = row.slot ? ParseSlotSelector(row.text, &s) : ParseIdSelector(row.text, &d);
+        EXPECT_EQ(error.substr(0, strlen(row.error)), row.error) << row.text;
         EXPECT_EQ(row.slot ? std::tuple(s.bus, s.dev, s.fn) : std::tuple(d.vendor, d.device, d.classCode),
                   std::tuple(row.a, row.b, row.c)) << row.text;
     }
-}
-
-TEST(ToolCli, RegisterOperandsAsSetpci)
-{
     using R = RegisterSpec;
     const struct { const char* text; bool write; const char* error; R::Base base = R::kAbsolute;
-                   uint32_t capId = 0, offset = 0, width = 0, value = 0, mask = 0xffffffff; } rows[] = {
-        {"0x10.l", false, "", R::kAbsolute, 0, 0x10, 4}, {"COMMAND", false, "", R::kAbsolute, 0, 0x04, 2},
+                   uint32_t capId = 0, offset = 0, width = 0, value = 0, mask = 0xffffffff; } operands[] = {
         {"status.b", false, "", R::kAbsolute, 0, 0x06, 1}, {"CAPABILITIES", false, "", R::kAbsolute, 0, 0x34, 1},
         {"CAP_EXP+10.w", false, "", R::kLegacyCap, 0x10, 0x10, 2}, {"cap10.b", false, "", R::kLegacyCap, 0x10, 0, 1},
-        {"ECAP_AER+4.l", false, "", R::kExtendedCap, 1, 4, 4}, {"ECAP0019.l", false, "", R::kExtendedCap, 0x19, 0, 4},
-        {"0x04.w=0x0146", true, "", R::kAbsolute, 0, 4, 2, 0x146, 0xffff},
-        {"COMMAND=4:4", true, "", R::kAbsolute, 0, 4, 2, 4, 4},
+        {"ECAP0019.l", false, "", R::kExtendedCap, 0x19, 0, 4}, {"COMMAND=4:4", true, "", R::kAbsolute, 0, 4, 2, 4, 4},
         {"BRIDGE_CONTROL+1.l=ffffffff", true, "", R::kAbsolute, 0, 0x3f, 4, 0xffffffff, 0xffffffff},
-        {"0x10", false, "Missing width in 0x10 (add .b, .w or .l)"},
-        {"0x10.q", false, "Invalid width \"q\" in 0x10.q (expected b, w or l)"},
         {"0x04.b=0x100", true, "Invalid value \"0x100\" for a 8-bit register in 0x04.b=0x100"},
-        {"COMMAND=1:10000", true, "Invalid mask \"10000\" in COMMAND=1:10000"},
-        {"0x04.w", true, "Missing value in 0x04.w (expected REG[.WIDTH]=VALUE[:MASK])"},
-        {"0x04.w=1", false, "Unexpected value in 0x04.w=1 (use \"qorb write\" to change a register)"},
-        {"NOSUCH.w", false, "Unknown register \"NOSUCH\" in NOSUCH.w"},
-        {"0x1000.b", false, "Unknown register \"0x1000\" in 0x1000.b"},
-        {"CAP_NOPE", false, "Unknown capability name CAP_NOPE"}, {"ECAPzz.w", false, "Invalid capability ID in ECAPzz"},
-        {"+4.w", false, "Missing register in +4.w"}, {"COMMAND+zz", false, "Invalid offset in COMMAND+zz"},
+        {"0x10.q", false, "Invalid width \"q\""}, {"COMMAND=1:10000", true, "Invalid mask \"10000\""},
+        {"0x04.w", true, "Missing value"}, {"0x04.w=1", false, "Unexpected value"}, {"+4.w", false, "Missing register"},
+        {"NOSUCH.w", false, "Unknown register \"NOSUCH\""}, {"0x1000.b", false, "Unknown register \"0x1000\""},
+        {"ECAPzz.w", false, "Invalid capability ID"}, {"CAP_NOPE", false, "Unknown capability name"},
+        {"COMMAND+zz", false, "Invalid offset"},
     };
-    for (const auto& row : rows) {
+    for (const auto& row : operands) {
         RegisterSpec r;
-        EXPECT_EQ(ParseRegisterSpec(row.text, row.write, &r), row.error) << row.text;
+        EXPECT_EQ(ParseRegisterSpec(row.text, row.write, &r).substr(0, strlen(row.error)), row.error) << row.text;
         if (!*row.error) {
             EXPECT_EQ(std::tuple(r.base, r.capId, r.offset, r.width, r.hasValue, r.value, r.mask),
-                      std::tuple(row.base, row.capId, row.offset, row.width, row.write, row.value, row.mask)) << row.text;
+                      std::tuple(row.base, row.capId, row.offset, row.width, row.write, row.value, row.mask));
         }
     }
-    EXPECT_EQ(CheckRegisterAddress(0xffc, 4) + CheckRegisterAddress(0xfff, 2),
-              "Register fff lies outside the 4096-byte configuration space");
+    EXPECT_EQ(CheckRegisterAddress(0xffc, 4) + CheckRegisterAddress(0xfff, 2), "Register fff lies outside the 4096-"
+                                                                               "byte configuration space");
 }
 
-TEST(ToolCli, NamesAndOutputFormats)
+TEST(ToolCli, OutputFormats)
 {
     EXPECT_EQ(ClassName(0x02, 0x33) + ", " + ClassName(0x77, 0x01), "Network controller, Class 7701");
-    EXPECT_EQ(PortTypeName(3) + ", " + PortTypeName(11) + LegacyCapName(0xee) + ExtendedCapName(0x2d),
-              "Unknown type 3, Unknown type 11");
     EXPECT_EQ(XmlEscape("<a & 'b' \"c\">\x01\n"), "&lt;a &amp; &apos;b&apos; &quot;c&quot;&gt;?\n");
     Json doc = Json::Object();
-    doc.Set("slot", "01:00.0").Set("ok", true).Set("text", "a\"b\\\n\r\t\x01");
-    doc.Set("list", Json::Array().Push(Json(-1)).Push(Json::Object())).Set("none", Json());
-    EXPECT_EQ(doc.Dump(), "{\n  \"slot\": \"01:00.0\",\n  \"ok\": true,\n  \"text\": \"a\\\"b\\\\\\n\\r\\t\\u0001\",\n"
-                          "  \"list\": [\n    -1,\n    {}\n  ],\n  \"none\": null\n}\n");
+    doc.Set("ok", true).Set("text", "a\"b\\\n\r\t\x01").Set("list", Json::Array().Push(Json(-1)).Push(Json::Object()));
+    EXPECT_EQ(doc.Set("none", Json()).Dump(), "{\n  \"ok\": true,\n  \"text\": \"a\\\"b\\\\\\n\\r\\t\\u0001\",\n"
+                                              "  \"list\": [\n    -1,\n    {}\n  ],\n  \"none\": null\n}\n");
 }
 
-TEST(ToolCli, HeaderRules)
+TEST(ToolCli, ConfigurationRules)
 {
     const struct { uint16_t vendor, device, cls; uint8_t type, pointer, capBit, secondary, subordinate; int portType;
-                   const char* problems; size_t size = 256; } rows[] = {
-        {0x1234, 1, 0x0200, 0, 0x40, 1, 0, 0, 0, ""}, {0x1234, 1, 0x0604, 1, 0x40, 1, 1, 1, 6, ""},
-        {0x1234, 1, 0x0200, 0, 0x40, 1, 0, 0, 4, "header type 00 does not match the port type Root Port, which has "
-                                                  "a type 1 header; class 0200 of a Root Port is not 0604 (PCI bridge)"},
-        {0x1234, 1, 0x0604, 1, 0x40, 1, 1, 1, 0, "header type 01 does not match the port type Endpoint, which has a "
-                                                  "type 0 header"},
-        {0x1234, 1, 0x0604, 1, 0x40, 1, 3, 2, 4, "the Subordinate Bus Number 02 is below the Secondary Bus Number 03"},
-        {0xffff, 0xffff, 0x0200, 2, 0x42, 1, 0, 0, -1, "Vendor ID ffff is not a valid vendor; Device ID ffff is not a "
-         "valid device; header type 02 is neither type 0 nor type 1; the Capabilities Pointer 42 is not dword-aligned"},
-        {0, 1, 0x0200, 0, 0x20, 1, 0, 0, 12, "Vendor ID 0000 is not a valid vendor; the Capabilities Pointer 20 points "
-                                             "into the header"},
-        {0x1234, 1, 0x0200, 0, 0, 0, 0, 0, 0, "the Capabilities List bit of the Status register is clear on a PCI "
-                                              "Express function"},
-        {0x1234, 1, 0x0200, 0, 0, 0, 0, 0, -1, ""},
-        {0x1234, 1, 0x0200, 0, 0, 1, 0, 0, -1, "the Capabilities List bit is set but the Capabilities Pointer is 00"},
+                   const char* problems; size_t size = 256; } headers[] = {
+        {0x1234, 1, 0x0200, 0, 0x40, 1, 0, 0, 0, ""}, {0x1234, 1, 0x0200, 0, 0, 0, 0, 0, -1, ""},
+        {0, 1, 0x0200, 0, 0x20, 1, 0, 0, 4, "Vendor ID 0000|type 00 does not match the port type Root Port, which has a "
+                                            "type 1|class 0200 of a Root Port is not 0604|Pointer 20 points into"},
+        {0x1234, 1, 0x0604, 1, 0x40, 1, 3, 2, 0, "type 01 does not match the port type Endpoint, which has a type 0|"
+                                                  "the Subordinate Bus Number 02 is below the Secondary Bus Number 03"},
+        {0xffff, 0xffff, 0x0604, 2, 0x42, 1, 0, 0, 6, "Vendor ID ffff|Device ID ffff|type 02 is neither|Pointer 42 is not"},
+        {0x1234, 1, 0x0200, 0, 0, 0, 0, 0, 0, "List bit of the Status register is clear"},
+        {0x1234, 1, 0x0200, 0, 0, 1, 0, 0, -1, "is set but the Capabilities Pointer is 00"},
         {0x1234, 1, 0x0200, 0, 0x40, 1, 0, 0, 0, "the configuration header could not be read", 32},
     };
-    for (const auto& row : rows) {
+    for (const auto& row : headers) {
         ConfigSpace f(256);
         f.Header(row.vendor, row.device, row.cls >> 8, row.cls & 0xff, 0, row.type);
         f.Buses(0, row.secondary, row.subordinate).Set8(0x34, row.pointer).Set8(0x06, row.capBit ? 0x10 : 0);
-        EXPECT_EQ(Joined(CheckHeader(Image(f, row.size), row.portType)), row.problems);
+        EXPECT_EQ(Cut(CheckHeader(Image(f, row.size), row.portType), row.problems), row.problems);
     }
-}
-
-TEST(ToolCli, CapabilityListRules)
-{
-    using Caps = std::vector<std::array<uint16_t, 3>>; /* offset, ID, next */
-    const Caps good = {{0x40, 0x01, 0x50}, {0x50, 0x10, 0x70}, {0x70, 0x11, 0}};
-    const std::string noExt = "no extended capability list; ", noLegacy = "no legacy capability list (Capabilities "
-                                                                         "List bit clear); ";
-    /* notes; problems, legacy IDs | extended IDs */
-    const struct { uint8_t pointer; Caps legacy, extended; std::string report; size_t size = 4096; } rows[] = {
-        {0x40, good, {{0x100, 1, 0x140}, {0x140, 3, 0}}, "01 10 11 | 0001 0003"},
-        {0x40, good, {{0x100, 1, 0}}, "the extended configuration space could not be read; its list was not checked; "
-                                      "01 10 11 | ", 256},
-        {0x40, {{0x40, 1, 0x50}, {0x50, 5, 0x40}}, {}, noExt + "the legacy list loops back to 40 01 05 | "},
-        {0x40, {{0x40, 1, 0x50}, {0x50, 5, 0x61}}, {}, noExt + "legacy pointer 61 is not dword-aligned 01 05 | "},
-        {0x40, {{0x40, 1, 0x50}, {0x50, 5, 0x10}}, {}, noExt + "legacy pointer 10 points into the header 01 05 | "},
-        {0x40, {{0x40, 0x10, 0x80}, {0x80, 0x10, 0}}, {{0x100, 1, 0x200}, {0x200, 1, 0}}, "the PCI Express capability "
-         "appears 2 times; the Advanced Error Reporting capability appears 2 times 10 10 | 0001 0001"},
-        {0, {}, {{0x100, 2, 0x180}, {0x180, 3, 0x100}}, noLegacy + "the extended list loops back to 100 | 0002 0003"},
-        {0, {}, {{0x100, 2, 0x180}, {0x180, 3, 0x0c0}},
-         noLegacy + "extended pointer 0c0 lies outside the extended space (100-fff) | 0002 0003"},
-        {0, {}, {{0x100, 2, 0x182}}, noLegacy + "extended pointer 182 is not dword-aligned | 0002"},
-        {0x40, good, {}, "the configuration space could not be read | ", 128},
+    /* Capabilities register (version, port type), Link Capabilities, Link Status; problems|notes */
+    const struct { uint16_t flags; uint32_t linkCap; uint16_t linkStatus; const char* report; } links[] = {
+        {0x0002, 0x83, 0x104, "width x16 exceeds the maximum x8|speed 16GT/s exceeds the maximum 8GT/s|version 2, "
+                              "Endpoint|link x16 at 16GT/s, capable of x8 at 8GT/s"},
+        {0x0051, 0x83, 0, "width x0 is not a valid link width|speed code 0 is not|version 1, Upstream Port|link x0"},
+        {0x0042, 0x83, 0, "version 2, Root Port|link down (capable of x8 at 8GT/s)"},
+        {0x0062, 0x83, 0x43, "version 2, Downstream Port|link x4 at 8GT/s"}, {0x0092, 0, 0, "Root Complex Integrated"},
+        {0x0002, 0x37, 0x37, "maximum speed (7)|maximum width (x3)|width x3 is not|code 7 is not|Endpoint|x3 at unknown"},
+        {0x0033, 0x83, 0x43, "capability version 3 is neither 1 nor 2|Device/Port Type 3 is reserved"},
+        {0x00b2, 0x83, 0x43, "Device/Port Type 11 is reserved"},
     };
-    for (const auto& row : rows) {
-        ConfigSpace f;
-        f.Header(0x1234, 0x0001, 0x02, 0x00, 0x00, 0x00).CapPointer(row.pointer);
-        for (const auto& [offset, id, next] : row.legacy)
-            f.LegacyCap(static_cast<uint8_t>(offset), static_cast<uint8_t>(id), static_cast<uint8_t>(next));
-        for (const auto& [offset, id, next] : row.extended)
-            f.ExtCap(offset, id, next);
-        CapListReport r = CheckCapabilityLists(Image(f, row.size));
-        std::string notes = Joined(r.notes);
-        EXPECT_EQ(notes + (notes.empty() ? "" : "; ") + Joined(r.problems, r.legacyIds, 2) + " | " +
-                      Joined({}, r.extendedIds, 4), row.report);
-    }
-}
-
-TEST(ToolCli, PcieCapabilityRules)
-{
-    /* Capabilities register (version, port type), Link Capabilities, Link Status; problems | notes */
-    const struct { uint16_t flags; uint32_t linkCap; uint16_t linkStatus; const char* report; } rows[] = {
-        {0x0002, 0x83, 0x43, " | version 2, Endpoint; link x4 at 8GT/s, capable of x8 at 8GT/s"},
-        {0x0002, 0x83, 0x104, "negotiated width x16 exceeds the maximum x8; current link speed 16GT/s exceeds the "
-                              "maximum 8GT/s | version 2, Endpoint; link x16 at 16GT/s, capable of x8 at 8GT/s"},
-        {0x0051, 0x83, 0, "negotiated width x0 is not a valid link width; current link speed code 0 is not a valid "
-                          "speed | version 1, Upstream Port; link x0 at unknown, capable of x8 at 8GT/s"},
-        {0x0042, 0x83, 0, " | version 2, Root Port; link down (capable of x8 at 8GT/s)"},
-        {0x0062, 0x83, 0x43, " | version 2, Downstream Port; link x4 at 8GT/s, capable of x8 at 8GT/s"},
-        {0x0092, 0, 0, " | version 2, Root Complex Integrated Endpoint"},
-        {0x0002, 0x37, 0x37, "Link Capabilities offers no valid maximum speed (7); Link Capabilities offers no valid "
-                             "maximum width (x3); negotiated width x3 is not a valid link width; current link speed "
-                             "code 7 is not a valid speed | version 2, Endpoint; link x3 at unknown, capable of x3 at "
-                             "unknown"},
-        {0x0033, 0x83, 0x43, "capability version 3 is neither 1 nor 2; Device/Port Type 3 is reserved | "},
-        {0x00b2, 0x83, 0x43, "Device/Port Type 11 is reserved | "},
-    };
-    for (const auto& row : rows) {
+    for (const auto& row : links) {
         _PCIE_CAPABILITY_STRUCT_t cap;
         memset(&cap, 0, sizeof cap);
         cap.pcieCapabilities = row.flags;
         cap.linkCapabilities = row.linkCap;
         cap.linkStatus = row.linkStatus;
-        std::vector<std::string> notes;
-        std::string problems = Joined(CheckPcieCapability(cap, &notes));
-        EXPECT_EQ(problems + " | " + Joined(notes), row.report);
+        std::vector<std::string> notes, texts = CheckPcieCapability(cap, &notes);
+        texts.insert(texts.end(), notes.begin(), notes.end());
+        EXPECT_EQ(Cut(texts, row.report), row.report);
+    }
+    using Caps = std::vector<std::array<uint16_t, 3>>; /* offset, ID, next */
+    const Caps good = {{0x40, 1, 0x50}, {0x50, 0x10, 0x70}, {0x70, 0x11, 0}}, loop = {{0x40, 1, 0x50}, {0x50, 5, 0x40}};
+    /* Capabilities Pointer, lists, space size; problems|notes */
+    const struct { uint8_t pointer; Caps legacy, extended; size_t size; const char* report; } lists[] = {
+        {0x40, good, {{0x100, 1, 0x140}, {0x140, 3, 0}}, 4096, ""},
+        {0x40, good, {{0x100, 1, 0}}, 256, "the extended configuration space could not be read"},
+        {0x40, loop, {}, 4096, "the legacy list loops back to 40|no extended capability list"},
+        {0x40, {{0x40, 1, 0x61}}, {}, 4096, "legacy pointer 61 is not dword-aligned|no extended"},
+        {0x40, {{0x40, 1, 0x10}}, {{0x100, 2, 0x182}}, 4096, "legacy pointer 10 points into the header|extended "
+                                                             "pointer 182 is not dword-aligned"},
+        {0x40, {{0x40, 0x10, 0x80}, {0x80, 0x10, 0}}, {{0x100, 1, 0x200}, {0x200, 1, 0}}, 4096,
+         "the PCI Express capability appears 2 times|the Advanced Error Reporting capability appears 2 times"},
+        {0, {}, {{0x100, 2, 0x180}, {0x180, 3, 0x100}}, 4096, "extended list loops back to 100|no legacy"},
+        {0, {}, {{0x100, 2, 0x0c0}}, 4096, "extended pointer 0c0 lies outside the extended space|no legacy"},
+        {0x40, good, {}, 128, "the configuration space could not be read"},
+    };
+    for (const auto& row : lists) {
+        ConfigSpace f;
+        f.Header(0x1234, 0x0001, 0x02, 0x00, 0x00, 0x00).CapPointer(row.pointer);
+        for (const auto& [offset, id, next] : row.legacy)
+            f.LegacyCap(uint8_t(offset), uint8_t(id), uint8_t(next));
+        for (const auto& [offset, id, next] : row.extended)
+            f.ExtCap(offset, id, next);
+        CapListReport r = CheckCapabilityLists(Image(f, row.size));
+        r.problems.insert(r.problems.end(), r.notes.begin(), r.notes.end());
+        EXPECT_EQ(Cut(r.problems, row.report), row.report);
     }
 }
 
-/* Copies of the card's trace: entries of marker f1, kind, payload length in
+/* A copy of the card's trace: entries of marker f1, kind, payload length in
  * dwords, five bytes more, then the payload. */
 TEST(ToolCli, TraceDecodedAndTallied)
 {
-    using Entry = std::pair<unsigned, std::vector<uint8_t>>;
-    auto copyOf = [](const std::vector<Entry>& entries, std::vector<uint8_t> tail = {}) {
-        std::vector<uint8_t> copy;
-        for (const auto& [kind, payload] : entries) {
-            copy.insert(copy.end(), {0xf1, uint8_t(kind), uint8_t(payload.size() / 4), 0, 0, 0, 0, 0});
-            copy.insert(copy.end(), payload.begin(), payload.end());
+    auto copyOf = [](const std::vector<std::pair<unsigned, std::vector<uint8_t>>>& entries, std::vector<uint8_t> tail) {
+        for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+            tail.insert(tail.begin(), entry->second.begin(), entry->second.end());
+            tail.insert(tail.begin(), {0xf1, uint8_t(entry->first), uint8_t(entry->second.size() / 4), 0, 0, 0, 0, 0});
         }
-        copy.insert(copy.end(), tail.begin(), tail.end());
-        return copy;
+        return tail;
     };
     const std::vector<uint8_t> cfgRd = {0x04, 0, 0, 1, 0, 0, 1, 0x0f, 0x02, 0x00, 0x01, 0x04};
-    for (const auto& [entry, text] : std::vector<std::pair<Entry, const char*>>{
-             {{0, {0x40, 0, 0, 1, 1, 0, 5, 15, 0xf7, 0xc0, 0, 0x13, 1, 2, 3, 4}}, "TLP MWr32 len 1 req 01:00.0 tag 05 "
-                                                                               "addr f7c00010"},
-             {{0, {0x20, 0, 0, 1, 1, 0, 6, 15, 0, 0, 0, 1, 0xf7, 0xc0, 0, 0x10}}, "TLP MRd64 len 1 req 01:00.0 tag 06 "
-                                                                                "addr 00000001f7c00010"},
-             {{0, {0x30, 0, 0, 0, 1, 0, 6, 0x7f, 0, 0, 0, 0}}, "TLP Msg len 0 req 01:00.0 tag 06 code 7f"},
-             {{3, {0, 0x82, 0x02, 0x00, 0x40, 0, 0, 0}}, "DLLP UpdateFC-P vc 2 hdr 8 data 64"},
-             {{3, {0, 0x10, 0, 0x01, 0x23, 0, 0, 0}}, "DLLP Nak vc - seq 123"},
-             {{3, {0, 0xe5, 0, 0, 0, 0, 0, 0}}, "DLLP InitFC2-Cpl vc 5 hdr 0 data 0"},
-             {{1, {0x4a, 0, 0, 1, 0, 0xe0, 0x20, 4, 1, 0, 7, 0}}, "TLP CplD len 1 cpl 00:1c.0 status UR bytes 4 req "
-                                                                  "01:00.0 tag 07"},
-             {{2, cfgRd}, "TLP CfgRd0 len 1 req 00:00.0 tag 01 cfg 02:00.0 reg 104"},
-             {{0, {0x7f, 0, 0, 1}}, "TLP TLP(fmt 3 type 1f) len 1 (header cut short)"}, {{5, {}}, "other (kind 5)"}}) {
-        std::string stop = "x";
-        std::vector<TraceEntry> entries = WalkTrace(copyOf({entry}), &stop);
-        ASSERT_EQ(entries.size(), 1u) << text;
-        EXPECT_EQ(DescribeEntry(entries[0]) + stop, text);
-    }
-    for (const auto& [tail, stop] : std::vector<std::pair<std::vector<uint8_t>, std::string>>{
+    std::string stop = "x";
+    std::vector<TraceEntry> entries = WalkTrace(copyOf({
+        {0, {0x20, 0, 0, 1, 1, 0, 6, 15, 0, 0, 0, 1, 0xf7, 0xc0, 0, 0x13}}, {3, {0, 0x82, 0x02, 0x00, 0x40, 0, 0, 0}},
+        {3, {0, 0x10, 0, 0x01, 0x23, 0, 0, 0}}, {5, {}}, {1, {0x4a, 0, 0, 1, 0, 0xe0, 0x20, 4, 1, 0, 7, 0}},
+        {2, cfgRd}, {0, cfgRd}, {0, {0x00, 0, 0, 1, 0, 0, 3, 15, 0, 0, 0, 0}}, {0, {0x7f, 0, 0, 1}},
+        {0, {0x40, 0, 0, 1, 0, 0, 2, 15, 0xf7, 0xc0, 0, 0x10, 9, 9, 9, 9}}, {1, {0x4a, 0, 0, 1, 2, 0, 0, 4, 0, 0, 1, 0}},
+    }, {}), &stop);
+    std::vector<std::string> texts;
+    for (const TraceEntry& entry : entries)
+        texts.push_back(DescribeEntry(entry));
+    const std::string expected = "TLP MRd64 len 1 req 01:00.0 tag 06 addr 00000001f7c00010|DLLP UpdateFC-P vc 2 hdr 8 "
+                                 "data 64|DLLP Nak vc - seq 123|other (kind 5)|TLP CplD len 1 cpl 00:1c.0 status UR bytes "
+                                 "4 req 01:00.0 tag 07|TLP CfgRd0 len 1 req 00:00.0 tag 01 cfg 02:00.0 reg 104|CfgRd0|"
+                                 "MRd32|TLP TLP(fmt 3 type 1f) len 1 (header cut short)|MWr32 len 1 req 00:00.0 tag 02 "
+                                 "addr f7c00010|CplD len 1 cpl 02:00.0 status SC";
+    EXPECT_EQ(Cut(texts, expected) + stop, expected);
+    TraceTally t = TallyTrace(entries);
+    EXPECT_EQ(std::tuple(t.tlps, t.dllps, t.replays, t.requests, t.completions, t.urCompletions),
+              std::tuple(8u, 2u, 1u, 3u, 2u, 1u));
+    for (const auto& [tail, why] : std::vector<std::pair<std::vector<uint8_t>, std::string>>{
              {{0, 0, 0, 0, 0, 0, 0, 0}, "no entry marker at offset 20"}, {{0xf1}, "partial entry header"},
              {{0xf1, 0, 200, 0, 0, 0, 0, 0, 1, 2, 3, 4}, "runs past the end"}}) {
-        std::string why;
-        EXPECT_EQ(WalkTrace(copyOf({{2, cfgRd}}, tail), &why).size(), 1u) << stop;
-        EXPECT_NE(why.find(stop), std::string::npos) << why;
+        EXPECT_EQ(WalkTrace(copyOf({{2, cfgRd}}, tail), &stop).size(), 1u) << why;
+        EXPECT_EQ(Cut({stop}, why), why);
     }
-    TraceTally t = TallyTrace(WalkTrace(copyOf({
-        {0, cfgRd}, {2, cfgRd}, {0, cfgRd}, {3, {0, 0x10, 0, 0, 1, 0, 0, 0}}, {4, {}}, /* requests, a replay */
-        {1, {0x4a, 0, 0, 1, 2, 0, 0, 4, 0, 0, 1, 0, 1, 2, 3, 4}},                       /* CplD, SC */
-        {0, {0x00, 0, 0, 1, 0, 0, 3, 15, 0, 0, 0, 0}},                                  /* MRd32 */
-        {0, {0x40, 0, 0, 1, 0, 0, 2, 15, 0, 0, 0, 0, 9, 9, 9, 9}},                      /* MWr32: posted */
-        {1, {0x0a, 0, 0, 0, 2, 0, 0x20, 4, 0, 0, 3, 0}}})));                            /* Cpl, UR */
-    EXPECT_EQ(std::tuple(t.tlps, t.dllps, t.replays, t.requests, t.completions, t.urCompletions),
-              std::tuple(7u, 1u, 1u, 3u, 2u, 1u));
 }
 
 namespace {
 
 /* 00:01.0, a root port above 01:00.0, an endpoint whose Link Status reads 0;
- * two functions of 64 bytes, as Linux shows configuration space to a user:
- * 02:00.0 without a capability list but with a stale pointer, 03:00.0 with a
- * list that cannot be read. */
+ * functions of 64 bytes, as Linux shows them to a user: 02:00.0 with a
+ * CardBus header, 03:00.0 with a capability list that cannot be read. */
 std::string SmallPlatform()
 {
-    ConfigSpace host, port, ep, bare(64), headerOnly(64);
+    ConfigSpace host, port, ep, cardBus(64), headerOnly(64);
     host.Header(0x5153, 0x1000, 0x06, 0x00, 0x00, 0x00);
     port.Header(0x5153, 0x1001, 0x06, 0x04, 0x00, 0x01).Buses(0, 1, 1).CapPointer(0x40).PcieCap(0x40, 4, 0x80);
     port.Set32(0x4c, 0x43).Set16(0x52, 0x2043).LegacyCap(0x80, 0x01, 0x00).ExtCap(0x100, 0x0001, 0);
     ep.Header(0x5153, 0x2000, 0x02, 0x00, 0x00, 0x00).Set8(0x08, 0x03).Set32(0x10, 0xf7c0000c).CapPointer(0x40);
-    ep.LegacyCap(0x40, 0x01, 0x50).PcieCap(0x50, 0, 0x00).Set32(0x5c, 0x43);
-    ep.ExtCap(0x100, 0x0001, 0x140).ExtCap(0x140, 0x0003, 0);
-    bare.Header(0x5153, 0x3000, 0x05, 0x00, 0x00, 0x00).Set8(0x34, 0x40);
+    ep.LegacyCap(0x40, 1, 0x50).PcieCap(0x50, 0, 0).Set32(0x5c, 0x43).ExtCap(0x100, 1, 0x140).ExtCap(0x140, 3, 0);
+    cardBus.Header(0x5153, 0x3000, 0x05, 0x00, 0x00, 0x02).CapPointer(0x40);
     headerOnly.Header(0x8086, 0x10d3, 0x02, 0x00, 0x00, 0x00).CapPointer(0xc8);
-    return DumpText({{0, 0, 0, host}, {0, 1, 0, port}, {1, 0, 0, ep}, {2, 0, 0, bare}, {3, 0, 0, headerOnly}});
+    return DumpText({{0, 0, 0, host}, {0, 1, 0, port}, {1, 0, 0, ep}, {2, 0, 0, cardBus}, {3, 0, 0, headerOnly}});
 }
 
 /* A test card (07:00.0, 08:00.0) above 09:00.0, whose extended list leads
  * back to 0x40: the library takes the Power Management capability there for
- * AER, while the card sets the status of the AER it knows, none. That AER's
- * Correctable Error Status is the MSI header at 0x50: Receiver Error set,
+ * AER, the card sets the status of the AER it knows: none. That AER's
+ * Correctable Error Status is the MSI header at 0x50: Receiver Error, set
  * and read-only. */
 std::string CardPlatform()
 {
@@ -311,6 +254,16 @@ std::string CardPlatform()
 
 constexpr const char* kSmall = "[platform]\ndump = small.txt\n[link]\ntraining_ms = 0\n";
 constexpr const char* kAerSet = "[function 06:00.0]\naer_correctable = 0x40\naer_uncorrectable = 0x100000\n";
+constexpr const char* kStuck = "[function 00:02.0]\nlink_training_stuck = 1\n";
+
+/* The simulator's settings (qorbsim.ini), the command line, the exit status,
+ * standard output and standard error. A command line "@FILE" matches the
+ * text of a file the run before wrote. */
+struct Row {
+    const char *ini, *args;
+    int status;
+    const char *out, *err = "~";
+};
 
 class Tool : public ::testing::Test {
 protected:
@@ -321,44 +274,29 @@ protected:
 #endif
         WriteFile("small.txt", SmallPlatform());
         WriteFile("card.txt", CardPlatform());
-        std::string dut6 = "<DUT bus=\"6\" device=\"0\" function=\"0\"/>", absent = "<DUT vendorid=\"dead\" deviceid=\"beef\"/>";
-        for (const auto& [name, duts] : std::vector<std::pair<const char*, std::string>>{
-                 {"one.xml", dut6}, {"two.xml", absent + dut6}, {"absent.xml", absent}, {"none.xml", ""},
-                 {"small.xml", "<DUT bus=\"1\" device=\"0\" function=\"0\"/><DUT bus=\"3\" device=\"0\" function=\"0\"/>"},
-                 {"card.xml", "<DUT bus=\"9\" device=\"0\" function=\"0\"/>"}})
-            WriteFile(name, "<platform>" + duts + "</platform>\n");
+        /* Platform files: a digit is the DUT at that bus, 'x' one found nowhere. */
+        for (std::string duts : {"one.6", "two.x6", "absent.x", "none.", "small.13", "card.9"}) {
+            std::string xml = "<platform>";
+            for (char c : duts.substr(duts.find('.') + 1))
+                xml += c == 'x' ? "<DUT vendorid=\"dead\" deviceid=\"beef\"/>"
+                                : "<DUT bus=\"" + std::string(1, c) + "\" device=\"0\" function=\"0\"/>";
+            WriteFile(duts.substr(0, duts.find('.')) + ".xml", xml + "</platform>\n");
+        }
     }
-    /* Exit status, standard output and standard error. */
-    std::tuple<int, std::string, std::string> RunTool(const std::string& args)
-    {
-        int status = -1;
-        std::string out;
-#ifdef QORB_TOOL_PATH
-        out = RunCommand(std::string("'") + QORB_TOOL_PATH + "' " + args + " 2>stderr.txt </dev/null", &status);
-#endif
-        return {status, out, ReadFile("stderr.txt")};
-    }
-    /* One row: the simulator's settings (qorbsim.ini), the command line, the
-     * exit status, standard output and standard error. "@FILE" as command
-     * line matches the text of a file the run before wrote. */
-    struct Row {
-        const char *ini, *args;
-        int status;
-        const char *out, *err = "~";
-    };
     void Run(std::initializer_list<Row> rows)
     {
         for (const Row& row : rows) {
-            std::string where = std::string("qorb ") + row.args + "\n" + row.ini;
+            std::string where = std::string("qorb ") + row.args + "\n" + row.ini, out;
+            int status = row.status;
             if (row.args[0] == '@') {
-                ExpectText(ReadFile(row.args + 1), row.out, where);
-                continue;
+                out = ReadFile(row.args + 1);
+            } else {
+                WriteFile("qorbsim.ini", row.ini);
+                out = RunCommand("'" QORB_TOOL_PATH "' " + std::string(row.args) + " 2>err.txt </dev/null", &status);
+                EXPECT_EQ(Seen(ReadFile("err.txt"), row.err), row.err) << where;
             }
-            WriteFile("qorbsim.ini", row.ini);
-            auto [status, out, err] = RunTool(row.args);
-            EXPECT_EQ(status, row.status) << where << "\n" << out << err;
-            ExpectText(out, row.out, where + " (standard output)");
-            ExpectText(err, row.err, where + " (standard error)");
+            EXPECT_EQ(status, row.status) << where << "\n" << out << ReadFile("err.txt");
+            EXPECT_EQ(Seen(out, row.out), row.out) << where;
         }
     }
     ScratchDir m_dir;
@@ -373,100 +311,79 @@ TEST_F(Tool, InspectsAndDrivesFunctions)
                             "[Root Port]\n01:00.0 0200: 5153:2000 (rev 03) Ethernet controller [Endpoint]\n02:00.0 "
                             "0500: 5153:3000 RAM memory [conventional PCI]\n03:00.0 0200: 8086:10d3 Ethernet "
                             "controller [conventional PCI]\n", ""},
-        {kSmall, "scan -d :2000", 0, "01:00.0 0200: 5153:2000 (rev 03) Ethernet controller [Endpoint]\n", ""},
-        {kSmall, "scan -d ::0604 -s 0:", 0, "00:01.0 0604: 5153:1001 PCI bridge [Root Port]\n", ""},
-        {kSmall, "scan --json -s 01:00.0", 0, "~[\n  {\n    \"slot\": \"01:00.0\",\n    \"bus\": 1,\n    \"revision\": "
-                                              "\"03\",\n    \"port_type_name\": \"Endpoint\"\n  }\n]\n", ""},
-        {kSmall, "scan --json -s 00:00.0", 0, "~\"port_type\": null,\n\"port_type_name\": null\n", ""},
+        {kSmall, "scan --json -d ::0600", 0, "~[\n  {\n    \"slot\": \"00:00.0\",\n    \"bus\": 0,\n    \"revision\": "
+                                             "\"00\",\n    \"port_type\": null,\n    \"port_type_name\": null\n  }\n]\n", ""},
         {kSmall, "tree", 0, "00:00.0 [5153:1000] Host bridge\n00:01.0 [5153:1001] Root Port\n\\- 01:00.0 [5153:2000] "
                             "Endpoint\n02:00.0 [5153:3000] RAM memory\n03:00.0 [8086:10d3] Ethernet controller\n", ""},
-        {kSmall, "caps -s 01:00.0", 0, "01:00.0 5153:2000\n  [40] 01 Power Management, length 8, next 50\n  [50] 10 "
-                                       "Express, length 36, next 00\n  [100] 0001 Advanced Error Reporting, length 60, "
-                                       "next 140\n  [140] 0003 Device Serial Number, length 12, next 000\n", ""},
+        {kSmall, "caps -d :2000", 0, "01:00.0 5153:2000\n  [40] 01 Power Management, length 8, next 50\n  [50] 10 "
+                                     "Express, length 36, next 00\n  [100] 0001 Advanced Error Reporting, length 60, "
+                                     "next 140\n  [140] 0003 Device Serial Number, length 12, next 000\n", ""},
+        /* A header that announces a list that cannot be read is not "no capabilities". */
         {kSmall, "caps -s 02:00.0", 0, "02:00.0 5153:3000\n  (no capabilities)\n", ""},
-        /* The header announces a list that cannot be read: not "no capabilities". */
         {kSmall, "caps -s 03:00.0", 1, "03:00.0 8086:10d3\n  (the capability list at c8 cannot be read: QORB :: PCIE "
                                        "CONFIG READ FAILED (0x8000001f) (reading beyond the header needs root))\n", ""},
-        {kSmall, "caps --json -s 03:00.0", 1, "~\"capabilities\": [],\n\"stopped\": \"the capability list at c8", ""},
-        {kSmall, "caps --json", 1, "~\"slot\": \"00:01.0\",\n\"name\": \"Power Management\",\n\"list\": \"extended\",\n"
-                                   "\"offset\": 256,\n\"id\": 1,\n\"length\": 60,\n\"next\": 0\n", ""},
+        {kSmall, "caps --json", 1, "~\"capabilities\": []\n\"list\": \"extended\",\n\"offset\": 256,\n\"id\": 1,\n"
+                                   "\"length\": 60,\n\"next\": 0\n\"stopped\": \"the capability list at c8", ""},
         {kSmall, "read -s 01:00.0 0x10.l VENDOR_ID CAP_EXP+12.w ECAP_AER+0.l 0x08.b", 0,
          "f7c0000c\n5153\n0000\n14010001\n03\n", ""},
         {kSmall, "read -v -s 01:00.0 COMMAND CAP_EXP+0.b", 0, "01:00.0 @004 = 0000\n01:00.0 @050 = 10\n", ""},
-        {kSmall, "read -d 5153: DEVICE_ID", 0, "1000\n1001\n2000\n3000\n", ""},
         {kSmall, "write -v -s 01:00.0 0x04.w=0x0146 COMMAND=0:4", 0, "01:00.0 @004 <- 0146\n01:00.0 @004 <- 0142\n", ""},
         {kSmall, "read -s 00:00.0 CAP_EXP+0.w", 1, "", "qorb: 00:00.0: no capability for CAP_EXP+0.w\n"},
         {kAerSet, "aer --clear -s 06:00.0", 0, "~06:00.0 Advanced Error Reporting [100]\n  UESta:  Train- DLP- SDES- TLP-"
                                               " FCP- CmpltTO- CmpltAbrt- UnxCmplt- RxOF- MalfTLP- ECRC- UnsupReq+ ACSViol"
-                                              "-\n  CESta:  RxErr- BadTLP+ BadDLLP-\n  AERCap: First Error Pointer: 00\n"
+                                              "-\n  CESta:  RxErr- BadTLP+ BadDLLP- Rollover- Timeout- AdvNonFatalErr-\n"
                                               "  cleared: UESta 00000000, CESta 00000000\n", ""},
-        {"", "aer -s 00:00.0", 1, "", "qorb: 00:00.0: no usable Advanced Error Reporting capability: QORB :: PCIE CAP "
-                                      "DOES NOT EXIST (0x80000023)\n"},
+        {"", "aer -s 00:00.0", 1, "", "~qorb: 00:00.0: no usable Advanced Error Reporting capability: QORB :: PCIE CAP"},
         {"", "link retrain -s 06:00.0", 0, "06:00.0: link retrained at 00:02.0, x4 at 8GT/s\n", ""},
         {"", "link disable -s 06:00.0", 0, "06:00.0: link disabled at 00:02.0\n", ""},
         {"", "link enable -s 06:00.0", 0, "06:00.0: link enabled at 00:02.0, x4 at 8GT/s\n", ""},
         {"", "link wait -s 06:00.0", 0, "06:00.0: link trained at 00:02.0, x4 at 8GT/s\n", ""},
-        {"", "link retrain -s 00:02.0", 1, "", "qorb: 00:02.0 has no port above its link (a root port, or not PCI "
-                                               "Express)\n"},
-        {"[function 00:02.0]\nlink_training_stuck = 1\n", "link retrain -s 06:00.0 --tries 2 --delay 1", 1, "",
-         "qorb: Link Training of 00:02.0 is still set after 2 x 1 ms\n"},
+        {"", "link retrain -s 00:02.0", 1, "", "qorb: 00:02.0 has no port above its link (a root port, or not PCI Expr"
+                                               "ess)\n"},
+        {kStuck, "link retrain -s 06:00.0 --tries 2 --delay 1", 1, "", "qorb: Link Training of 00:02.0 is still set aft"
+                                                                       "er 2 x 1 ms\n"},
         {"", "zeb info", 0, "07:00.0 ZEB test card\n  firmware 1.0, hardware 1\n  link x8 at 8GT/s\n  mode monitor, "
                             "disarmed, logging running\n  trace buffer 0 of 1048576 bytes used, 0 actions\n", ""},
-        {"", "zeb arm", 0, "07:00.0 armed\n", ""},
-        {"", "zeb -s 07:00.0 disarm", 0, "07:00.0 disarmed\n", ""},
-        {"", "zeb mode", 0, "monitor\n", ""},
-        {"", "zeb mode INJECT", 0, "07:00.0 mode inject\n", ""},
+        {"", "zeb arm", 0, "07:00.0 armed\n", ""}, {"", "zeb -s 07:00.0 disarm", 0, "07:00.0 disarmed\n", ""},
+        {"", "zeb mode", 0, "monitor\n", ""}, {"", "zeb mode INJECT", 0, "07:00.0 mode inject\n", ""},
         {"", "zeb inject bad-tlp --count 3 --interval 2 --tlp-type 4a", 0, "programmed bad-tlp (3 times)\n", ""},
-        {"", "zeb inject bad-dllp --dllp-type 0", 0, "programmed bad-dllp (1 time)\n", ""},
-        {"", "zeb trace", 0, "(0 entries in 0 bytes)\n", ""},
+        {"", "zeb trace", 0, "(0 entries in 0 bytes)\n", ""}, {"", "zeb inject --help", 0, "~Usage:"},
     });
 }
 
-/* Bad arguments, absent devices, a driver that does not open, a log that
+/* Bad arguments, absent devices, a driver that does not open, a file that
  * cannot be written: status 2, one line on standard error (after those of
  * the driver or the library). */
 TEST_F(Tool, RefusesWhatItCannotDo)
 {
     Run({
         {"", "", 2, "", "qorb: A subcommand is required (see qorb --help)\n"},
-        {"", "link sideways -s 06:00.0", 2, "", "qorb: A subcommand is required (see qorb --help)\n"},
-        {"", "zeb inject nothing", 2, "", "~qorb: error: nothing not in {bad-tlp,bad-dllp,replay-timeout,"},
         {"", "zeb inject bad-dllp --dllp-type zz", 2, "", "qorb: --dllp-type zz: expected a hexadecimal byte\n"},
         {"", "zeb -s 06:00.0 info", 2, "", "qorb: 06:00.0 is not a ZEB test card\n"},
         {kSmall, "zeb arm", 2, "", "qorb: no ZEB test card was found\n"},
         {"", "scan -s 1:2:3:4", 2, "", "qorb: -s 1:2:3:4: Invalid slot selector (too many colons)\n"},
-        {"", "scan -d 8086", 2, "", "qorb: -d 8086: Invalid ID selector (expected [vendor]:[device][:class])\n"},
+        {"", "scan -d 8086", 2, "", "~qorb: -d 8086: Invalid ID selector"},
         {"", "read -s 06:00.0 0x11.w", 2, "", "qorb: Unaligned register address 011 for a 16-bit access\n"},
-        {"", "read -s 06:00.0 0x10", 2, "", "qorb: Missing width in 0x10 (add .b, .w or .l)\n"},
         {"", "read -s 05:00.0 COMMAND", 2, "", "qorb: no function matches -s 05:00.0\n"},
-        {"", "caps -s 05:00.0", 2, "", "qorb: no function matches -s 05:00.0\n"},
         {"", "write 0x04.w=1", 2, "", "qorb: write needs -s or -d: it does not change every function at once\n"},
         {"", "aer", 2, "", "qorb: aer needs -s or -d\n"},
-        {"", "link retrain -s 00:", 2, "", "qorb: -s 00: matches 6 functions; link retrain acts on one (for example -s "
-                                           "00:00.0)\n"},
-        {"", "link retrain", 2, "", "qorb: link retrain needs a function: give -s BUS:DEV.FN or -d VENDOR:DEVICE\n"},
+        {"", "link retrain -s 00:", 2, "", "~qorb: -s 00: matches 6 functions; link retrain acts on one (for example"},
         {"", "--driver ./missing.so scan", 2, "", "qorb: driver ./missing.so: No such file or directory\n"},
-        {"[platform]\ndump = nowhere.txt\n", "scan", 2, "", "~qorbsim: nowhere.txt: cannot open the dump file\n"
-                                                             "qorb: cannot open /"},
-        {"", "check --platform missing.xml", 2, "", "~\nqorb: cannot read the platform file missing.xml: QORB :: NO DAT "
-                                                    "FILE (0x8000000a)\n"},
+        {"[platform]\ndump = nowhere.txt\n", "scan", 2, "", "~qorbsim: nowhere.txt: cannot open\nqorb: cannot open /"},
+        {"", "check --platform missing.xml", 2, "", "~\nqorb: cannot read the platform file missing.xml: QORB :: NO DAT"},
         {"", "check --platform none.xml", 2, "", "qorb: the platform file none.xml names no DUT\n"},
-        {"", "check --platform one.xml --xml /none/log.xml", 2, "", "qorb: cannot write the XML log /none/log.xml: No "
-                                                                    "such file or directory\n"},
+        {"", "check --platform one.xml --xml /none/log.xml", 2, "", "~qorb: cannot write the XML log /none/log.xml: No"},
         {"", "check --platform absent.xml --junit /dev/full", 2, "~FAIL  CFG.1.1#1.1      DUT 1 dead:beef DUT present",
          "~qorb: cannot write the JUnit report /dev/full\n"},
     });
-    for (const char* cmd : {"", "scan", "tree", "caps", "read", "write", "link retrain", "aer", "zeb inject", "check"})
-        EXPECT_NE(std::get<1>(RunTool(std::string(cmd) + " --help")).find("Usage:"), std::string::npos) << cmd;
 }
 
 TEST_F(Tool, ChecksEveryDutOfAPlatform)
 {
     Run({
         {"", "check --platform " QORB_SOURCE_DIR "/examples/builtin-platform.xml --junit junit.xml --log check.log "
-             "--xml check.xml", 0,
-         "~PASS  CFG.1.1#1.1      03:00.0  DUT present: DUT 1 5153:1010 found at 03:00.0\n"
-         "PASS  PHYLINK.1.1#1.1  09:00.0  link retrain: retrained from 08:00.0; 09:00.0 answers, link still x8 at 8GT/s\n"
+             "--xml check.xml", 0, "~PASS  CFG.1.1#1.1      03:00.0  DUT present: DUT 1 5153:1010 found at 03:00.0\n"
+         "PASS  PHYLINK.1.1#1.1  09:00.0  link retrain: retrained from 08:00.0; 09:00.0 answers, link still x8\n"
          "PASS  DLL.2.1#1.1      09:00.0  injected Bad TLP: Bad TLP status set by the injection, cleared, and a Nak\n"
          "PASS  TXN.2.1#1.2      09:00.0  injected Completion Timeout: Completion Timeout status set by the\n"
          "SKIP  DLL.2.1#1.1      04:00.1  injected Bad TLP: no ZEB test card above 04:00.1\n"
@@ -478,21 +395,17 @@ TEST_F(Tool, ChecksEveryDutOfAPlatform)
         {"", "@check.log", 0, "~Now Starting Test:DLL.2.1#1.6 injected Flow Control Protocol Error (09:00.0)\n::(Adv "
                               "Error Uncorrectable Status Register : Flow Control Protocol Error Status bit ) (Expected "
                               ": SET) Actual value (SET)::\nevidence in the trace: 2 (an UpdateFC-NP DLLP"},
-        {"", "@check.xml", 0, "~<Assertion name=\"DLL.2.1#1.1\">\n</QORBTest>"},
         {"", "check --no-link --no-inject", 0, "~builtin-platform.xml, 4 DUTs\nSKIP  PHYLINK.1.1#1.1  03:00.0  link "
                                                "retrain: link checks were turned off (--no-link)\nSKIP  DLL.2.1#1.1    "
                                                "  03:00.0  injected Bad TLP: error injection was turned off (--no-inject)"},
-        {"", "@qorb-check.xml", 0, "~</QORBTest>"},
         {kAerSet, "check --platform one.xml --junit junit.xml", 1,
          "~FAIL  EM.1.1#1.1       06:00.0  AER status clear at start: AER status set at start: Unsupported Request "
          "Error, Bad TLP\nqorb check: 6 passed, 1 failed, 9 skipped; XML log qorb-check.xml, JUnit report junit.xml\n",
          "~(Expected : CLEAR) Actual value (SET)::"},
-        {"", "@junit.xml", 0, "~<system-out>DUT 1 06:00.0 found at 06:00.0\n<failure message=\"AER status set at "
+        {"", "@junit.xml", 1, "~<system-out>DUT 1 06:00.0 found at 06:00.0\n<failure message=\"AER status set at "
                               "start: Unsupported Request Error, Bad TLP\">UESta: Train- DLP- SDES- TLP- FCP-\n"
                               "<skipped message=\"no ZEB test card above 06:00.0\"/>\n!<system-out>no ZEB"},
-        {"[function 06:00.0]\nbreak_capabilities = legacy-loop\n", "check --platform one.xml --no-link", 1,
-         "~FAIL  CFG.1.3#1.1      06:00.0  capability lists: the legacy list loops back to 40\n"},
-        {"[function 00:02.0]\nlink_training_stuck = 1\n", "check --platform one.xml --tries 3", 1,
+        {kStuck, "check --platform one.xml --tries 3", 1,
          "~FAIL  PHYLINK.1.1#1.1  06:00.0  link retrain: Link Training of 00:02.0 is still set after 30 ms\n"
          "FAIL  PHYLINK.1.2#1.1  06:00.0  link disable and enable: Link Training of 00:02.0 is still set after 30 ms"},
         {"", "check --platform two.xml --no-link --no-inject", 1, "~FAIL  CFG.1.1#1.1      DUT 1 dead:beef DUT "
@@ -516,26 +429,21 @@ TEST_F(Tool, ChecksEveryDutOfAPlatform)
 }
 
 /* examples/typical_test, run as an application runs it: ini/VERDAapp.ini
- * names the simulated driver in the current folder. */
+ * names the simulated driver in the current folder. The first DUT of the
+ * example file is 03:00.0, a Gen3 x4 endpoint. */
 TEST_F(Tool, TypicalTestExample)
 {
-#if !defined(QORB_TYPICAL_TEST_PATH) || !defined(QORB_SIM_DRIVER_PATH)
-    GTEST_SKIP() << "the example or the simulated driver is not built";
-#else
-    mkdir("ini", 0755);
-    WriteFile("ini/VERDAapp.ini", "[DLL]\nDLLName=libqorbsim.so\n");
-    ASSERT_EQ(symlink(QORB_SIM_DRIVER_PATH, "libqorbsim.so"), 0);
-    std::string run = std::string(QORB_TYPICAL_TEST_PATH) + " " QORB_SOURCE_DIR "/examples/builtin-platform.xml log.xml";
+#if defined(QORB_TYPICAL_TEST_PATH) && defined(QORB_SIM_DRIVER_PATH)
+    WriteFile("VERDAapp.ini", "[DLL]\nDLLName=libqorbsim.so\n");
     int status = -1;
-    ExpectText(RunCommand(run + " 2>&1", &status), "~typical_test: passed, log log.xml", run);
+    std::string out = RunCommand("mkdir ini && mv VERDAapp.ini ini && ln -s " QORB_SIM_DRIVER_PATH " . && "
+                                 QORB_TYPICAL_TEST_PATH " " QORB_SOURCE_DIR "/examples/builtin-platform.xml log.xml 2>&1",
+                                 &status);
+    out += ReadFile("log.xml");
+    const char* expected = "~typical_test: passed, log log.xml\nNegotiated link width x4 within the maximum x4\nLink "
+                           "retrained\n::(Adv Error Correctable Status Register : Bad TLP Status bit ) (Expected : CLEAR)"
+                           " Actual value (CLEAR)::\n</QORBTest>";
+    EXPECT_EQ(Seen(out, expected), expected);
     EXPECT_EQ(status, 0);
-    /* The first DUT of the example file is 03:00.0, a Gen3 x4 endpoint. */
-    ExpectText(ReadFile("log.xml"), "~Negotiated link width x4 within the maximum x4\nLink retrained\n::(Adv Error "
-                                    "Correctable Status Register : Bad TLP Status bit ) (Expected : CLEAR) Actual "
-                                    "value (CLEAR)::\n</QORBTest>", "log.xml");
-    WriteFile("qorbsim.ini", "[function 03:00.0]\naer_correctable = 0x40\n");
-    RunCommand(run + " >/dev/null 2>&1", &status);
-    EXPECT_EQ(status, 1);
-    ExpectText(ReadFile("log.xml"), "~Bad TLP Status bit ) (Expected : CLEAR) Actual value (SET)::", "log.xml");
 #endif
 }
