@@ -9,6 +9,8 @@
  * on every path. */
 #include <string>
 
+#include <qorb_common/aer_bits.h>
+
 #include "qorb_internal.h"
 
 namespace {
@@ -78,21 +80,28 @@ _QORB_STATUS_t Assert(const Assertion& a, void* device, void* log, int32_t expec
     return QORB_STATUS_FAILED;
 }
 
-constexpr Assertion kTrainingError{AerRegister::Uncorrectable, 0x00000001, "Training Error", false};
-constexpr Assertion kDLProtocol{AerRegister::Uncorrectable, PCI_ERR_UNC_DLP, "Data Link Protocol", false};
-constexpr Assertion kFlowControl{AerRegister::Uncorrectable, PCI_ERR_UNC_FCP, "Flow Control Protocol Error", false};
-constexpr Assertion kCompletionTimeout{AerRegister::Uncorrectable, PCI_ERR_UNC_COMP_TIME, "Completion Timeout", false};
-constexpr Assertion kCompleterAbort{AerRegister::Uncorrectable, PCI_ERR_UNC_COMP_ABORT, "Completer Abort", false};
-constexpr Assertion kUnexpectedCompletion{AerRegister::Uncorrectable, PCI_ERR_UNC_UNX_COMP, "Unexpected Completion",
-                                          false};
-constexpr Assertion kReceiverOverflow{AerRegister::Uncorrectable, PCI_ERR_UNC_RX_OVER, "Receiver Overflow", false};
-constexpr Assertion kUnsupportedRequest{AerRegister::Uncorrectable, PCI_ERR_UNC_UNSUP, "Unsupported Request Error",
-                                        false};
-constexpr Assertion kReceiverError{AerRegister::Correctable, PCI_ERR_COR_RCVR, "Receiver Error", false};
-constexpr Assertion kBadTlp{AerRegister::Correctable, PCI_ERR_COR_BAD_TLP, "Bad TLP", false};
-constexpr Assertion kBadDllp{AerRegister::Correctable, PCI_ERR_COR_BAD_DLLP, "Bad DLLP", false};
-constexpr Assertion kReplayRollover{AerRegister::Correctable, PCI_ERR_COR_REP_ROLL, "Replay Number Rollover", true};
-constexpr Assertion kReplayTimeout{AerRegister::Correctable, PCI_ERR_COR_REP_TIMER, "Replay Timer Timeout", true};
+/* One row per assertion operation, in the order of qorb_aer::kAssertions;
+ * the replay assertions' failing verdicts carry two spaces. */
+constexpr Assertion Row(int i, bool twoSpacesWhenFailing = false)
+{
+    return {qorb_aer::kAssertions[i].correctable ? AerRegister::Correctable : AerRegister::Uncorrectable,
+            qorb_aer::kAssertions[i].mask, qorb_aer::kAssertions[i].field, twoSpacesWhenFailing};
+}
+
+constexpr Assertion kTrainingError = Row(0);
+constexpr Assertion kDLProtocol = Row(1);
+constexpr Assertion kFlowControl = Row(2);
+constexpr Assertion kCompletionTimeout = Row(3);
+constexpr Assertion kCompleterAbort = Row(4);
+constexpr Assertion kUnexpectedCompletion = Row(5);
+constexpr Assertion kReceiverOverflow = Row(6);
+constexpr Assertion kUnsupportedRequest = Row(7);
+constexpr Assertion kReceiverError = Row(8);
+constexpr Assertion kBadTlp = Row(9);
+constexpr Assertion kBadDllp = Row(10);
+constexpr Assertion kReplayRollover = Row(11, true);
+constexpr Assertion kReplayTimeout = Row(12, true);
+static_assert(qorb_aer::kAssertionCount == 13);
 
 } // namespace
 

@@ -51,6 +51,7 @@
 #include <string.h>
 
 #include "qorb_internal.h"
+#include "qorb_registry.h"
 
 namespace {
 
@@ -123,6 +124,10 @@ _QORB_STATUS_t MakeHandle(QORB_DEVICE_t* device, uint32_t offset, uint32_t id, u
     cap->capabilityId = id;
     cap->length = length;
     cap->nextOffset = next;
+    if (!RegisterRecord(QorbRecordKind::kCapability, cap)) {
+        free(cap);
+        return QORB_INSUFFICIENT_RESOURCES;
+    }
     *out = cap;
     return QORB_SUCCESS;
 }
@@ -161,7 +166,7 @@ uint32_t LookupHandleLength(QORB_DEVICE_t* device, uint32_t offset, uint32_t typ
 void ReplaceHandle(void** out, void** mine, void* next)
 {
     if (*mine)
-        free(*mine);
+        QORB_FreeCapabilityHandle(*mine);
     *mine = next;
     *out = next;
 }
@@ -277,9 +282,12 @@ QORB_API _QORB_STATUS_t QORB_QueryCapInfo(void* capHandle, _QORB_PCI_DEVICE_CAP_
     return QORB_SUCCESS;
 }
 
+/* A handle that is not a live capability handle (released already, or never
+ * made here) is ignored. */
 QORB_API _QORB_STATUS_t QORB_FreeCapabilityHandle(void* capHandle)
 {
-    free(capHandle);
+    if (UnregisterRecord(QorbRecordKind::kCapability, capHandle))
+        free(capHandle);
     return QORB_SUCCESS;
 }
 

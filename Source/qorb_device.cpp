@@ -1,15 +1,19 @@
 /* Device records: building them, the identification accessors, closing.
  *
  * CloseDevice releases the record's trace copy with the record. The record
- * behind the parent link is a separate record that belongs to this one: it is
- * released with it (OpenDevice replaces and releases an earlier parent).
- * Closing a record that is some device's parent link clears that link, so a
- * caller who closes a parent record anyway leaves no dangling link and
- * nothing is released twice. */
+ * behind the parent link is a separate record that belongs to the caller, as
+ * every record does: CloseDevice of the child leaves it alive, and the caller
+ * closes it (GetParentDevice hands it out). Closing a parent record while a
+ * child still links to it clears the child's link, so the child's link
+ * operations then find no port instead of touching freed memory.
+ *
+ * CloseDevice ignores a handle that is not a live device record (one closed
+ * already, or one the library never made); see qorb_registry.h. */
 #include <stdlib.h>
 #include <string.h>
 
 #include "qorb_internal.h"
+#include "qorb_registry.h"
 
 QORB_DEVICE_t* CreateDeviceRecord(const uint8_t* header, uint8_t bus, uint8_t dev, uint8_t fn)
 {
@@ -28,6 +32,10 @@ QORB_DEVICE_t* CreateDeviceRecord(const uint8_t* header, uint8_t bus, uint8_t de
     record->isZeb = 0;
     if (g_qorbDriver.zeb && g_qorbDriver.zeb->IsZEB && g_qorbDriver.zeb->IsZEB(bus, dev, fn) == 1)
         record->isZeb = 1;
+    if (!RegisterRecord(QorbRecordKind::kDevice, record)) {
+        free(record);
+        return nullptr;
+    }
     return record;
 }
 
@@ -48,7 +56,7 @@ QORB_API _QORB_STATUS_t EnumerateDevice(void*, _QORB_ENUM_METHOD_t, _QORB_ENUM_S
 QORB_API _QORB_STATUS_t CloseDevice(void* handle)
 {
     auto* device = static_cast<QORB_DEVICE_t*>(handle);
-    if (!device)
+    if (!UnregisterRecord(QorbRecordKind::kDevice, device))
         return QORB_SUCCESS;
     if (device->owner && device->listItem.p_next) {
         cl_qlist_remove_item(&device->owner->deviceList, &device->listItem);
@@ -61,7 +69,6 @@ QORB_API _QORB_STATUS_t CloseDevice(void* handle)
     }
     if (device->parent) {
         device->parent->linkedFrom = nullptr;
-        CloseDevice(device->parent);
         device->parent = nullptr;
     }
     ReleaseTraceCopy(device);

@@ -1,11 +1,12 @@
 /* Opening a device record (linking it to the port above its link) and
  * asking its PCI Express port type.
  *
- * Ownership of the parent link: the record behind it belongs to the device
- * record that links it (callers do not close it). CloseDevice releases it
- * with the device, and a repeated OpenDevice releases the record it replaces
- * once the fresh one has been resolved. A caller that closes the linked record
- * anyway only clears the link (see CloseDevice), so nothing is released twice.
+ * Ownership of the parent link: the record behind it is a new record that
+ * belongs to the caller, who takes it with GetParentDevice and closes it with
+ * CloseDevice when done; closing the child does not release it. A repeated
+ * OpenDevice links a fresh parent record and leaves the earlier one valid for
+ * whoever holds it (a caller who wants no leak takes and closes each parent
+ * before opening again).
  *
  * GetDeviceType asks for the PCI Express capability structure only: no
  * capability handle is made, so none is left behind. A null device handle
@@ -19,7 +20,7 @@ QORB_API _QORB_STATUS_t OpenDevice(void* handle, _QORB_ACCESS_MODE_t /*mode*/)
         return QORB_INVALID_PARAMETER;
     QORB_DEVICE_t* parent = ResolveParent(device);
     if (device->parent)
-        CloseDevice(device->parent);   /* also clears device->parent */
+        device->parent->linkedFrom = nullptr;
     device->parent = parent;
     if (parent)
         parent->linkedFrom = device;

@@ -18,7 +18,9 @@
  *
  * Closing: CloseQORB closes the driver and unloads it for every instance, and
  * also forgets the test card and partner tables (they live in the unloaded
- * object). It releases the instance record it is given; device records found
+ * object). It releases the instance record it is given when that is a live
+ * instance (see qorb_registry.h), so closing twice, or closing a pointer that
+ * never came from an open, only closes the driver again; device records found
  * through that instance are detached from it first and stay valid until
  * CloseDevice. */
 #include <stdio.h>
@@ -30,6 +32,7 @@
 
 #include "qorb_internal.h"
 #include "qorb_platform.h"
+#include "qorb_registry.h"
 
 namespace {
 
@@ -189,6 +192,10 @@ QORB_INSTANCE_t* AllocInstance()
         return nullptr;
     instance->userName = "qorb_user";
     cl_qlist_init(&instance->deviceList);
+    if (!RegisterRecord(QorbRecordKind::kInstance, instance)) {
+        delete instance;
+        return nullptr;
+    }
     return instance;
 }
 
@@ -292,7 +299,7 @@ QORB_API _QORB_STATUS_t CloseQORB(void* instanceHandle)
     g_qorbDriver.vok = nullptr;
 
     auto* instance = static_cast<QORB_INSTANCE_t*>(instanceHandle);
-    if (instance) {
+    if (UnregisterRecord(QorbRecordKind::kInstance, instance)) {
         while (cl_qlist_count(&instance->deviceList) > 0) {
             cl_list_item_t* item = cl_qlist_remove_head(&instance->deviceList);
             auto* device = reinterpret_cast<QORB_DEVICE_t*>(item);

@@ -19,6 +19,8 @@
 
 #include <qorb/qorb.h>
 
+#include "qorb_registry.h"
+
 namespace {
 
 constexpr size_t kMessageBuffer = 2048;
@@ -64,12 +66,20 @@ QORB_API _QORB_STATUS_t CreateLog(void*, void** log, _QORB_LOG_TYPE_t type, cons
         *log = nullptr;
         return QORB_INSUFFICIENT_RESOURCES;
     }
+    if (!RegisterRecord(QorbRecordKind::kLog, *log)) {
+        delete AsLog(*log);
+        *log = nullptr;
+        return QORB_INSUFFICIENT_RESOURCES;
+    }
     return QORB_SUCCESS;
 }
 
+/* A handle that is not a live log (closed already, or never made by
+ * CreateLog) is ignored. */
 QORB_API _QORB_STATUS_t CloseLog(void* log)
 {
-    delete AsLog(log);
+    if (UnregisterRecord(QorbRecordKind::kLog, log))
+        delete AsLog(log);
     return QORB_SUCCESS;
 }
 

@@ -1,14 +1,11 @@
 /* Trace buffer analysis: taking a copy of the ZEB's trace buffer into the
  * card's device record, and answering questions about that copy.
  *
- * The copy is a run of entries laid end to end: an 8-byte header (marker
- * 0xF1, kind in bits 2:0 of byte 1, TLP payload length in doublewords at
- * bytes 2-3, little-endian) followed by the payload: 4 x length bytes for a
- * TLP (kinds 0 to 2), 8 bytes for a DLLP (kind 3, the DLLP's six bytes at
- * payload bytes 1 to 6), nothing for kinds 4 to 7. Every search walks the
- * copy once with WalkTrace(), which stops at the first byte that is not a
- * marker, at a header that does not fit, or at a payload that would run past
- * the end; it never reads outside the copy and allocates nothing.
+ * The copy is a run of entries in the card's trace format
+ * (qorb_common/trace_entry.h). Every search walks the copy once with
+ * WalkTrace(), which stops at the first byte that is not a marker, at a
+ * header that does not fit, or at a payload that would run past the end; it
+ * never reads outside the copy and allocates nothing.
  *
  * Choices made here:
  * - A TLP entry whose payload is shorter than one doubleword (length 0) has
@@ -29,25 +26,21 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <qorb_common/trace_entry.h>
+
 #include "qorb_zeb.h"
 
 namespace {
 
-constexpr uint8_t kEntryMarker = 0xF1;
-constexpr uint32_t kEntryHeaderBytes = 8;
-constexpr uint8_t kEntryKindMask = 0x07;
-constexpr uint8_t kLastTlpKind = 2;
-constexpr uint8_t kDllpKind = 3;
-constexpr uint32_t kDllpPayloadBytes = 8;
-constexpr uint32_t kDllpRecordBytes = 6;   /* payload bytes 1 to 6 */
-constexpr uint32_t kTlpDwordBytes = 4;
+using qorb_trace::kTlpDwordBytes;
+constexpr uint32_t kDllpRecordBytes = qorb_trace::kDllpBytes;
 constexpr uint32_t kTlpCopyBytes = 16;     /* room for a four-doubleword header */
 
 /* Trace configuration word bits the flags act on (meaning: docs/test-card.md). */
-constexpr uint32_t kCfgRecordDllps = 1u << 9;
-constexpr uint32_t kCfgTlpCaptureMask = 3u << 10;
-constexpr uint32_t kCfgTlpCaptureHeaders = 1u << 10;
-constexpr uint32_t kCfgTimestamps = 1u << 12;
+constexpr uint32_t kCfgRecordDllps = qorb_trace::kCfgRecordDllps;
+constexpr uint32_t kCfgTlpCaptureMask = qorb_trace::kCfgTlpMask;
+constexpr uint32_t kCfgTlpCaptureHeaders = qorb_trace::kCfgTlpHeaders;
+constexpr uint32_t kCfgTimestamps = qorb_trace::kCfgTimestamps;
 
 /* SetConfigMaskTraceBuf flags. */
 constexpr uint32_t kFlagDllpOn = 0x01;
@@ -68,8 +61,7 @@ struct TraceEntry {
 
 enum class Walk { Continue, Stop };
 
-/* The one walk of the trace copy. Each step moves on by at least the 8-byte
- * header, so the loop ends within traceCopyLength / 8 steps. */
+/* The one walk of the trace copy (the format's own walk). */
 constexpr uint32_t kCacheLine = 64;
 constexpr uint32_t kPrefetchBytes = 2048;
 
@@ -80,10 +72,8 @@ void WalkTrace(const QORB_DEVICE_t* card, Visit&& visit)
     if (!copy)
         return;
     const uint32_t end = card->traceCopyLength;
-    uint32_t pos = 0;
     uint64_t fetched = 0; /* lines below this offset have been prefetched */
-    while (end - pos >= kEntryHeaderBytes) {
-        const uint8_t* header = copy + pos;
+    qorb_trace::WalkTrace(copy, end, [&](uint32_t pos, const uint8_t* header, uint32_t payload) {
         /* Entry headers lie a payload apart, too far for the processor to
          * see the pattern: fetch the lines ahead. A prefetch never faults,
          * so this reads nothing outside the copy. */
@@ -91,23 +81,13 @@ void WalkTrace(const QORB_DEVICE_t* card, Visit&& visit)
             fetched = pos;
         for (; fetched < end && fetched - pos < kPrefetchBytes; fetched += kCacheLine)
             __builtin_prefetch(copy + fetched);
-        if (header[0] != kEntryMarker)
-            return;
-        const uint8_t kind = header[1] & kEntryKindMask;
-        TraceEntry entry{EntryKind::Other, header + kEntryHeaderBytes, 0};
-        if (kind <= kLastTlpKind) {
+        TraceEntry entry{EntryKind::Other, header + qorb_trace::kHeaderBytes, payload};
+        if (qorb_trace::IsTlp(header[1]))
             entry.kind = EntryKind::Tlp;
-            entry.payloadLength = kTlpDwordBytes * static_cast<uint32_t>(header[2] | (header[3] << 8));
-        } else if (kind == kDllpKind) {
+        else if (qorb_trace::IsDllp(header[1]))
             entry.kind = EntryKind::Dllp;
-            entry.payloadLength = kDllpPayloadBytes;
-        }
-        if (entry.payloadLength > end - pos - kEntryHeaderBytes)
-            return;
-        if (visit(entry) == Walk::Stop)
-            return;
-        pos += kEntryHeaderBytes + entry.payloadLength;
-    }
+        return visit(entry) == Walk::Continue;
+    });
 }
 
 /* The first header doubleword of a TLP entry, or null when it has none. */

@@ -1,13 +1,16 @@
 /* Device searches: the full-miss search on the simulated and the sysfs
  * drivers, and the endpoint iteration, each next to what it cannot beat: the
  * driver reads alone, or lspci reading the same machine. */
+#include <linux/pci_regs.h>
+#include <stdio.h>
 #include <unistd.h>
+
+#include <string>
 
 #include <benchmark/benchmark.h>
 
 #include "bench_support.h"
 #include "qorb_internal.h"
-#include "qorb_test_support.h"
 
 namespace {
 
@@ -37,6 +40,67 @@ uint32_t BareScan()
     return present;
 }
 
+/* The simulated driver opened in the work folder, on its built-in platform
+ * (no dump text) or on the functions of an "lspci -xxx" text; closed at the
+ * end. */
+class SimRig {
+public:
+    explicit SimRig(const std::string& dump = "")
+    {
+        const std::string& dir = qorbbench::WorkDir();
+        std::string ini = "[platform]\n";
+        if (!dump.empty()) {
+            qorbbench::WriteBytes(dir + "/platform.txt", dump.data(), dump.size());
+            ini += "dump = platform.txt\n";
+        }
+        qorbbench::WriteBytes(dir + "/qorbsim.ini", ini.data(), ini.size());
+        if (chdir(dir.c_str()) == 0)
+            m_status = OpenQORBEx(&m_instance, 0, QORB_SIM_DRIVER_PATH, 0, 0);
+    }
+    ~SimRig()
+    {
+        if (m_status == QORB_SUCCESS)
+            CloseQORB(m_instance);
+    }
+    _QORB_STATUS_t OpenStatus() const { return m_status; }
+    void* Instance() const { return m_instance; }
+
+private:
+    void* m_instance = nullptr;
+    _QORB_STATUS_t m_status = QORB_STATUS_FAILED;
+};
+
+/* One function as "lspci -xxx" text: a type 0 or 1 header with a PCI
+ * Express capability at 0x40 of the given port type. */
+void AddFunction(std::string& text, int bus, int dev, int fn, uint16_t vendor, uint16_t device, int portType)
+{
+    uint8_t space[256] = {};
+    bool bridge = portType == PCI_EXP_TYPE_ROOT_PORT;
+    space[0] = static_cast<uint8_t>(vendor), space[1] = static_cast<uint8_t>(vendor >> 8);
+    space[2] = static_cast<uint8_t>(device), space[3] = static_cast<uint8_t>(device >> 8);
+    space[PCI_STATUS] = PCI_STATUS_CAP_LIST;
+    space[PCI_CLASS_DEVICE] = bridge ? 0x04 : 0x00;
+    space[PCI_CLASS_DEVICE + 1] = bridge ? 0x06 : 0x02;
+    space[PCI_HEADER_TYPE] = bridge ? PCI_HEADER_TYPE_BRIDGE : PCI_HEADER_TYPE_NORMAL;
+    if (bridge)
+        space[PCI_SECONDARY_BUS] = space[PCI_SUBORDINATE_BUS] = static_cast<uint8_t>(dev);
+    space[PCI_CAPABILITY_LIST] = 0x40;
+    space[0x40] = PCI_CAP_ID_EXP;
+    space[0x40 + PCI_EXP_FLAGS] = static_cast<uint8_t>(0x02 | portType << 4);
+    char line[80];
+    snprintf(line, sizeof line, "%02x:%02x.%d function\n", bus, dev, fn);
+    text += line;
+    for (int row = 0; row < 256; row += 16) {
+        snprintf(line, sizeof line, "%02x:", row);
+        text += line;
+        for (int i = 0; i < 16; ++i) {
+            snprintf(line, sizeof line, " %02x", space[row + i]);
+            text += line;
+        }
+        text += "\n";
+    }
+}
+
 void FullMissLoop(benchmark::State& state)
 {
     for (auto _ : state) {
@@ -57,7 +121,7 @@ void BareLoop(benchmark::State& state)
 
 void BM_SimFullMiss(benchmark::State& state)
 {
-    qorbtest::SimPlatform sim;  /* the simulator's built-in platform */
+    SimRig sim;  /* the simulator's built-in platform */
     if (sim.OpenStatus() != QORB_SUCCESS)
         return state.SkipWithError("the simulated driver does not open");
     FullMissLoop(state);
@@ -65,38 +129,28 @@ void BM_SimFullMiss(benchmark::State& state)
 
 void BM_SimBareReads(benchmark::State& state)
 {
-    qorbtest::SimPlatform sim;
+    SimRig sim;
     if (sim.OpenStatus() != QORB_SUCCESS)
         return state.SkipWithError("the simulated driver does not open");
     BareLoop(state);
 }
 
-/* Root ports on bus 0, each above a bus of endpoints. */
-std::vector<qorbtest::DumpFunction> EndpointPlatform()
+/* Root ports on bus 0 (device r + 1 above bus r + 1), each above a bus of
+ * endpoints. */
+std::string EndpointPlatform()
 {
-    std::vector<qorbtest::DumpFunction> functions;
-    for (int r = 0; r < kRootPorts; ++r) {
-        uint8_t bus = static_cast<uint8_t>(r + 1);
-        qorbtest::ConfigSpace port(256);
-        port.Header(0x8086, static_cast<uint16_t>(0x1000 + r), 0x06, 0x04, 0x00, PCI_HEADER_TYPE_BRIDGE)
-            .Buses(0, bus, bus)
-            .CapPointer(0x40)
-            .PcieCap(0x40, PCI_EXP_TYPE_ROOT_PORT, 0);
-        functions.push_back({0, static_cast<uint8_t>(r + 1), 0, port});
-        for (int e = 0; e < kEndpointsPerBus; ++e) {
-            qorbtest::ConfigSpace ep(256);
-            ep.Header(0x1234, 0x5678, 0x02, 0x00, 0x00, PCI_HEADER_TYPE_NORMAL)
-                .CapPointer(0x40)
-                .PcieCap(0x40, PCI_EXP_TYPE_ENDPOINT, 0);
-            functions.push_back({bus, static_cast<uint8_t>(e / 4), static_cast<uint8_t>(e % 4), ep});
-        }
+    std::string text;
+    for (int r = 1; r <= kRootPorts; ++r) {
+        AddFunction(text, 0, r, 0, 0x8086, static_cast<uint16_t>(0x1000 + r), PCI_EXP_TYPE_ROOT_PORT);
+        for (int e = 0; e < kEndpointsPerBus; ++e)
+            AddFunction(text, r, e / 4, e % 4, 0x1234, 0x5678, PCI_EXP_TYPE_ENDPOINT);
     }
-    return functions;
+    return text;
 }
 
 void BM_EndpointIteration(benchmark::State& state)
 {
-    qorbtest::SimPlatform sim(EndpointPlatform());
+    SimRig sim(EndpointPlatform());
     if (sim.OpenStatus() != QORB_SUCCESS)
         return state.SkipWithError("the simulated driver does not open the generated platform");
     for (auto _ : state) {
@@ -120,7 +174,7 @@ void BM_EndpointIteration(benchmark::State& state)
 
 void BM_EndpointBareReads(benchmark::State& state)
 {
-    qorbtest::SimPlatform sim(EndpointPlatform());
+    SimRig sim(EndpointPlatform());
     if (sim.OpenStatus() != QORB_SUCCESS)
         return state.SkipWithError("the simulated driver does not open the generated platform");
     BareLoop(state);
@@ -133,7 +187,9 @@ void BM_SysfsFullMiss(benchmark::State& state)
 {
     if (access(kPciDevices, R_OK) != 0)
         return state.SkipWithError("no /sys/bus/pci/devices on this machine: real hardware scan not measured");
-    qorbtest::ScratchDir dir;  /* no qorbsysfs.ini: the driver's defaults */
+    /* The work folder holds no qorbsysfs.ini: the driver's defaults. */
+    if (chdir(qorbbench::WorkDir().c_str()) != 0)
+        return state.SkipWithError("cannot enter the work folder");
     void* instance = nullptr;
     if (OpenQORBEx(&instance, 0, QORB_SYSFS_DRIVER_PATH, 0, 0) != QORB_SUCCESS)
         return state.SkipWithError("the sysfs driver does not open");

@@ -10,6 +10,8 @@
 #include <benchmark/benchmark.h>
 
 #include "bench_support.h"
+#include <qorb_common/trace_entry.h>
+
 #include "qorb_internal.h"
 
 namespace {
@@ -41,7 +43,7 @@ public:
     }
     bool Dllp(uint8_t type)
     {
-        if (!Header(3, 0, 8))
+        if (!Header(qorb_trace::kDllp, 0, qorb_trace::kDllpPayloadBytes))
             return false;
         const uint8_t payload[8] = {0, type, 0x01, 0x02, 0x03, 0x04, 0x05, 0};
         memcpy(m_bytes + m_pos, payload, 8);
@@ -52,15 +54,10 @@ public:
 private:
     bool Header(uint8_t kind, uint16_t lengthField, uint32_t payload)
     {
-        if (m_size - m_pos < 8 + payload)
+        if (m_size - m_pos < qorb_trace::kHeaderBytes + payload)
             return false;
-        uint8_t* h = m_bytes + m_pos;
-        h[0] = 0xF1;
-        h[1] = kind;
-        h[2] = static_cast<uint8_t>(lengthField & 0xFF);
-        h[3] = static_cast<uint8_t>(lengthField >> 8);
-        memset(h + 4, 0, 4);
-        m_pos += 8;
+        qorb_trace::WriteHeader(m_bytes + m_pos, kind, lengthField);
+        m_pos += qorb_trace::kHeaderBytes;
         return true;
     }
     uint8_t* m_bytes;

@@ -74,6 +74,9 @@ int main(int argc, char** argv)
         return Fail("FindDevice", status);
     }
     OpenDevice(dut, QORB_ACCESS_READ_WRITE);
+    /* The parent record OpenDevice linked belongs to us too: closed below. */
+    void* parent = nullptr;
+    GetParentDevice(dut, &parent);
 
     /* 4. An XML log, and one test with its checklist assertions and DUT. */
     void* log = nullptr;
@@ -128,6 +131,7 @@ int main(int argc, char** argv)
     StopTest(log);
     CloseLog(log);
     CloseDevice(dut);
+    CloseDevice(parent);   /* a null handle (no port above) is accepted */
     CloseQORB(instance);
     printf("typical_test: %s, log %s\n", failures ? "FAILED" : "passed", logName);
     return failures ? 1 : 0;

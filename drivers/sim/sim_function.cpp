@@ -5,13 +5,10 @@
 #include <linux/pci_regs.h>
 #include <string.h>
 
+#include <qorb_common/cap_walk.h>
+
 namespace qorbsim {
 namespace {
-
-/* A legacy list has at most (256 - 64) / 4 entries; an extended list at
- * most (4096 - 256) / 4. The walks stop there even on a looped list. */
-constexpr int kMaxLegacyCaps = (kLegacySpaceSize - kHeaderSize) / 4;
-constexpr int kMaxExtendedCaps = (kConfigSpaceSize - kLegacySpaceSize) / 4;
 
 uint32_t Available(uint32_t size, uint32_t offset, uint32_t length)
 {
@@ -144,30 +141,10 @@ int SimFunction::PortType() const
  * count and by a visited set: a looped or wild list ends the walk. */
 void SimFunction::WalkCapabilities()
 {
-    uint32_t legacyEnd = m_length < kLegacySpaceSize ? m_length : kLegacySpaceSize;
-    uint8_t headerType = m_regs[PCI_HEADER_TYPE] & 0x7F;
-    uint32_t pointerAt = headerType == PCI_HEADER_TYPE_CARDBUS ? PCI_CB_CAPABILITY_LIST : PCI_CAPABILITY_LIST;
-    if ((Get16(PCI_STATUS) & PCI_STATUS_CAP_LIST) && headerType <= PCI_HEADER_TYPE_CARDBUS) {
-        std::array<bool, kLegacySpaceSize> seen{};
-        uint32_t at = m_regs[pointerAt] & 0xFC;
-        for (int i = 0; i < kMaxLegacyCaps && at >= kHeaderSize && at + 1 < legacyEnd && !seen[at]; ++i) {
-            seen[at] = true;
-            m_legacyCaps.push_back({static_cast<uint16_t>(at), m_regs[at + PCI_CAP_LIST_ID]});
-            at = m_regs[at + PCI_CAP_LIST_NEXT] & 0xFC;
-        }
-    }
-    if (m_length < kLegacySpaceSize + 4)
-        return;
-    std::array<bool, kConfigSpaceSize / 4> seen{};
-    uint32_t at = kLegacySpaceSize;
-    for (int i = 0; i < kMaxExtendedCaps && at >= kLegacySpaceSize && at + 4 <= m_length && !seen[at / 4]; ++i) {
-        seen[at / 4] = true;
-        uint32_t header = Get32(at);
-        if (header == 0 || header == 0xFFFFFFFF)
-            break;
-        m_extendedCaps.push_back({static_cast<uint16_t>(at), static_cast<uint16_t>(PCI_EXT_CAP_ID(header))});
-        at = PCI_EXT_CAP_NEXT(header);
-    }
+    for (const qorb_caps::Cap& c : qorb_caps::WalkLegacy(m_regs.data(), m_length).caps)
+        m_legacyCaps.push_back({c.offset, c.id});
+    for (const qorb_caps::Cap& c : qorb_caps::WalkExtended(m_regs.data(), m_length).caps)
+        m_extendedCaps.push_back({c.offset, c.id});
 }
 
 } // namespace qorbsim

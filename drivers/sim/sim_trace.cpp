@@ -5,9 +5,8 @@
 namespace qorbsim {
 namespace {
 
-constexpr uint8_t kMarker = 0xF1;
-constexpr uint32_t kHeaderBytes = 8;
-constexpr uint32_t kDllpPayload = 8;
+using qorb_trace::kHeaderBytes;
+constexpr uint32_t kDllpPayload = qorb_trace::kDllpPayloadBytes;
 
 } // namespace
 
@@ -32,14 +31,8 @@ bool TraceBuffer::Entry(uint8_t kindByte, uint16_t dwords, const uint8_t* payloa
     if (config & kTraceTimeStamps)
         stamp = static_cast<uint32_t>(
             std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - m_start).count());
-    const uint8_t header[kHeaderBytes] = {kMarker,
-                                          kindByte,
-                                          static_cast<uint8_t>(dwords),
-                                          static_cast<uint8_t>(dwords >> 8),
-                                          static_cast<uint8_t>(stamp),
-                                          static_cast<uint8_t>(stamp >> 8),
-                                          static_cast<uint8_t>(stamp >> 16),
-                                          static_cast<uint8_t>(stamp >> 24)};
+    uint8_t header[kHeaderBytes];
+    qorb_trace::WriteHeader(header, kindByte, dwords, stamp);
     m_bytes.insert(m_bytes.end(), header, header + kHeaderBytes);
     m_bytes.insert(m_bytes.end(), payload, payload + payloadBytes);
     return !m_full;
@@ -59,8 +52,8 @@ void TraceBuffer::Dllp(Direction direction, const qorbsim::Dllp& dllp)
     if (!(config & kTraceDllps))
         return;
     uint8_t payload[kDllpPayload] = {};
-    for (int i = 0; i < 6; ++i)
-        payload[1 + i] = dllp.bytes[i];
+    for (uint32_t i = 0; i < qorb_trace::kDllpBytes; ++i)
+        payload[qorb_trace::kDllpFirstByte + i] = dllp.bytes[i];
     Entry(static_cast<uint8_t>(static_cast<uint8_t>(TraceKind::kDllp) | static_cast<uint8_t>(direction) << 3), 0,
           payload, kDllpPayload);
 }

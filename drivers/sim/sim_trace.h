@@ -1,6 +1,5 @@
-/* The test card's trace buffer, in the entry format qorb reads: an 8-byte
- * header (marker 0xf1, kind, TLP length in doublewords, time stamp) and a
- * payload, entries end to end. */
+/* The test card's trace buffer, in the entry format qorb reads
+ * (qorb_common/trace_entry.h). */
 #ifndef QORBSIM_TRACE_H
 #define QORBSIM_TRACE_H
 
@@ -9,28 +8,30 @@
 #include <chrono>
 #include <vector>
 
+#include <qorb_common/trace_entry.h>
+
 #include "sim_packets.h"
 
 namespace qorbsim {
 
 enum class TraceKind : uint8_t {
-    kTlpDownstream = 0,
-    kTlpUpstream = 1,
-    kTlpByCard = 2,
-    kDllp = 3,
-    kArmed = 4,
-    kSuspended = 5,
-    kResumed = 6,
-    kFull = 7,
+    kTlpDownstream = qorb_trace::kTlpDownstream,
+    kTlpUpstream = qorb_trace::kTlpUpstream,
+    kTlpByCard = qorb_trace::kTlpByCard,
+    kDllp = qorb_trace::kDllp,
+    kArmed = qorb_trace::kArmed,
+    kSuspended = qorb_trace::kSuspended,
+    kResumed = qorb_trace::kResumed,
+    kFull = qorb_trace::kFull,
 };
 
 enum class Direction : uint8_t { kDownstream = 0, kUpstream = 1 };
 
 /* Bits of the trace configuration word. */
-constexpr uint32_t kTraceDllps = 1u << 9;
-constexpr uint32_t kTraceTlpMask = 3u << 10;
-constexpr uint32_t kTraceTlpHeaders = 1u << 10;
-constexpr uint32_t kTraceTimeStamps = 1u << 12;
+constexpr uint32_t kTraceDllps = qorb_trace::kCfgRecordDllps;
+constexpr uint32_t kTraceTlpMask = qorb_trace::kCfgTlpMask;
+constexpr uint32_t kTraceTlpHeaders = qorb_trace::kCfgTlpHeaders;
+constexpr uint32_t kTraceTimeStamps = qorb_trace::kCfgTimestamps;
 /* At power-on: DLLPs and whole TLPs, no time stamps. */
 constexpr uint32_t kTraceConfigDefault = kTraceDllps | kTraceTlpMask;
 constexpr uint32_t kTraceCapacity = 1u << 20;

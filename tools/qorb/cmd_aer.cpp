@@ -3,6 +3,7 @@
 #include "config_rules.h"
 #include "names.h"
 #include <CLI/CLI.hpp>
+#include <qorb_common/aer_bits.h>
 
 #include "tool.h"
 
@@ -10,21 +11,24 @@ namespace qorbtool {
 
 const std::vector<AerAssertion>& AerAssertions()
 {
-    static const std::vector<AerAssertion> list = {
-        {"Training Error", false, 0x00000001, QORB_ADVERR_Util_AssertTrainingErrorStatus},
-        {"Data Link Protocol", false, 0x00000010, QORB_ADVERR_Util_AssertDLProtocolErrorStatus},
-        {"Flow Control Protocol Error", false, 0x00002000, QORB_ADVERR_Util_AssertFlowControlProtocolErrorStatus},
-        {"Completion Timeout", false, 0x00004000, QORB_ADVERR_Util_AssertCompletionTimeoutStatus},
-        {"Completer Abort", false, 0x00008000, QORB_ADVERR_Util_AssertCompleterAbortStatus},
-        {"Unexpected Completion", false, 0x00010000, QORB_ADVERR_Util_AssertUnexpectedCompletionStatus},
-        {"Receiver Overflow", false, 0x00020000, QORB_ADVERR_Util_AssertReceiverOverflowStatus},
-        {"Unsupported Request Error", false, 0x00100000, QORB_ADVERR_Util_AssertUnsupportedRequestErrorStatus},
-        {"Receiver Error", true, 0x00000001, QORB_ADVERR_Util_AssertReceiverErrorStatus},
-        {"Bad TLP", true, 0x00000040, QORB_ADVERR_Util_AssertBadTLPStatus},
-        {"Bad DLLP", true, 0x00000080, QORB_ADVERR_Util_AssertBadDLLPStatus},
-        {"Replay Number Rollover", true, 0x00000100, QORB_ADVERR_Util_AssertReplayNumberRolloverStatus},
-        {"Replay Timer Timeout", true, 0x00001000, QORB_ADVERR_Util_AssertReplayTimerTimeoutStatus},
+    /* The library's assertion operations, in the order of qorb_aer::kAssertions. */
+    static constexpr AerAssertFn kFns[qorb_aer::kAssertionCount] = {
+        QORB_ADVERR_Util_AssertTrainingErrorStatus,       QORB_ADVERR_Util_AssertDLProtocolErrorStatus,
+        QORB_ADVERR_Util_AssertFlowControlProtocolErrorStatus, QORB_ADVERR_Util_AssertCompletionTimeoutStatus,
+        QORB_ADVERR_Util_AssertCompleterAbortStatus,      QORB_ADVERR_Util_AssertUnexpectedCompletionStatus,
+        QORB_ADVERR_Util_AssertReceiverOverflowStatus,    QORB_ADVERR_Util_AssertUnsupportedRequestErrorStatus,
+        QORB_ADVERR_Util_AssertReceiverErrorStatus,       QORB_ADVERR_Util_AssertBadTLPStatus,
+        QORB_ADVERR_Util_AssertBadDLLPStatus,             QORB_ADVERR_Util_AssertReplayNumberRolloverStatus,
+        QORB_ADVERR_Util_AssertReplayTimerTimeoutStatus,
     };
+    static const std::vector<AerAssertion> list = [] {
+        std::vector<AerAssertion> rows;
+        for (int i = 0; i < qorb_aer::kAssertionCount; i++) {
+            const qorb_aer::Assertion& a = qorb_aer::kAssertions[i];
+            rows.push_back({a.field, a.correctable, a.mask, kFns[i]});
+        }
+        return rows;
+    }();
     return list;
 }
 

@@ -133,7 +133,7 @@ void CheckOneDut(Runner& runner, const CheckLogs& logs, const CheckSettings& set
     dut.device = device;
     QORB_GetDeviceProperties(device, &dut.bus, &dut.dev, &dut.fn, &dut.vendor, &dut.deviceId);
     dut.slot = qorbcli::SlotText(dut.bus, dut.dev, dut.fn);
-    OpenDevice(device, QORB_ACCESS_READ_WRITE);
+    Device parent = OpenLinked(device, QORB_ACCESS_READ_WRITE);
 
     runner.Run(CheckKind::kHeader, dut.slot, device, [&](CheckResult& r) { CheckConfigHeader(dut, r); });
     runner.Run(CheckKind::kCapList, dut.slot, device, [&](CheckResult& r) { CheckCapabilityLists(dut, r); });

@@ -56,7 +56,7 @@ void Run(const LinkOptions& options, const std::string& action)
     Session session;
     Function f = ScanOne(options.selection, ("link " + action).c_str());
     Device dut = OpenFunction(f);
-    OpenDevice(dut.Get(), QORB_ACCESS_READ_WRITE);
+    Device parent = OpenLinked(dut.Get(), QORB_ACCESS_READ_WRITE);
     void* port = PortOf(dut.Get());
     if (!port)
         throw OperationFailed(f.Slot() + " has no port above its link (a root port, or not PCI Express)");

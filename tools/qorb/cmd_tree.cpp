@@ -51,12 +51,10 @@ void AddTreeCommand(CLI::App& app)
         std::map<std::string, size_t> bySlot;
         for (Function& f : Scan(Selection())) {
             Device record = OpenFunction(f);
-            OpenDevice(record.Get(), QORB_ACCESS_READ_ONLY);
-            void* parent = nullptr;
+            Device parent = OpenLinked(record.Get(), QORB_ACCESS_READ_ONLY);
             Node node;
-            /* The parent record belongs to the child's record. */
-            if (GetParentDevice(record.Get(), &parent) == QORB_SUCCESS && parent)
-                node.parent = DeviceSlot(parent);
+            if (parent)
+                node.parent = DeviceSlot(parent.Get());
             node.function = std::move(f);
             bySlot[node.function.Slot()] = nodes.size();
             nodes.push_back(std::move(node));

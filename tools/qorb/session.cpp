@@ -325,4 +325,13 @@ Device OpenFunction(const Function& f)
     return Device(handle);
 }
 
+Device OpenLinked(void* device, _QORB_ACCESS_MODE_t mode)
+{
+    OpenDevice(device, mode);
+    void* parent = nullptr;
+    if (GetParentDevice(device, &parent) != QORB_SUCCESS)
+        parent = nullptr;
+    return Device(parent);
+}
+
 } // namespace qorbtool

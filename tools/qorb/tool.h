@@ -116,6 +116,9 @@ std::vector<Function> Scan(const Selection& selection);
 Function ScanOne(const Selection& selection, const char* command);
 /* A new record for a function found before. */
 Device OpenFunction(const Function& f);
+/* OpenDevice on a record. The parent record it links belongs to the caller:
+ * it comes back owned, to be closed at the end (empty when there is none). */
+Device OpenLinked(void* device, _QORB_ACCESS_MODE_t mode);
 
 /* Reads configuration space through the library; false on a failed read. */
 bool ReadConfig(void* device, uint32_t offset, uint32_t length, uint8_t* buffer);

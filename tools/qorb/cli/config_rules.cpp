@@ -5,6 +5,9 @@
 
 #include <set>
 
+#include <qorb_common/aer_bits.h>
+#include <qorb_common/cap_walk.h>
+
 #include "names.h"
 
 namespace qorbcli {
@@ -12,15 +15,6 @@ namespace qorbcli {
 namespace {
 
 uint16_t Get16(const std::vector<uint8_t>& s, size_t off) { return static_cast<uint16_t>(s[off] | s[off + 1] << 8); }
-uint32_t Get32(const std::vector<uint8_t>& s, size_t off)
-{
-    return static_cast<uint32_t>(Get16(s, off)) | static_cast<uint32_t>(Get16(s, off + 2)) << 16;
-}
-
-/* Legacy capabilities fit 0x40-0xff in dword steps; extended ones
- * 0x100-0xfff. No list can have more entries than that without a repeat. */
-constexpr unsigned kMaxLegacy = (0x100 - 0x40) / 4;
-constexpr unsigned kMaxExtended = (0x1000 - 0x100) / 4;
 
 } // namespace
 
@@ -82,72 +76,57 @@ CapListReport CheckCapabilityLists(const std::vector<uint8_t>& space)
         report.problems.push_back("the configuration space could not be read");
         return report;
     }
-    if (!(Get16(space, PCI_STATUS) & PCI_STATUS_CAP_LIST)) {
+    qorb_caps::List legacy = qorb_caps::WalkLegacy(space.data(), space.size());
+    if (!(Get16(space, PCI_STATUS) & PCI_STATUS_CAP_LIST))
         report.notes.push_back("no legacy capability list (Capabilities List bit clear)");
-    } else {
-        std::set<uint32_t> visited;
-        uint32_t ptr = space[PCI_CAPABILITY_LIST];
-        unsigned count = 0;
-        while (ptr != 0) {
-            if (++count > kMaxLegacy) {
-                report.problems.push_back("the legacy list has more than " + std::to_string(kMaxLegacy) + " entries");
-                break;
-            }
-            if (ptr & 3) {
-                report.problems.push_back("legacy pointer " + Hex(ptr, 2) + " is not dword-aligned");
-                break;
-            }
-            if (ptr < 0x40) {
-                report.problems.push_back("legacy pointer " + Hex(ptr, 2) + " points into the header");
-                break;
-            }
-            if (!visited.insert(ptr).second) {
-                report.problems.push_back("the legacy list loops back to " + Hex(ptr, 2));
-                break;
-            }
-            report.legacyIds.push_back(space[ptr]);
-            ptr = space[ptr + PCI_CAP_LIST_NEXT];
-        }
+    if (legacy.unaligned)
+        report.problems.push_back("legacy pointer " + Hex(legacy.unaligned, 2) + " is not dword-aligned");
+    switch (legacy.end) {
+    case qorb_caps::End::kTooMany:
+        report.problems.push_back("the legacy list has more than " + std::to_string(qorb_caps::kMaxLegacy) +
+                                  " entries");
+        break;
+    case qorb_caps::End::kIntoHeader:
+        report.problems.push_back("legacy pointer " + Hex(legacy.at, 2) + " points into the header");
+        break;
+    case qorb_caps::End::kLoop:
+        report.problems.push_back("the legacy list loops back to " + Hex(legacy.at, 2));
+        break;
+    default:
+        break;
     }
+    for (const qorb_caps::Cap& c : legacy.caps)
+        report.legacyIds.push_back(c.id);
 
     if (space.size() < 4096) {
         report.notes.push_back("the extended configuration space could not be read; its list was not checked");
     } else {
-        uint32_t header = Get32(space, 0x100);
-        if (header == 0 || header == 0xffffffffu) {
+        qorb_caps::List extended = qorb_caps::WalkExtended(space.data(), space.size());
+        if (extended.unaligned)
+            report.problems.push_back("extended pointer " + Hex(extended.unaligned, 3) + " is not dword-aligned");
+        switch (extended.end) {
+        case qorb_caps::End::kNoList:
             report.notes.push_back("no extended capability list");
-        } else {
-            std::set<uint32_t> visited;
-            uint32_t off = 0x100;
-            unsigned count = 0;
-            while (off != 0) {
-                if (++count > kMaxExtended) {
-                    report.problems.push_back("the extended list has more than " + std::to_string(kMaxExtended) +
-                                              " entries");
-                    break;
-                }
-                if (off & 3) {
-                    report.problems.push_back("extended pointer " + Hex(off, 3) + " is not dword-aligned");
-                    break;
-                }
-                if (off < 0x100 || off > 0xffc) {
-                    report.problems.push_back("extended pointer " + Hex(off, 3) +
-                                              " lies outside the extended space (100-fff)");
-                    break;
-                }
-                if (!visited.insert(off).second) {
-                    report.problems.push_back("the extended list loops back to " + Hex(off, 3));
-                    break;
-                }
-                header = Get32(space, off);
-                if (header == 0xffffffffu) {
-                    report.problems.push_back("the extended capability at " + Hex(off, 3) + " reads all ones");
-                    break;
-                }
-                report.extendedIds.push_back(PCI_EXT_CAP_ID(header));
-                off = header >> 20; /* all 12 bits: an unaligned pointer is a finding */
-            }
+            break;
+        case qorb_caps::End::kTooMany:
+            report.problems.push_back("the extended list has more than " + std::to_string(qorb_caps::kMaxExtended) +
+                                      " entries");
+            break;
+        case qorb_caps::End::kIntoHeader:
+            report.problems.push_back("extended pointer " + Hex(extended.at, 3) +
+                                      " lies outside the extended space (100-fff)");
+            break;
+        case qorb_caps::End::kLoop:
+            report.problems.push_back("the extended list loops back to " + Hex(extended.at, 3));
+            break;
+        case qorb_caps::End::kAllOnes:
+            report.problems.push_back("the extended capability at " + Hex(extended.at, 3) + " reads all ones");
+            break;
+        default:
+            break;
         }
+        for (const qorb_caps::Cap& c : extended.caps)
+            report.extendedIds.push_back(c.id);
     }
 
     unsigned pcie = 0, aer = 0;
@@ -215,16 +194,11 @@ std::vector<std::string> CheckPcieCapability(const _PCIE_CAPABILITY_STRUCT_t& ca
 
 namespace {
 
-struct Bit {
-    uint32_t mask;
-    const char* name;
-};
-
 template <size_t N>
-std::string Decode(const Bit (&bits)[N], uint32_t value)
+std::string Decode(const qorb_aer::Bit (&bits)[N], uint32_t value)
 {
     std::string out;
-    for (const Bit& bit : bits) {
+    for (const qorb_aer::Bit& bit : bits) {
         if (!out.empty())
             out += ' ';
         out += bit.name;
@@ -235,26 +209,8 @@ std::string Decode(const Bit (&bits)[N], uint32_t value)
 
 } // namespace
 
-std::string DecodeUncorrectable(uint32_t value)
-{
-    static const Bit bits[] = {
-        {PCI_ERR_UNC_UND, "Train"},  {PCI_ERR_UNC_DLP, "DLP"},       {PCI_ERR_UNC_SURPDN, "SDES"},
-        {PCI_ERR_UNC_POISON_TLP, "TLP"}, {PCI_ERR_UNC_FCP, "FCP"},   {PCI_ERR_UNC_COMP_TIME, "CmpltTO"},
-        {PCI_ERR_UNC_COMP_ABORT, "CmpltAbrt"}, {PCI_ERR_UNC_UNX_COMP, "UnxCmplt"}, {PCI_ERR_UNC_RX_OVER, "RxOF"},
-        {PCI_ERR_UNC_MALF_TLP, "MalfTLP"}, {PCI_ERR_UNC_ECRC, "ECRC"}, {PCI_ERR_UNC_UNSUP, "UnsupReq"},
-        {PCI_ERR_UNC_ACSV, "ACSViol"},
-    };
-    return Decode(bits, value);
-}
+std::string DecodeUncorrectable(uint32_t value) { return Decode(qorb_aer::kUncorrectable, value); }
 
-std::string DecodeCorrectable(uint32_t value)
-{
-    static const Bit bits[] = {
-        {PCI_ERR_COR_RCVR, "RxErr"},         {PCI_ERR_COR_BAD_TLP, "BadTLP"}, {PCI_ERR_COR_BAD_DLLP, "BadDLLP"},
-        {PCI_ERR_COR_REP_ROLL, "Rollover"},  {PCI_ERR_COR_REP_TIMER, "Timeout"},
-        {PCI_ERR_COR_ADV_NFAT, "AdvNonFatalErr"},
-    };
-    return Decode(bits, value);
-}
+std::string DecodeCorrectable(uint32_t value) { return Decode(qorb_aer::kCorrectable, value); }
 
 } // namespace qorbcli

@@ -3,13 +3,11 @@
 
 #include "names.h"
 
+#include <qorb_common/trace_entry.h>
+
 namespace qorbcli {
 
 namespace {
-
-constexpr uint8_t kEntryMarker = 0xf1;
-constexpr size_t kEntryHeader = 8;
-constexpr size_t kDllpPayload = 8;
 
 std::string Bdf(uint8_t hi, uint8_t lo) { return SlotText(hi, lo >> 3, lo & 7); }
 
@@ -28,27 +26,27 @@ bool IsFlowControl(uint8_t type)
 std::vector<TraceEntry> WalkTrace(const std::vector<uint8_t>& copy, std::string* stop)
 {
     std::vector<TraceEntry> entries;
-    size_t pos = 0;
+    uint32_t at = 0;
+    qorb_trace::WalkEnd end = qorb_trace::WalkTrace(
+        copy.data(), static_cast<uint32_t>(copy.size()),
+        [&](uint32_t pos, const uint8_t* header, uint32_t payload) {
+            const uint8_t* start = header + qorb_trace::kHeaderBytes;
+            entries.push_back(TraceEntry{pos, static_cast<unsigned>(header[1] & qorb_trace::kKindMask),
+                                         std::vector<uint8_t>(start, start + payload)});
+            return true;
+        },
+        &at);
     std::string reason;
-    while (pos < copy.size()) {
-        if (copy.size() - pos < kEntryHeader) {
-            reason = "a partial entry header at offset " + std::to_string(pos);
-            break;
-        }
-        if (copy[pos] != kEntryMarker) {
-            reason = "no entry marker at offset " + std::to_string(pos);
-            break;
-        }
-        unsigned kind = copy[pos + 1] & 7;
-        size_t payload = kind <= 2 ? 4u * (copy[pos + 2] | copy[pos + 3] << 8) : kind == 3 ? kDllpPayload : 0;
-        if (payload > copy.size() - pos - kEntryHeader) {
-            reason = "an entry at offset " + std::to_string(pos) + " runs past the end";
-            break;
-        }
-        const uint8_t* start = copy.data() + pos + kEntryHeader;
-        entries.push_back(TraceEntry{pos, kind, std::vector<uint8_t>(start, start + payload)});
-        pos += kEntryHeader + payload;
+    switch (end) {
+    case qorb_trace::WalkEnd::kPartialHeader: reason = "a partial entry header at offset "; break;
+    case qorb_trace::WalkEnd::kNoMarker: reason = "no entry marker at offset "; break;
+    case qorb_trace::WalkEnd::kPastEnd: reason = "an entry at offset "; break;
+    default: break;
     }
+    if (!reason.empty())
+        reason += std::to_string(at);
+    if (end == qorb_trace::WalkEnd::kPastEnd)
+        reason += " runs past the end";
     if (stop)
         *stop = reason;
     return entries;
