@@ -693,3 +693,13 @@ TEST(Platform, ProfileLookupsAnswerTheValueOrTheDefault) {
 }
 
 } // namespace
+
+/* Closing twice, or closing a pointer that never came from an open, releases nothing twice. */
+TEST_F(Instance, ClosesAreHarmlessWhenRepeated) {
+    ASSERT_EQ(OpenEx(fake.path).status, QORB_SUCCESS);
+    void* closed = Take();
+    QORB_INSTANCE_t stranger{};
+    EXPECT_EQ((std::vector{CloseQORB(closed), CloseQORB(closed), CloseQORB(&stranger)}),
+              std::vector<_QORB_STATUS_t>(3, QORB_SUCCESS));
+    EXPECT_EQ(fake.Count(C), 1u) << "the driver is closed once";
+}
