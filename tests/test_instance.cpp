@@ -1,7 +1,5 @@
-/* The instance lifecycle on the fake driver: the open sequence (driver binding, window set-up, the INI
- * lookup and its path bounds), the pass-through calls, the library-wide driver state that every open
- * rebinds and every close clears, the command-line parser, the interface table, the status texts, and
- * the platform layer underneath. */
+/* The instance on the fake driver (open, window, INI lookup, pass-through calls, the library-wide driver every
+ * open rebinds and every close clears), the command line, the interface table, status texts, the platform layer. */
 #include <gtest/gtest.h>
 
 #include <pthread.h>
@@ -439,7 +437,6 @@ TEST_F(Instance, InterfaceTableSlotsReachTheirOperations) {
     EXPECT_EQ(std::tuple(t.slot[0], t.slot[10], t.slot[11], t.slot[19]), std::tuple(0x00010001u, 0u, 0u, 0u));
     ASSERT_EQ(OpenEx(fake.path).status, QORB_SUCCESS);
     using S = _QORB_STATUS_t;
-#define SLOT(i, ...) reinterpret_cast<S (*)(__VA_ARGS__)>(t.slot[i])
     void *card = nullptr, *dut = nullptr, *found = nullptr;
     _QORB_DEVICE_FIND_INFO_t info{};
     info.busNumber = 9;
@@ -447,33 +444,32 @@ TEST_F(Instance, InterfaceTableSlotsReachTheirOperations) {
     _qorb_cmd_map_t command{};
     uint8_t bytes[4] = {};
     uint32_t four = 4;
+    constexpr S OK = QORB_SUCCESS, IP = QORB_INVALID_PARAMETER;
     const struct {
         int slot;
         uint32_t entry; /* reached through the fake; FK_ENTRIES: none */
+        S status;
         std::function<S()> call;
-        S status = QORB_SUCCESS;
-    } rows[] = {{15, R, [&] { return SLOT(15, uint8_t, uint8_t, uint8_t, void**)(7, 0, 0, &card); }},
-        {16, R, [&] { return SLOT(16, uint16_t, uint16_t, void**)(0x1050, 0x5153, &dut); }},
-        {17, R,
-            [&] {
-                return SLOT(17, void*, void**, uint32_t, _QORB_DEVICE_FIND_INFO_t*)(
-                    handle, &found, QORB_FIND_LOCATION, &info);
-            }},
-        {8, R, [&] { return SLOT(8, void*, _QORB_ACCESS_MODE_t)(dut, _QORB_ACCESS_MODE_t{}); }},
-        {12, R, [&] { return SLOT(12, void*, uint8_t*, uint32_t, uint32_t*)(dut, bytes, 0, &four); }},
-        {13, W, [&] { return SLOT(13, void*, uint8_t*, uint32_t, uint32_t*)(dut, bytes, 0x3C, &four); }},
-        {3, FK_ZEB + 12, [&] { return SLOT(3, void*, _QORB_ZEB_OP_MODE_t)(card, QORB_ZEB_MODE_MONITOR); }},
-        {4, FK_ZEB + 13, [&] { return SLOT(4, void*, _QORB_ZEB_OP_MODE_t*)(card, &mode); }},
-        {5, FK_ZEB + 11, [&] { return SLOT(5, void*, _qorb_cmd_map_t*)(card, &command); }},
-        {6, FK_ZEB + 10, [&] { return SLOT(6, void*, uint32_t)(card, 0); }},
-        {7, FK_ZEB + 8, [&] { return SLOT(7, void*)(card); }},
-        {14, FK_ZEB + 2, [&] { return SLOT(14, void*, uint32_t)(card, 0x1C); }},
-        {18, FK_ENTRIES, [&] { return SLOT(18, void*, int, int, int, int)(dut, 1, 1, 1, 1); }, QORB_INVALID_PARAMETER},
-        {1, FK_ENTRIES, [&] { return SLOT(1, void**, int, uint64_t, const char*, const char*)(0, 0, 0, 0, 0); },
-            QORB_INVALID_PARAMETER},
-        {9, FK_ENTRIES, [&] { return SLOT(9, void*)(std::exchange(card, nullptr)); }},
-        {2, C, [&] { return SLOT(2, void*)(Take()); }}};
-#undef SLOT
+    } rows[] = {
+#define ROW(i, entry, status, types, ...)                                                                              \
+    {                                                                                                                  \
+        i, entry, status, [&] { return reinterpret_cast<S(*) types>(t.slot[i])(__VA_ARGS__); }                         \
+    }
+        ROW(15, R, OK, (uint8_t, uint8_t, uint8_t, void**), 7, 0, 0, &card),
+        ROW(16, R, OK, (uint16_t, uint16_t, void**), 0x1050, 0x5153, &dut),
+        ROW(17, R, OK, (void*, void**, uint32_t, _QORB_DEVICE_FIND_INFO_t*), handle, &found, QORB_FIND_LOCATION, &info),
+        ROW(8, R, OK, (void*, _QORB_ACCESS_MODE_t), dut, _QORB_ACCESS_MODE_t{}),
+        ROW(12, R, OK, (void*, uint8_t*, uint32_t, uint32_t*), dut, bytes, 0, &four),
+        ROW(13, W, OK, (void*, uint8_t*, uint32_t, uint32_t*), dut, bytes, 0x3C, &four),
+        ROW(3, FK_ZEB + 12, OK, (void*, _QORB_ZEB_OP_MODE_t), card, QORB_ZEB_MODE_MONITOR),
+        ROW(4, FK_ZEB + 13, OK, (void*, _QORB_ZEB_OP_MODE_t*), card, &mode),
+        ROW(5, FK_ZEB + 11, OK, (void*, _qorb_cmd_map_t*), card, &command),
+        ROW(6, FK_ZEB + 10, OK, (void*, uint32_t), card, 0), ROW(7, FK_ZEB + 8, OK, (void*), card),
+        ROW(14, FK_ZEB + 2, OK, (void*, uint32_t), card, 0x1C),
+        ROW(18, FK_ENTRIES, IP, (void*, int, int, int, int), dut, 1, 1, 1, 1),
+        ROW(1, FK_ENTRIES, IP, (void**, int, uint64_t, const char*, const char*), 0, 0, 0, 0, 0),
+        ROW(9, FK_ENTRIES, OK, (void*), std::exchange(card, nullptr)), ROW(2, C, OK, (void*), Take())};
+#undef ROW
     for (const auto& row : rows) {
         fake.Reset();
         EXPECT_EQ(row.call(), row.status) << "slot " << row.slot;
@@ -600,19 +596,19 @@ TEST(Platform, ClockSystemAndMemoryFacts) {
     EXPECT_EQ(std::tuple(t.year, t.month, t.day, t.hour, t.minute, t.second),
         std::tuple(l.tm_year + 1900u, l.tm_mon + 1u, l.tm_mday + 0u, l.tm_hour + 0u, l.tm_min + 0u, l.tm_sec + 0u));
     QORB_SYSTEM_INFO_t info{};
-    PlatformGetSystemInfo(&info);
-    EXPECT_EQ(std::tuple(info.numberOfProcessors, info.pageSize),
-        std::tuple(uint32_t(sysconf(_SC_NPROCESSORS_ONLN)), uint32_t(sysconf(_SC_PAGESIZE))));
-#if defined(__x86_64__) || defined(__i386__)
-    EXPECT_EQ(info.processorArchitecture, 0u);
-#else
-    EXPECT_EQ(info.processorArchitecture, 0xFFFFu);
-#endif
     QORB_MEMORY_STATUS_t m{};
-    PlatformGetMemoryStatus(&m);
-    EXPECT_EQ(m.totalPhysical, uint64_t(sysconf(_SC_PHYS_PAGES)) * uint64_t(sysconf(_SC_PAGESIZE)));
+    PlatformGetSystemInfo(&info), PlatformGetMemoryStatus(&m);
+    const uint64_t page = uint64_t(sysconf(_SC_PAGESIZE));
+#if defined(__x86_64__) || defined(__i386__)
+    constexpr uint32_t kArchitecture = 0;
+#else
+    constexpr uint32_t kArchitecture = 0xFFFF;
+#endif
+    EXPECT_EQ(std::tuple(info.numberOfProcessors, info.pageSize, info.processorArchitecture),
+        std::tuple(uint32_t(sysconf(_SC_NPROCESSORS_ONLN)), uint32_t(page), kArchitecture));
+    EXPECT_EQ(std::tuple(m.totalPhysical, m.totalVirtual),
+        std::tuple(uint64_t(sysconf(_SC_PHYS_PAGES)) * page, uint64_t{1} << 47));
     EXPECT_TRUE(m.availablePhysical > 0 && m.availablePhysical <= m.totalPhysical);
-    EXPECT_EQ(m.totalVirtual, uint64_t{1} << 47);
     EXPECT_TRUE(m.availableVirtual > 0 && m.availableVirtual < m.totalVirtual) << "the process maps something";
 }
 
@@ -700,6 +696,6 @@ TEST_F(Instance, ClosesAreHarmlessWhenRepeated) {
     void* closed = Take();
     QORB_INSTANCE_t stranger{};
     EXPECT_EQ((std::vector{CloseQORB(closed), CloseQORB(closed), CloseQORB(&stranger)}),
-              std::vector<_QORB_STATUS_t>(3, QORB_SUCCESS));
+        std::vector<_QORB_STATUS_t>(3, QORB_SUCCESS));
     EXPECT_EQ(fake.Count(C), 1u) << "the driver is closed once";
 }
