@@ -382,18 +382,6 @@ TEST_F(Instance, PassThroughCallsReachTheOneDriverTheLastOpenBound) {
     EXPECT_EQ(fake.Entries(), (E{O, Q, M, C}) + kBound + E{C});
 }
 
-/* The records an instance lists are detached when it closes, and remain the finder's to close. */
-TEST_F(Instance, CloseDetachesTheInstancesDeviceRecords) {
-    ASSERT_EQ(OpenEx(fake.path).status, QORB_SUCCESS);
-    auto* instance = static_cast<QORB_INSTANCE_t*>(handle);
-    EXPECT_STREQ(instance->userName, "qorb_user");
-    EXPECT_EQ(cl_qlist_count(&instance->deviceList), 0u);
-    QORB_DEVICE_t a{}, b{};
-    InsertDeviceIntoInstance(instance, &a), InsertDeviceIntoInstance(instance, &b);
-    EXPECT_EQ(CloseQORB(Take()), QORB_SUCCESS);
-    EXPECT_TRUE(!a.owner && !b.owner);
-}
-
 /* Applications index the interface table by position: each slot reaches its operation. */
 TEST_F(Instance, InterfaceTableSlotsReachTheirOperations) {
     EXPECT_EQ(QORBGetIntf(nullptr), QORB_INVALID_PARAMETER);
@@ -655,12 +643,19 @@ TEST(Platform, ProfileLookupsAnswerTheValueOrTheDefault) {
 
 } // namespace
 
-/* Closing twice, or closing a pointer that never came from an open, releases nothing twice. */
+/* Closing twice, or closing a pointer that never came from an open, releases nothing twice; a close detaches the
+ * instance's device records. */
 TEST_F(Instance, ClosesAreHarmlessWhenRepeated) {
     ASSERT_EQ(OpenEx(fake.path).status, QORB_SUCCESS);
+    auto* instance = static_cast<QORB_INSTANCE_t*>(handle);
+    EXPECT_STREQ(instance->userName, "qorb_user");
+    EXPECT_EQ(cl_qlist_count(&instance->deviceList), 0u);
+    QORB_DEVICE_t a{}, b{};
+    InsertDeviceIntoInstance(instance, &a), InsertDeviceIntoInstance(instance, &b);
     void* closed = Take();
     QORB_INSTANCE_t stranger{};
     EXPECT_EQ((std::vector{CloseQORB(closed), CloseQORB(closed), CloseQORB(&stranger)}),
         std::vector<_QORB_STATUS_t>(3, QORB_SUCCESS));
+    EXPECT_TRUE(!a.owner && !b.owner) << "the instance's records are detached, and remain the finder's to close";
     EXPECT_EQ(fake.Count(C), 1u) << "the driver is closed once";
 }
