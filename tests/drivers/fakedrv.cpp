@@ -1,10 +1,8 @@
-/* The tests' one programmable configuration driver: see fakedrv.h. Each entry forwards to the simulated
- * driver or misbehaves in the mode the test set; it never writes past the bytes it was asked for (an
- * over-claim transfers what was asked and answers more). */
+/* The tests' one programmable configuration driver (fakedrv.h). It never writes past the bytes it was asked
+ * for: an over-claim transfers what was asked and answers more. */
 #include <dlfcn.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 
 #include <algorithm>
 #include <initializer_list>
@@ -54,10 +52,7 @@ struct Call {
     FakeCall* rec;
     Call(uint32_t e, std::initializer_list<uint32_t> args, uint32_t context = FK_CONTEXT)
         : entry(e)
-        , rec(&g.log[g.logged++ % kLogSize]) {
-        timespec ts{};
-        clock_gettime(CLOCK_MONOTONIC, &ts);
-        *rec = FakeCall{e, {}, {}, {}, 0, uint64_t(ts.tv_sec) * 1000000000ull + uint64_t(ts.tv_nsec)};
+        , rec(&(g.log[g.logged++ % kLogSize] = FakeCall{e, {}, {}, {}, 0})) {
         std::copy(args.begin(), args.end(), rec->args);
         g.wrongContext += context != FK_CONTEXT;
         auto& s = g.entry[e];
@@ -225,7 +220,7 @@ uint32_t ReadTraceBuffer(uint32_t b, uint32_t d, uint32_t f, uint32_t* bytes, ui
     return c.Answer(status);
 }
 
-/* The card tables as the test asks for them now: a missing slot is null. */
+/* The card tables as set now: a missing slot is null. */
 void BuildCardTables() {
     using Z = _ZEB_LIB_INTERFACE_t;
     using U = uint32_t*;

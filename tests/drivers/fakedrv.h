@@ -1,14 +1,9 @@
-/* The tests' one programmable configuration driver (fakedrv.so). It forwards every entry of the configuration
- * table and of the card (ZEB) and partner (VOK) tables to the simulated driver (its built-in platform, or the
- * dumps the qorbsim.ini of the current directory names) until a test changes an entry's mode; every call is
- * logged. Tests reach the FakeDrv_* controls through their own dlopen handle (FakeDriver, fake_driver.h), so
- * they outlive the library's unload at CloseQORB.
- *
- * FK_MISSING on a configuration entry takes effect at the next open (the library copies that table when it
- * binds), on a card entry at once. Other modes act on the calls after FakeDrv_Set: the first `after` calls
- * pass, the later ones get the mode. A process a test runs (the tool) takes its modes from the environment:
- * FAKEDRV="entry:mode:after[,...]", read when the driver is bound. The same source builds fakedrv_nocard.so
- * (no card table exports) and fakedrv_noiface.so (no ConfigDriver_GetInterface). */
+/* The tests' one programmable configuration driver (fakedrv.so): it forwards the configuration, card (ZEB) and
+ * partner (VOK) tables to the simulated driver (built-in platform, or the dumps named by ./qorbsim.ini) until a
+ * test sets an entry's mode, and logs every call. FK_MISSING takes effect on a configuration entry at the next
+ * open (the library copies that table when it binds), on a card entry at once; other modes let the first `after`
+ * calls pass. A process a test runs takes FAKEDRV="entry:mode:after[,...]" from its environment. Also built as
+ * fakedrv_nocard.so (no card table exports) and fakedrv_noiface.so (no ConfigDriver_GetInterface). */
 #ifndef FAKEDRV_H
 #define FAKEDRV_H
 
@@ -54,7 +49,6 @@ struct FakeCall {
     uint64_t wide[2]; /* MapConfigSpace base and length */
     uint8_t data[16]; /* first bytes written (WriteConfig) or passed by pointer (ProgramCmd) */
     uint32_t answer;
-    uint64_t whenNs; /* CLOCK_MONOTONIC */
 };
 
 extern "C" {
