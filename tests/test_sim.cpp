@@ -1,32 +1,27 @@
-/* The simulated driver, libqorbsim.so, loaded directly: the built-in platform,
- * dumps, qorbsim.ini, the entry table, the register model and the ZEB card. */
+/* libqorbsim.so loaded directly: the built-in platform, dumps, qorbsim.ini, entry table, registers and the ZEB card. */
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <linux/pci_regs.h>
-
 #include <chrono>
 #include <functional>
 #include <map>
 #include <sstream>
 #include <thread>
-
 #include <qorb/qorb_driver.h>
 #include <qorb_common/trace_entry.h>
-
 #include "pci_oracle.h"
 #include "qorb_test_support.h"
 
 using namespace qorbtest;
 
 namespace {
-
 struct At {
     uint32_t bus, dev, fn;
 };
 constexpr At kDut{9, 0, 0};
 
-/* libqorbsim.so opened in a scratch folder with qorbsim.ini (none for "") and
- * the dumps d.txt and e.txt; one at a time: the driver keeps one platform. */
+/* libqorbsim.so opened in a scratch folder with qorbsim.ini (none for "") and the dumps d.txt and e.txt; one at a
+ * time: the driver keeps one platform. */
 struct Sim : ScratchDir {
     void* so = dlopen(QORB_SIM_DRIVER_PATH, RTLD_NOW | RTLD_LOCAL);
     _CONFIG_DRIVER_INTERFACE_t t{};
@@ -34,7 +29,6 @@ struct Sim : ScratchDir {
     uint32_t ctx = 0;
     bool opened = false;
     std::string errors;
-
     explicit Sim(const std::string& ini = "", const std::string& dump = "", const std::string& more = "") {
         WriteFile(File("d.txt"), dump), WriteFile(File("e.txt"), more);
         if (!ini.empty()) WriteFile(File("qorbsim.ini"), ini);
@@ -42,25 +36,23 @@ struct Sim : ScratchDir {
                 + reinterpret_cast<QORB_ZEB_LIB_OPEN_INTERFACE>(dlsym(so, "ZEB_LIB_Open_ZEB_Interface"))(&zeb),
             2u);
         CaptureFd err(2);
-        opened = t.OpenDriver(&ctx) == 1;
-        errors = err.Text();
+        opened = t.OpenDriver(&ctx) == 1, errors = err.Text();
     }
     ~Sim() { t.CloseDriver(ctx), dlclose(so); }
-    uint32_t Read(At a, uint32_t at, uint32_t n, void* to) const {
-        return t.ReadConfig(ctx, a.bus, a.dev, a.fn, at, n, static_cast<uint8_t*>(to));
+    uint32_t Read(At a, uint32_t at, uint32_t n, void* p) const {
+        return t.ReadConfig(ctx, a.bus, a.dev, a.fn, at, n, (uint8_t*)p);
     }
-    uint32_t Write(At a, uint32_t at, uint32_t n, uint32_t value) const {
-        return t.WriteConfig(ctx, a.bus, a.dev, a.fn, at, n, reinterpret_cast<uint8_t*>(&value));
+    uint32_t Write(At a, uint32_t at, uint32_t n, uint32_t v) const {
+        return t.WriteConfig(ctx, a.bus, a.dev, a.fn, at, n, (uint8_t*)&v);
     }
     uint32_t Get(At a, uint32_t at, uint32_t n = 4) const {
         uint32_t v = 0;
         return Read(a, at, n, &v) == n ? v : ~0u;
     }
     bool Present(At a) const { return Get(a, 0) != 0xFFFFFFFF; }
-    /* The trace of the card (07:00.0 and 08:00.0): A(rmed), S(uspended), R(esumed),
-     * F(ull); TLPs by byte 0, ">" down, "<" up, "!" sent by the card; DLLPs by type
-     * and direction (Ack/Nak sequence number, "~" when the CRC is unlike that of
-     * the first DLLP of the same bytes). Or each packet in hex. */
+    /* The trace of the card (07:00.0 and 08:00.0): A(rmed), S(uspended), R(esumed), F(ull); TLPs by byte 0, ">" down,
+     * "<" up, "!" sent by the card; DLLPs by type and direction (Ack/Nak sequence number, "~" when the CRC is unlike
+     * that of the first DLLP of the same bytes). Or each packet in hex. */
     std::string Summary(bool hex = false) const {
         uint32_t n = 0;
         zeb->GetTraceBufferSize(8, 0, 0, &n);
@@ -105,9 +97,7 @@ struct Sim : ScratchDir {
         return oracle::Read(File("served.txt"));
     }
 };
-
-/* A function: location, IDs, class and revision, bridge buses, capabilities
- * and a digest (FNV-1a) of all the bytes it serves. */
+/* A function: location, IDs, class and revision, bridge buses, capabilities and a digest (FNV-1a) of its bytes. */
 std::string Describe(const oracle::Function& f) {
     uint32_t digest = 2166136261u;
     for (uint8_t b : f.bytes) digest = (digest ^ b) * 16777619u;
@@ -116,20 +106,16 @@ std::string Describe(const oracle::Function& f) {
         f.Get(8), f.HeaderType() == 1 ? f.Get(0x18) & 0xFFFFFF : 0, digest);
     return text + (f.caps.empty() ? "" : " " + oracle::Text(f.caps));
 }
-
 struct Say { /* answers in hex, in order: a comma expression runs its calls in order */
     std::string text;
     void operator()(uint64_t answer) { text += (std::ostringstream() << std::hex << answer).str() + " "; }
 };
-
 /* A dump of a type 0 function: IDs 1af4:1000, then each byte its offset. */
 std::string Small(uint8_t bus, size_t size) {
-    ConfigSpace s(size);
-    s.Header(0x1AF4, 0x1000, 0x02, 0x00, 0x00, 0x00);
+    ConfigSpace s = ConfigSpace(size).Header(0x1AF4, 0x1000, 0x02, 0x00, 0x00, 0x00);
     for (uint32_t i = 0x10; i < size; ++i) s.Set8(i, static_cast<uint8_t>(i));
     return DumpText({{bus, 0, 0, s}});
 }
-
 } // namespace
 
 /* The built-in platform of docs/simulator.md, all its bytes pinned by digests. */
@@ -169,13 +155,12 @@ TEST(SimDump, ServesTheDumpedBytesAndTheEntryTable) {
         "00000000:05:00.0 x\n\tCapabilities: [40] Power\n" + hex + "\tKernel driver in use: x\n\n0000:05:00.1 x\n" + hex
             + "0001:06:00.0 x\n" + hex);
     EXPECT_EQ(sim.errors, "qorbsim: 1 function(s) outside PCI domain 0 skipped: only domain 0 is simulated\n");
-    const std::tuple<int, At, uint32_t, uint32_t, uint32_t> rows[]
-        = {/* read (0) or write (1), location, offset, length, bytes transferred */
-            {0, {1, 0, 0}, 0, 4096, 64}, {0, {1, 0, 0}, 60, 8, 4}, {0, {1, 0, 0}, 64, 4, 0}, {1, {2, 0, 0}, 0xFE, 4, 2},
-            {1, {2, 0, 0}, 0x100, 4, 0}, {0, {3, 0, 0}, 0, 8192, 4096}, {0, {3, 0, 0}, 4092, 8, 4},
-            {0, {3, 0, 0}, 0xFFFFFFFF, 4, 0}, {0, {5, 0, 0}, 0, 4096, 64}, {0, {5, 0, 1}, 0, 64, 64},
-            {0, {6, 0, 0}, 0, 4, 0}, {0, {1, 0, 1}, 0, 64, 0}, {0, {256, 0, 0}, 0, 64, 0}, {0, {1, 32, 0}, 0, 64, 0},
-            {0, {1, 0, 8}, 0, 64, 0}};
+    /* read (0) or write (1), location, offset, length, bytes transferred */
+    const std::tuple<int, At, uint32_t, uint32_t, uint32_t> rows[] = {{0, {1, 0, 0}, 0, 4096, 64},
+        {0, {1, 0, 0}, 60, 8, 4}, {0, {1, 0, 0}, 64, 4, 0}, {1, {2, 0, 0}, 0xFE, 4, 2}, {1, {2, 0, 0}, 0x100, 4, 0},
+        {0, {3, 0, 0}, 0, 8192, 4096}, {0, {3, 0, 0}, 4092, 8, 4}, {0, {3, 0, 0}, 0xFFFFFFFF, 4, 0},
+        {0, {5, 0, 0}, 0, 4096, 64}, {0, {5, 0, 1}, 0, 64, 64}, {0, {6, 0, 0}, 0, 4, 0}, {0, {1, 0, 1}, 0, 64, 0},
+        {0, {256, 0, 0}, 0, 64, 0}, {0, {1, 32, 0}, 0, 64, 0}, {0, {1, 0, 8}, 0, 64, 0}};
     std::vector<uint8_t> buffer(8192, 0x5A);
     for (auto [write, at, offset, length, count] : rows) {
         uint32_t n = write ? sim.Write(at, offset, length, 0) : sim.Read(at, offset, length, buffer.data());
@@ -240,15 +225,16 @@ TEST(SimDump, BadDumpsAndSettingsAreReportedAndTheDriverDoesNotOpen) {
     }
 }
 
-/* Zeros, then ones written over every function (Link Control aside) change all
- * bytes but identity, structure (capability headers, of lists broken on purpose
- * too), and the capability and status registers, whose error bits a 1 clears. */
+/* Zeros, then ones written over every function (Link Control aside) change all bytes but identity, structure
+ * (capability headers, of lists broken on purpose too), and the capability and status registers, whose error bits a 1
+ * clears. */
 TEST(SimRegisters, WritesChangeAllButTheReadOnlyAndWriteOneToClearBits) {
-    Sim sim("[function 09:00.0]\nbreak_capabilities = legacy-loop\nbreak_capabilities = extended-loop\n"
-            "[function 06:00.0]\nbreak_capabilities = LEGACY-WILD\naer_uncorrectable = 0x00104010\n"
-            "aer_correctable = 0x000010C1\n[function 00:02.0]\nstatus = 0xf900\nsecondary_status = 0x2000\n"
-            "device_status = 0x000f\nlink_status = 0xc000\n[function 00:1c.0]\nsecondary_status = 0x8000\n"
-            "[function 04:00.0]\nstatus = 0x0100\n[function 04:00.1]\nstatus = 0x8000\n");
+    Sim sim(
+        "[function 09:00.0]\nbreak_capabilities = legacy-loop\nbreak_capabilities = extended-loop\n[function 06:00.0]"
+        "\nbreak_capabilities = LEGACY-WILD\naer_uncorrectable = 0x00104010\naer_correctable = 0x000010C1\n"
+        "[function 00:02.0]\nstatus = 0xf900\nsecondary_status = 0x2000\ndevice_status = 0x000f\nlink_status = 0xc000\n"
+        "[function 00:1c.0]\nsecondary_status = 0x8000\n[function 04:00.0]\nstatus = 0x0100\n[function 04:00.1]\n"
+        "status = 0x8000\n");
     EXPECT_EQ(std::tuple(sim.Get(kDut, 0xC1, 1), sim.Get(kDut, 0x178), sim.Get({6, 0, 0}, 0xC1, 1),
                   sim.Get({6, 0, 0}, 0x104), sim.Get({0, 2, 0}, PCI_STATUS, 2), sim.Get({0, 2, 0}, 0x4A, 2),
                   sim.Get({0, 28, 0}, 0x1E, 2), sim.Get({4, 0, 0}, PCI_STATUS, 2), sim.Get({4, 0, 1}, PCI_STATUS, 2)),
@@ -256,7 +242,7 @@ TEST(SimRegisters, WritesChangeAllButTheReadOnlyAndWriteOneToClearBits) {
     std::vector<oracle::Function> functions = sim.Functions();
     for (auto f = functions.rbegin(); f != functions.rend(); ++f) { /* below a port before the port */
         uint32_t size = uint32_t(f->bytes.size()), control = size, e = 0;
-        std::vector<uint8_t> kept(size), clear(size), after(size), all(4096);
+        std::vector<uint8_t> kept(size), clear(size), after(size);
         auto keep = [&](uint32_t at, uint32_t n, uint32_t clears = 0) {
             for (uint32_t i = 0; i < n; ++i) kept[at + i] = 1, clear[at + i] = uint8_t(clears >> 8 * i);
         };
@@ -265,17 +251,16 @@ TEST(SimRegisters, WritesChangeAllButTheReadOnlyAndWriteOneToClearBits) {
         for (const oracle::Cap& c : f->caps)
             keep(c.offset, c.offset < 0x40 ? 0 : c.extended ? 4 : 2), e = c.id == 0x10 && !c.extended ? c.offset : e;
         if (e) {
-            control = e + PCI_EXP_LNKCTL;
-            keep(e + PCI_EXP_FLAGS, 6), keep(e + PCI_EXP_DEVSTA, 2, 0x000F), keep(e + PCI_EXP_LNKCAP, 4);
-            keep(e + PCI_EXP_LNKSTA, 2, 0xC000), keep(e + PCI_EXP_SLTCAP, 4), keep(e + PCI_EXP_DEVCAP2, 4);
-            keep(e + PCI_EXP_LNKCAP2, 4);
+            control = e + PCI_EXP_LNKCTL, keep(e + PCI_EXP_FLAGS, 6), keep(e + PCI_EXP_DEVSTA, 2, 0x000F);
+            keep(e + PCI_EXP_LNKCAP, 4), keep(e + PCI_EXP_LNKSTA, 2, 0xC000), keep(e + PCI_EXP_SLTCAP, 4);
+            keep(e + PCI_EXP_DEVCAP2, 4), keep(e + PCI_EXP_LNKCAP2, 4);
         }
         if (size > 0x100 && f->Get(0x100, 2) == PCI_EXT_CAP_ID_ERR) {
             keep(0x100 + PCI_ERR_UNCOR_STATUS, 4, ~0u), keep(0x100 + PCI_ERR_COR_STATUS, 4, ~0u);
             keep(0x100 + PCI_ERR_ROOT_STATUS, f->Get(e + PCI_EXP_FLAGS, 1) >> 4 == 4 ? 4 : 0, 0x7F);
         }
         for (uint8_t value : {0x00, 0xFF}) {
-            std::fill(all.begin(), all.end(), value);
+            std::vector<uint8_t> all(4096, value);
             uint32_t rest = size > control ? size - control - 2 : 0;
             EXPECT_EQ(sim.t.WriteConfig(sim.ctx, f->bus, f->dev, f->fn, 0, control, all.data()), control);
             EXPECT_EQ(sim.t.WriteConfig(sim.ctx, f->bus, f->dev, f->fn, control + 2, rest, all.data()), rest);
@@ -289,12 +274,10 @@ TEST(SimRegisters, WritesChangeAllButTheReadOnlyAndWriteOneToClearBits) {
     }
 }
 
-/* Card scenarios: a(rm), A(rm through 08:00.0), d(isarm), r(ead) or w(rite) the
- * DUT, l(ong read), x: read the absent 09:01.0, o: read other links, s(uspend),
- * u(nsuspend), p(ass-through) and i(nject) modes, t(rain) or D(isable) the
- * card's link, h(eaders only with time stamps) or L(ink packets only) traced,
- * z: wait. The trace (in hex unless it begins with "A"), the action count, the
- * DUT's AER Correctable and Uncorrectable Error Status and Device Status. */
+/* Card scenarios: a(rm), A(rm through 08:00.0), d(isarm), r(ead) or w(rite) the DUT, l(ong read), x: read the absent
+ * 09:01.0, o: read other links, s(uspend), u(nsuspend), p(ass-through) and i(nject) modes, t(rain) or D(isable) the
+ * card's link, h(eaders only with time stamps) or L(ink packets only) traced, z: wait. The trace (in hex unless it
+ * begins with "A"), the action count, the DUT's AER Correctable and Uncorrectable Error Status and Device Status. */
 TEST(SimCard, ScenariosLeaveTheirTraceAndErrors) {
     const struct {
         uint32_t program[6]; /* command, count, interval, packet kind, TLP type, DLLP type */
@@ -354,7 +337,7 @@ TEST(SimCard, ScenariosLeaveTheirTraceAndErrors) {
         const uint32_t* p = r.program;
         _qorb_cmd_map_t command{p[0], p[1], p[2], p[3], uint8_t(p[4]), uint8_t(p[5]), 0};
         ASSERT_EQ(card.zeb->ProgramCmd(8, 0, 0, &command), 0u);
-        for (const char* step = r.steps; *step; ++step) steps.at (*step)();
+        for (const char* step = r.steps; *step; ++step) steps.at(*step)();
         EXPECT_EQ(
             (std::tuple{card.Summary(r.trace[0] != 'A'), card.Actions(), card.Get(kDut, 0x100 + PCI_ERR_COR_STATUS),
                 card.Get(kDut, 0x100 + PCI_ERR_UNCOR_STATUS), card.Get(kDut, 0x70 + PCI_EXP_DEVSTA, 2)}),

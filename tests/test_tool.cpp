@@ -65,7 +65,11 @@ std::string CardPlatform() {
 constexpr const char* kSmall = "[platform]\ndump = small.txt\n[link]\ntraining_ms = 0\n";
 constexpr const char* kAerSet = "[function 06:00.0]\naer_correctable = 0x40\naer_uncorrectable = 0x100000\n";
 /* qorbsim.ini, command line, exit status, standard error and output; "@FILE" matches a file the run before wrote. */
-struct Row { const char *ini, *args; int status; const char *err, *out = ""; };
+struct Row {
+    const char *ini, *args;
+    int status;
+    const char *err, *out = "";
+};
 class Tool : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -137,15 +141,15 @@ TEST(ToolCli, SelectorsAndRegisterOperands) {
 
 TEST(ToolCli, ConfigurationRules) {
     /* vendor, device, class, header type, Capabilities Pointer, Status bit, buses, port type, size; problems */
-    const std::vector<std::tuple<int, int, int, int, int, int, int, int, int, size_t, const char*>> headers = {
-        {0x1234, 1, 0x0200, 0, 0x40, 1, 0, 0, 0, 256, ""}, {0x1234, 1, 0x0200, 0, 0, 0, 0, 0, -1, 256, ""},
-        {0, 1, 0x0200, 0, 0x20, 1, 0, 0, 4, 256, "ID 0000|Root Port, which has a type 1|class 0200 of|Pointer 20"},
-        {0x1234, 1, 0x0604, 1, 0x40, 1, 3, 2, 0, 256,
-            "Endpoint, which has a type 0|02 is below the Secondary Bus Number 03"},
-        {0xffff, 0xffff, 0x0604, 2, 0x42, 1, 0, 0, 6, 256, "ID ffff|ID ffff|type 02 is neither|Pointer 42 is not"},
-        {0x1234, 1, 0x0200, 0, 0, 0, 0, 0, 0, 256, "List bit of the Status register is clear"},
-        {0x1234, 1, 0x0200, 0, 0, 1, 0, 0, -1, 256, "is set but the Capabilities Pointer is 00"},
-        {0x1234, 1, 0x0200, 0, 0x40, 1, 0, 0, 0, 32, "the configuration header could not be read"}};
+    const std::vector<std::tuple<int, int, int, int, int, int, int, int, int, size_t, const char*>> headers
+        = {{0x1234, 1, 0x0200, 0, 0x40, 1, 0, 0, 0, 256, ""}, {0x1234, 1, 0x0200, 0, 0, 0, 0, 0, -1, 256, ""},
+            {0, 1, 0x0200, 0, 0x20, 1, 0, 0, 4, 256, "ID 0000|Root Port, which has a type 1|class 0200 of|Pointer 20"},
+            {0x1234, 1, 0x0604, 1, 0x40, 1, 3, 2, 0, 256,
+                "Endpoint, which has a type 0|02 is below the Secondary Bus Number 03"},
+            {0xffff, 0xffff, 0x0604, 2, 0x42, 1, 0, 0, 6, 256, "ID ffff|ID ffff|type 02 is neither|Pointer 42 is not"},
+            {0x1234, 1, 0x0200, 0, 0, 0, 0, 0, 0, 256, "List bit of the Status register is clear"},
+            {0x1234, 1, 0x0200, 0, 0, 1, 0, 0, -1, 256, "is set but the Capabilities Pointer is 00"},
+            {0x1234, 1, 0x0200, 0, 0x40, 1, 0, 0, 0, 32, "the configuration header could not be read"}};
     for (const auto& [vendor, device, cls, type, pointer, capBit, sec, sub, portType, size, problems] : headers) {
         ConfigSpace f(256);
         f.Header(vendor, device, cls >> 8, cls & 0xff, 0, type).Buses(0, sec, sub).Set8(0x34, pointer);
@@ -230,11 +234,10 @@ TEST(ToolCli, TraceDecodedAndTallied) {
 }
 
 TEST_F(Tool, InspectsAndDrivesFunctions) {
-    Run({
-        {kSmall, "scan", 0, "",
-            "~00:00.0 0600: 5153:1000 Host bridge [conventional PCI]\n00:01.0 0604: 5153:1001 PCI bridge [Root Port]\n"
-            "01:00.0 0200: 5153:2000 (rev 03) Ethernet controller [Endpoint]\n03:00.0 0200: 8086:10d3\n!(rev 00)\n"
-            "!prog"},
+    Run({{kSmall, "scan", 0, "",
+             "~00:00.0 0600: 5153:1000 Host bridge [conventional PCI]\n00:01.0 0604: 5153:1001 PCI bridge [Root Port]\n"
+             "01:00.0 0200: 5153:2000 (rev 03) Ethernet controller [Endpoint]\n03:00.0 0200: 8086:10d3\n!(rev 00)\n"
+             "!prog"},
         {kSmall, "scan --json -d ::0600", 0, "", "~[\n  {\n    \"slot\": \"00:00.0\",\n    \"port_type\": null,\n"},
         {kSmall, "tree", 0, "",
             "00:00.0 [5153:1000] Host bridge\n00:01.0 [5153:1001] Root Port\n\\- 01:00.0 [5153:2000] Endpoint\n02:00.0 "
@@ -267,15 +270,13 @@ TEST_F(Tool, InspectsAndDrivesFunctions) {
             "running\n  trace buffer 0 of 1048576 bytes used, 0 actions\n"},
         {"", "zeb arm", 0, "", "07:00.0 armed\n"}, {"", "zeb -s 07:00.0 disarm", 0, "", "07:00.0 disarmed\n"},
         {"", "zeb mode", 0, "", "monitor\n"}, {"", "zeb mode INJECT", 0, "", "07:00.0 mode inject\n"},
-        {"", "zeb inject bad-tlp --count 3 --interval 2 --tlp-type 4a", 0, "", "programmed bad-tlp (3 times)\n"},
-    });
+        {"", "zeb inject bad-tlp --count 3 --interval 2 --tlp-type 4a", 0, "", "programmed bad-tlp (3 times)\n"}});
 }
 
 /* Bad arguments, absent devices, a driver that does not open, a file that cannot be written: status 2. */
 TEST_F(Tool, RefusesWhatItCannotDo) {
-    Run({
-        {"", "", 2, "qorb: A subcommand is required (see qorb --help)\n"},
-        {"", "aer", 2, "~qorb: aer needs -s"}, {"", "write 0x04.w=1", 2, "~qorb: write needs -s or -d"},
+    Run({{"", "", 2, "qorb: A subcommand is required (see qorb --help)\n"}, {"", "aer", 2, "~qorb: aer needs -s"},
+        {"", "write 0x04.w=1", 2, "~qorb: write needs -s or -d"},
         {"", "zeb inject bad-dllp --dllp-type zz", 2, "qorb: --dllp-type zz: expected a hexadecimal byte\n"},
         {"", "zeb -s 06:00.0 info", 2, "~qorb: 06:00.0 is not a ZEB"}, {kSmall, "zeb arm", 2, "~qorb: no ZEB"},
         {"", "scan -s 1:2:3:4", 2, "~qorb: -s 1:2:3:4: Invalid slot"},
@@ -288,19 +289,17 @@ TEST_F(Tool, RefusesWhatItCannotDo) {
         {"", "check --platform none.xml", 2, "qorb: the platform file none.xml names no DUT\n"},
         {"", "check --platform one.xml --xml /none/log.xml", 2, "~qorb: cannot write the XML log /none/log.xml"},
         {"", "check --platform absent.xml --junit /dev/full", 2, "~qorb: cannot write the JUnit report /dev/full\n",
-            "~FAIL  CFG.1.1#1.1      DUT 1 dead:beef"},
-    });
+            "~FAIL  CFG.1.1#1.1      DUT 1 dead:beef"}});
 }
 
 TEST_F(Tool, ChecksEveryDutOfAPlatform) {
-    Run({
-        {"", "check --platform " QORB_SOURCE_DIR "/examples/builtin-platform.xml --junit junit.xml --log check.log", 0,
-            "~Now Starting Test:CFG.1.2#1.1 configuration header (09:00.0)\nWarnings (27) ]",
-            "~PASS  CFG.1.1#1.1      03:00.0  DUT present: DUT 1 5153:1010 found at 03:00.0\nPASS  PHYLINK.1.1#1.1  "
-            "09:00.0  link retrain: retrained from 08:00.0; 09:00.0 answers, link still x8\nPASS  DLL.2.1#1.1      "
-            "09:00.0  injected Bad TLP: Bad TLP status set\nSKIP  DLL.2.1#1.1      04:00.1  injected Bad TLP: no ZEB "
-            "test card above 04:00.1\nqorb check: 37 passed, 0 failed, 27 skipped; XML log qorb-check.xml, JUnit "
-            "report junit.xml\n!FAIL"},
+    Run({{"", "check --platform " QORB_SOURCE_DIR "/examples/builtin-platform.xml --junit junit.xml --log check.log", 0,
+             "~Now Starting Test:CFG.1.2#1.1 configuration header (09:00.0)\nWarnings (27) ]",
+             "~PASS  CFG.1.1#1.1      03:00.0  DUT present: DUT 1 5153:1010 found at 03:00.0\nPASS  PHYLINK.1.1#1.1  "
+             "09:00.0  link retrain: retrained from 08:00.0; 09:00.0 answers, link still x8\nPASS  DLL.2.1#1.1      "
+             "09:00.0  injected Bad TLP: Bad TLP status set\nSKIP  DLL.2.1#1.1      04:00.1  injected Bad TLP: no ZEB "
+             "test card above 04:00.1\nqorb check: 37 passed, 0 failed, 27 skipped; XML log qorb-check.xml, JUnit "
+             "report junit.xml\n!FAIL"},
         {"", "@junit.xml", 0, "", "~<testsuites name=\"qorb check\" tests=\"64\" failures=\"0\" skipped=\"27\""},
         {"", "@check.log", 0, "",
             "~Flow Control Protocol Error Status bit ) (Expected : SET) Actual value (SET)::\nevidence in the trace: 2 "
@@ -324,16 +323,16 @@ TEST_F(Tool, ChecksEveryDutOfAPlatform) {
             " DLL.2.1#1.1      09:00.0  injected Bad TLP: Bad TLP status is not set after the card injected\nFAIL  "
             "PHY.2.1#1.1      09:00.0  injected Receiver Error: Receiver Error status stays set after it was\nFAIL  "
             "DLL.2.1#1.5      09:00.0  injected Data Link Protocol Error: Data Link Protocol status is not set\nqorb "
-            "check: 2 passed, 12 failed, 2 skipped"},
-    });
+            "check: 2 passed, 12 failed, 2 skipped"}});
 }
 
 /* examples/typical_test as an application runs it, ini/VERDAapp.ini naming the driver; its first DUT is x4. */
 TEST_F(Tool, TypicalTestExample) {
 #if defined(QORB_TYPICAL_TEST_PATH) && defined(QORB_SIM_DRIVER_PATH)
-    std::string out = RunCommand("mkdir ini; echo '[DLL]\nDLLName=libqorbsim.so' >ini/VERDAapp.ini; ln -s "
-        QORB_SIM_DRIVER_PATH " .; " QORB_TYPICAL_TEST_PATH " " QORB_SOURCE_DIR "/examples/builtin-platform.xml log.xml"
-        " 2>&1 && cat log.xml");
+    std::string out
+        = RunCommand("mkdir ini; echo '[DLL]\nDLLName=libqorbsim.so' >ini/VERDAapp.ini; ln -s " QORB_SIM_DRIVER_PATH
+                     " .; " QORB_TYPICAL_TEST_PATH " " QORB_SOURCE_DIR "/examples/builtin-platform.xml log.xml"
+                     " 2>&1 && cat log.xml");
     const char* expected = "~typical_test: passed, log log.xml\nwidth x4 within the maximum x4\n</QORBTest>";
     EXPECT_EQ(Seen(out, expected), expected);
 #endif
