@@ -1,32 +1,27 @@
-/* The simulated driver, libqorbsim.so, loaded directly: the built-in platform,
- * dumps, qorbsim.ini, the entry table, the register model and the ZEB card. */
+/* libqorbsim.so loaded directly: the built-in platform, dumps, qorbsim.ini, entry table, registers and the ZEB card. */
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <linux/pci_regs.h>
-
 #include <chrono>
 #include <functional>
 #include <map>
 #include <sstream>
 #include <thread>
-
 #include <qorb/qorb_driver.h>
 #include <qorb_common/trace_entry.h>
-
 #include "pci_oracle.h"
 #include "qorb_test_support.h"
 
 using namespace qorbtest;
 
 namespace {
-
 struct At {
     uint32_t bus, dev, fn;
 };
 constexpr At kDut{9, 0, 0};
 
-/* libqorbsim.so opened in a scratch folder with qorbsim.ini (none for "") and
- * the dumps d.txt and e.txt; one at a time: the driver keeps one platform. */
+/* libqorbsim.so opened in a scratch folder with qorbsim.ini (none for "") and the dumps d.txt and e.txt; one at a
+ * time: the driver keeps one platform. */
 struct Sim : ScratchDir {
     void* so = dlopen(QORB_SIM_DRIVER_PATH, RTLD_NOW | RTLD_LOCAL);
     _CONFIG_DRIVER_INTERFACE_t t{};
@@ -34,40 +29,31 @@ struct Sim : ScratchDir {
     uint32_t ctx = 0;
     bool opened = false;
     std::string errors;
-
-    explicit Sim(const std::string& ini = "", const std::string& dump = "", const std::string& more = "")
-    {
+    explicit Sim(const std::string& ini = "", const std::string& dump = "", const std::string& more = "") {
         WriteFile(File("d.txt"), dump), WriteFile(File("e.txt"), more);
-        if (!ini.empty())
-            WriteFile(File("qorbsim.ini"), ini);
-        EXPECT_EQ(reinterpret_cast<QORB_CONFIG_DRIVER_GET_INTERFACE>(dlsym(so, "ConfigDriver_GetInterface"))(&t) +
-                      reinterpret_cast<QORB_ZEB_LIB_OPEN_INTERFACE>(dlsym(so, "ZEB_LIB_Open_ZEB_Interface"))(&zeb),
-                  2u);
+        if (!ini.empty()) WriteFile(File("qorbsim.ini"), ini);
+        EXPECT_EQ(reinterpret_cast<QORB_CONFIG_DRIVER_GET_INTERFACE>(dlsym(so, "ConfigDriver_GetInterface"))(&t)
+                + reinterpret_cast<QORB_ZEB_LIB_OPEN_INTERFACE>(dlsym(so, "ZEB_LIB_Open_ZEB_Interface"))(&zeb),
+            2u);
         CaptureFd err(2);
-        opened = t.OpenDriver(&ctx) == 1;
-        errors = err.Text();
+        opened = t.OpenDriver(&ctx) == 1, errors = err.Text();
     }
     ~Sim() { t.CloseDriver(ctx), dlclose(so); }
-    uint32_t Read(At a, uint32_t at, uint32_t n, void* to) const
-    {
-        return t.ReadConfig(ctx, a.bus, a.dev, a.fn, at, n, static_cast<uint8_t*>(to));
+    uint32_t Read(At a, uint32_t at, uint32_t n, void* p) const {
+        return t.ReadConfig(ctx, a.bus, a.dev, a.fn, at, n, (uint8_t*)p);
     }
-    uint32_t Write(At a, uint32_t at, uint32_t n, uint32_t value) const
-    {
-        return t.WriteConfig(ctx, a.bus, a.dev, a.fn, at, n, reinterpret_cast<uint8_t*>(&value));
+    uint32_t Write(At a, uint32_t at, uint32_t n, uint32_t v) const {
+        return t.WriteConfig(ctx, a.bus, a.dev, a.fn, at, n, (uint8_t*)&v);
     }
-    uint32_t Get(At a, uint32_t at, uint32_t n = 4) const
-    {
+    uint32_t Get(At a, uint32_t at, uint32_t n = 4) const {
         uint32_t v = 0;
         return Read(a, at, n, &v) == n ? v : ~0u;
     }
     bool Present(At a) const { return Get(a, 0) != 0xFFFFFFFF; }
-    /* The trace of the card (07:00.0 and 08:00.0): A(rmed), S(uspended), R(esumed),
-     * F(ull); TLPs by byte 0, ">" down, "<" up, "!" sent by the card; DLLPs by type
-     * and direction (Ack/Nak sequence number, "~" when the CRC is unlike that of
-     * the first DLLP of the same bytes). Or each packet in hex. */
-    std::string Summary(bool hex = false) const
-    {
+    /* The trace of the card (07:00.0 and 08:00.0): A(rmed), S(uspended), R(esumed), F(ull); TLPs by byte 0, ">" down,
+     * "<" up, "!" sent by the card; DLLPs by type and direction (Ack/Nak sequence number, "~" when the CRC is unlike
+     * that of the first DLLP of the same bytes). Or each packet in hex. */
+    std::string Summary(bool hex = false) const {
         uint32_t n = 0;
         zeb->GetTraceBufferSize(8, 0, 0, &n);
         std::vector<uint8_t> b(n);
@@ -80,75 +66,60 @@ struct Sim : ScratchDir {
                     stamped = h[4] | h[5] | h[6] | h[7];
             for (uint32_t i = 0; hex && i < size; i += 4) /* "+": time-stamped */
                 snprintf(item, sizeof item, "%02x%02x%02x%02x%s", p[i], p[i + 1], p[i + 2], p[i + 3],
-                         i + 4 < size ? "." : &"+ "[!stamped]),
+                    i + 4 < size ? "." : &"+ "[!stamped]),
                     text += item;
-            if (hex || (kind & 7) >= 4)
-                text += hex ? "" : std::string("ASRF").substr((kind & 7) - 4, 1) + " ";
+            if (hex || (kind & 7) >= 4) text += hex ? "" : std::string("ASRF").substr((kind & 7) - 4, 1) + " ";
             else
                 snprintf(item, sizeof item, ack ? "%02x%c%x" : "%02x%c", p[!tlp], kind == 11 ? '<' : "><!>"[kind & 3],
-                         (p[3] & 0xF) << 8 | p[4]),
-                    text += item +
-                    std::string(!tlp && crcs.emplace(std::vector(&p[0], &p[5]), p).first->second != p ? "~ " : " ");
+                    (p[3] & 0xF) << 8 | p[4]),
+                    text += item
+                    + std::string(!tlp && crcs.emplace(std::vector(&p[0], &p[5]), p).first->second != p ? "~ " : " ");
             return true;
         };
         EXPECT_EQ(zeb->ReadTraceBuffer(7, 0, 0, &n, b.data()), 0u);
         EXPECT_EQ(qorb_trace::WalkTrace(b.data(), n, visit), qorb_trace::WalkEnd::kEnd);
         return text.substr(0, text.size() - 1);
     }
-    uint32_t Actions() const
-    {
+    uint32_t Actions() const {
         uint32_t n = 0;
         return zeb->GetActionCount(7, 0, 0, &n) ? ~0u : n;
     }
     /* Every function that answers, with all its bytes, read by libpci. */
-    std::vector<oracle::Function> Functions() const
-    {
+    std::vector<oracle::Function> Functions() const {
         std::vector<DumpFunction> functions;
         std::vector<uint8_t> bytes(4096);
         for (uint32_t at = 0; at < 1 << 16; ++at)
             if (uint32_t n = Read({at >> 8, at >> 3 & 31, at & 7}, 0, 4096, bytes.data())) {
                 functions.push_back({uint8_t(at >> 8), uint8_t(at >> 3 & 31), uint8_t(at & 7), ConfigSpace(n)});
-                for (uint32_t i = 0; i < n; ++i)
-                    functions.back().space.Set8(i, bytes[i]);
+                for (uint32_t i = 0; i < n; ++i) functions.back().space.Set8(i, bytes[i]);
             }
         WriteFile(File("served.txt"), DumpText(functions));
         return oracle::Read(File("served.txt"));
     }
 };
-
-/* A function: location, IDs, class and revision, bridge buses, capabilities
- * and a digest (FNV-1a) of all the bytes it serves. */
-std::string Describe(const oracle::Function& f)
-{
+/* A function: location, IDs, class and revision, bridge buses, capabilities and a digest (FNV-1a) of its bytes. */
+std::string Describe(const oracle::Function& f) {
     uint32_t digest = 2166136261u;
-    for (uint8_t b : f.bytes)
-        digest = (digest ^ b) * 16777619u;
+    for (uint8_t b : f.bytes) digest = (digest ^ b) * 16777619u;
     char text[64];
     snprintf(text, sizeof text, "%02x:%02x.%x %04x:%04x %08x %06x #%08x", f.bus, f.dev, f.fn, f.Get(0, 2), f.Get(2, 2),
-             f.Get(8), f.HeaderType() == 1 ? f.Get(0x18) & 0xFFFFFF : 0, digest);
+        f.Get(8), f.HeaderType() == 1 ? f.Get(0x18) & 0xFFFFFF : 0, digest);
     return text + (f.caps.empty() ? "" : " " + oracle::Text(f.caps));
 }
-
 struct Say { /* answers in hex, in order: a comma expression runs its calls in order */
     std::string text;
     void operator()(uint64_t answer) { text += (std::ostringstream() << std::hex << answer).str() + " "; }
 };
-
 /* A dump of a type 0 function: IDs 1af4:1000, then each byte its offset. */
-std::string Small(uint8_t bus, size_t size)
-{
-    ConfigSpace s(size);
-    s.Header(0x1AF4, 0x1000, 0x02, 0x00, 0x00, 0x00);
-    for (uint32_t i = 0x10; i < size; ++i)
-        s.Set8(i, static_cast<uint8_t>(i));
+std::string Small(uint8_t bus, size_t size) {
+    ConfigSpace s = ConfigSpace(size).Header(0x1AF4, 0x1000, 0x02, 0x00, 0x00, 0x00);
+    for (uint32_t i = 0x10; i < size; ++i) s.Set8(i, static_cast<uint8_t>(i));
     return DumpText({{bus, 0, 0, s}});
 }
-
 } // namespace
 
 /* The built-in platform of docs/simulator.md, all its bytes pinned by digests. */
-TEST(SimBuiltin, ServesTheDocumentedPlatform)
-{
+TEST(SimBuiltin, ServesTheDocumentedPlatform) {
     Sim sim;
     std::vector<oracle::Function> functions = sim.Functions();
     const char* rows[] = {
@@ -173,26 +144,23 @@ TEST(SimBuiltin, ServesTheDocumentedPlatform)
         "0b:02.0 5153:1031 07800001 000000 #7ac4008b 1@40 5@50",
     };
     ASSERT_EQ(functions.size(), std::size(rows)) << sim.errors;
-    for (size_t i = 0; i < functions.size(); ++i)
-        EXPECT_EQ(Describe(functions[i]), rows[i]);
+    for (size_t i = 0; i < functions.size(); ++i) EXPECT_EQ(Describe(functions[i]), rows[i]);
 }
 
 /* Dumped bytes, short transfers past them; lspci -vv text and domains of 4 or
  * 8 digits read, other domains left out; ReadConfigEx, MCFG, contexts. */
-TEST(SimDump, ServesTheDumpedBytesAndTheEntryTable)
-{
+TEST(SimDump, ServesTheDumpedBytesAndTheEntryTable) {
     std::string hex = Small(0, 64).substr(22);
     Sim sim("[platform]\ndump = d.txt\ndump = e.txt\n", Small(1, 64) + Small(2, 256) + Small(3, 4096),
-            "00000000:05:00.0 x\n\tCapabilities: [40] Power\n" + hex + "\tKernel driver in use: x\n\n0000:05:00.1 x\n" +
-                hex + "0001:06:00.0 x\n" + hex);
+        "00000000:05:00.0 x\n\tCapabilities: [40] Power\n" + hex + "\tKernel driver in use: x\n\n0000:05:00.1 x\n" + hex
+            + "0001:06:00.0 x\n" + hex);
     EXPECT_EQ(sim.errors, "qorbsim: 1 function(s) outside PCI domain 0 skipped: only domain 0 is simulated\n");
-    const std::tuple<int, At, uint32_t, uint32_t, uint32_t> rows[] = {
-        /* read (0) or write (1), location, offset, length, bytes transferred */
-        {0, {1, 0, 0}, 0, 4096, 64}, {0, {1, 0, 0}, 60, 8, 4},         {0, {1, 0, 0}, 64, 4, 0},
-        {1, {2, 0, 0}, 0xFE, 4, 2},  {1, {2, 0, 0}, 0x100, 4, 0},      {0, {3, 0, 0}, 0, 8192, 4096},
-        {0, {3, 0, 0}, 4092, 8, 4},  {0, {3, 0, 0}, 0xFFFFFFFF, 4, 0}, {0, {5, 0, 0}, 0, 4096, 64},
-        {0, {5, 0, 1}, 0, 64, 64},   {0, {6, 0, 0}, 0, 4, 0},          {0, {1, 0, 1}, 0, 64, 0},
-        {0, {256, 0, 0}, 0, 64, 0},  {0, {1, 32, 0}, 0, 64, 0},        {0, {1, 0, 8}, 0, 64, 0}};
+    /* read (0) or write (1), location, offset, length, bytes transferred */
+    const std::tuple<int, At, uint32_t, uint32_t, uint32_t> rows[] = {{0, {1, 0, 0}, 0, 4096, 64},
+        {0, {1, 0, 0}, 60, 8, 4}, {0, {1, 0, 0}, 64, 4, 0}, {1, {2, 0, 0}, 0xFE, 4, 2}, {1, {2, 0, 0}, 0x100, 4, 0},
+        {0, {3, 0, 0}, 0, 8192, 4096}, {0, {3, 0, 0}, 4092, 8, 4}, {0, {3, 0, 0}, 0xFFFFFFFF, 4, 0},
+        {0, {5, 0, 0}, 0, 4096, 64}, {0, {5, 0, 1}, 0, 64, 64}, {0, {6, 0, 0}, 0, 4, 0}, {0, {1, 0, 1}, 0, 64, 0},
+        {0, {256, 0, 0}, 0, 64, 0}, {0, {1, 32, 0}, 0, 64, 0}, {0, {1, 0, 8}, 0, 64, 0}};
     std::vector<uint8_t> buffer(8192, 0x5A);
     for (auto [write, at, offset, length, count] : rows) {
         uint32_t n = write ? sim.Write(at, offset, length, 0) : sim.Read(at, offset, length, buffer.data());
@@ -219,8 +187,7 @@ TEST(SimDump, ServesTheDumpedBytesAndTheEntryTable)
 }
 
 /* Bad input stops the open, each problem reported with its file and line. */
-TEST(SimDump, BadDumpsAndSettingsAreReportedAndTheDriverDoesNotOpen)
-{
+TEST(SimDump, BadDumpsAndSettingsAreReportedAndTheDriverDoesNotOpen) {
     const std::string good = Small(1, 64), hex = good.substr(22), f = "01:00.0 Test\n",
                       d = "[platform]\ndump = d.txt\n";
     const std::string line = "00: 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f\n", e = "[function 06:00.0]\n";
@@ -254,49 +221,46 @@ TEST(SimDump, BadDumpsAndSettingsAreReportedAndTheDriverDoesNotOpen)
         EXPECT_FALSE(sim.opened) << ini << dump.substr(0, 30);
         EXPECT_NE(sim.errors.find(message), std::string::npos) << sim.errors;
         EXPECT_EQ(sim.errors.substr(sim.errors.rfind("qorbsim: ")),
-                  "qorbsim: the simulated platform was not loaded; the driver does not open\n");
+            "qorbsim: the simulated platform was not loaded; the driver does not open\n");
     }
 }
 
-/* Zeros, then ones written over every function (Link Control aside) change all
- * bytes but identity, structure (capability headers, of lists broken on purpose
- * too), and the capability and status registers, whose error bits a 1 clears. */
-TEST(SimRegisters, WritesChangeAllButTheReadOnlyAndWriteOneToClearBits)
-{
-    Sim sim("[function 09:00.0]\nbreak_capabilities = legacy-loop\nbreak_capabilities = extended-loop\n"
-            "[function 06:00.0]\nbreak_capabilities = LEGACY-WILD\naer_uncorrectable = 0x00104010\n"
-            "aer_correctable = 0x000010C1\n[function 00:02.0]\nstatus = 0xf900\nsecondary_status = 0x2000\n"
-            "device_status = 0x000f\nlink_status = 0xc000\n[function 00:1c.0]\nsecondary_status = 0x8000\n"
-            "[function 04:00.0]\nstatus = 0x0100\n[function 04:00.1]\nstatus = 0x8000\n");
+/* Zeros, then ones written over every function (Link Control aside) change all bytes but identity, structure
+ * (capability headers, of lists broken on purpose too), and the capability and status registers, whose error bits a 1
+ * clears. */
+TEST(SimRegisters, WritesChangeAllButTheReadOnlyAndWriteOneToClearBits) {
+    Sim sim(
+        "[function 09:00.0]\nbreak_capabilities = legacy-loop\nbreak_capabilities = extended-loop\n[function 06:00.0]"
+        "\nbreak_capabilities = LEGACY-WILD\naer_uncorrectable = 0x00104010\naer_correctable = 0x000010C1\n"
+        "[function 00:02.0]\nstatus = 0xf900\nsecondary_status = 0x2000\ndevice_status = 0x000f\nlink_status = 0xc000\n"
+        "[function 00:1c.0]\nsecondary_status = 0x8000\n[function 04:00.0]\nstatus = 0x0100\n[function 04:00.1]\n"
+        "status = 0x8000\n");
     EXPECT_EQ(std::tuple(sim.Get(kDut, 0xC1, 1), sim.Get(kDut, 0x178), sim.Get({6, 0, 0}, 0xC1, 1),
-                         sim.Get({6, 0, 0}, 0x104), sim.Get({0, 2, 0}, PCI_STATUS, 2), sim.Get({0, 2, 0}, 0x4A, 2),
-                         sim.Get({0, 28, 0}, 0x1E, 2), sim.Get({4, 0, 0}, PCI_STATUS, 2),
-                         sim.Get({4, 0, 1}, PCI_STATUS, 2)),
-              std::tuple(0x40u, 0x10010004u, 0x3Cu, 0x00104010u, 0xF910u, 0x000Fu, 0x8000u, 0x0110u, 0x8010u));
+                  sim.Get({6, 0, 0}, 0x104), sim.Get({0, 2, 0}, PCI_STATUS, 2), sim.Get({0, 2, 0}, 0x4A, 2),
+                  sim.Get({0, 28, 0}, 0x1E, 2), sim.Get({4, 0, 0}, PCI_STATUS, 2), sim.Get({4, 0, 1}, PCI_STATUS, 2)),
+        std::tuple(0x40u, 0x10010004u, 0x3Cu, 0x00104010u, 0xF910u, 0x000Fu, 0x8000u, 0x0110u, 0x8010u));
     std::vector<oracle::Function> functions = sim.Functions();
     for (auto f = functions.rbegin(); f != functions.rend(); ++f) { /* below a port before the port */
         uint32_t size = uint32_t(f->bytes.size()), control = size, e = 0;
-        std::vector<uint8_t> kept(size), clear(size), after(size), all(4096);
+        std::vector<uint8_t> kept(size), clear(size), after(size);
         auto keep = [&](uint32_t at, uint32_t n, uint32_t clears = 0) {
-            for (uint32_t i = 0; i < n; ++i)
-                kept[at + i] = 1, clear[at + i] = uint8_t(clears >> 8 * i);
+            for (uint32_t i = 0; i < n; ++i) kept[at + i] = 1, clear[at + i] = uint8_t(clears >> 8 * i);
         };
         keep(PCI_VENDOR_ID, 4), keep(PCI_STATUS, 2, 0xF900), keep(PCI_CLASS_REVISION, 4), keep(PCI_HEADER_TYPE, 1);
         keep(PCI_CAPABILITY_LIST, 1), keep(PCI_SEC_STATUS, f->HeaderType() == 1 ? 2 : 0, 0xF900);
         for (const oracle::Cap& c : f->caps)
             keep(c.offset, c.offset < 0x40 ? 0 : c.extended ? 4 : 2), e = c.id == 0x10 && !c.extended ? c.offset : e;
         if (e) {
-            control = e + PCI_EXP_LNKCTL;
-            keep(e + PCI_EXP_FLAGS, 6), keep(e + PCI_EXP_DEVSTA, 2, 0x000F), keep(e + PCI_EXP_LNKCAP, 4);
-            keep(e + PCI_EXP_LNKSTA, 2, 0xC000), keep(e + PCI_EXP_SLTCAP, 4), keep(e + PCI_EXP_DEVCAP2, 4);
-            keep(e + PCI_EXP_LNKCAP2, 4);
+            control = e + PCI_EXP_LNKCTL, keep(e + PCI_EXP_FLAGS, 6), keep(e + PCI_EXP_DEVSTA, 2, 0x000F);
+            keep(e + PCI_EXP_LNKCAP, 4), keep(e + PCI_EXP_LNKSTA, 2, 0xC000), keep(e + PCI_EXP_SLTCAP, 4);
+            keep(e + PCI_EXP_DEVCAP2, 4), keep(e + PCI_EXP_LNKCAP2, 4);
         }
         if (size > 0x100 && f->Get(0x100, 2) == PCI_EXT_CAP_ID_ERR) {
             keep(0x100 + PCI_ERR_UNCOR_STATUS, 4, ~0u), keep(0x100 + PCI_ERR_COR_STATUS, 4, ~0u);
             keep(0x100 + PCI_ERR_ROOT_STATUS, f->Get(e + PCI_EXP_FLAGS, 1) >> 4 == 4 ? 4 : 0, 0x7F);
         }
         for (uint8_t value : {0x00, 0xFF}) {
-            std::fill(all.begin(), all.end(), value);
+            std::vector<uint8_t> all(4096, value);
             uint32_t rest = size > control ? size - control - 2 : 0;
             EXPECT_EQ(sim.t.WriteConfig(sim.ctx, f->bus, f->dev, f->fn, 0, control, all.data()), control);
             EXPECT_EQ(sim.t.WriteConfig(sim.ctx, f->bus, f->dev, f->fn, control + 2, rest, all.data()), rest);
@@ -310,14 +274,11 @@ TEST(SimRegisters, WritesChangeAllButTheReadOnlyAndWriteOneToClearBits)
     }
 }
 
-/* Card scenarios: a(rm), A(rm through 08:00.0), d(isarm), r(ead) or w(rite) the
- * DUT, l(ong read), x: read the absent 09:01.0, o: read other links, s(uspend),
- * u(nsuspend), p(ass-through) and i(nject) modes, t(rain) or D(isable) the
- * card's link, h(eaders only with time stamps) or L(ink packets only) traced,
- * z: wait. The trace (in hex unless it begins with "A"), the action count, the
- * DUT's AER Correctable and Uncorrectable Error Status and Device Status. */
-TEST(SimCard, ScenariosLeaveTheirTraceAndErrors)
-{
+/* Card scenarios: a(rm), A(rm through 08:00.0), d(isarm), r(ead) or w(rite) the DUT, l(ong read), x: read the absent
+ * 09:01.0, o: read other links, s(uspend), u(nsuspend), p(ass-through) and i(nject) modes, t(rain) or D(isable) the
+ * card's link, h(eaders only with time stamps) or L(ink packets only) traced, z: wait. The trace (in hex unless it
+ * begins with "A"), the action count, the DUT's AER Correctable and Uncorrectable Error Status and Device Status. */
+TEST(SimCard, ScenariosLeaveTheirTraceAndErrors) {
     const struct {
         uint32_t program[6]; /* command, count, interval, packet kind, TLP type, DLLP type */
         const char *steps, *trace;
@@ -376,11 +337,10 @@ TEST(SimCard, ScenariosLeaveTheirTraceAndErrors)
         const uint32_t* p = r.program;
         _qorb_cmd_map_t command{p[0], p[1], p[2], p[3], uint8_t(p[4]), uint8_t(p[5]), 0};
         ASSERT_EQ(card.zeb->ProgramCmd(8, 0, 0, &command), 0u);
-        for (const char* step = r.steps; *step; ++step)
-            steps.at (*step)();
+        for (const char* step = r.steps; *step; ++step) steps.at(*step)();
         EXPECT_EQ(
             (std::tuple{card.Summary(r.trace[0] != 'A'), card.Actions(), card.Get(kDut, 0x100 + PCI_ERR_COR_STATUS),
-                        card.Get(kDut, 0x100 + PCI_ERR_UNCOR_STATUS), card.Get(kDut, 0x70 + PCI_EXP_DEVSTA, 2)}),
+                card.Get(kDut, 0x100 + PCI_ERR_UNCOR_STATUS), card.Get(kDut, 0x70 + PCI_EXP_DEVSTA, 2)}),
             std::tuple(r.trace, r.actions, r.correctable, r.uncorrectable, r.deviceStatus))
             << r.steps;
     }
@@ -388,8 +348,7 @@ TEST(SimCard, ScenariosLeaveTheirTraceAndErrors)
 
 /* The card's properties; the card above a bus; the partner device; what the
  * card's tables refuse, also once the driver is closed. */
-TEST(SimCard, PropertiesAndTheCardAboveABus)
-{
+TEST(SimCard, PropertiesAndTheCardAboveABus) {
     Sim card;
     uint32_t b1 = 0, d1 = 0, f1 = 0, b2 = 0, d2 = 0, f2 = 0;
     uint8_t h1[256], h2[256];
@@ -415,6 +374,6 @@ TEST(SimCard, PropertiesAndTheCardAboveABus)
         say(z.IsZEB(8, 0, 0)), say(z.IsZEB(9, 0, 0)), say(z.IsZEB(7, 0, 1)), say(vok->IsVOK(6, 0, 0)),
         say(vok->IsVOK(3, 0, 0)), say(card.t.CloseDriver(card.ctx)), say(z.IsZEB(7, 0, 0)), say(z.Arm(7, 0, 0));
     EXPECT_EQ(say.text,
-              "0 0 2 100000 10000 1 8 3 2 1 1 10 0 7 0 0 145 8 0 0 2 1 80000016 80000016 80000003 80000003 "
-              "80000003 80000003 80000003 80000003 80000003 80000003 80000003 1 1 0 0 1 0 1 0 80000003 ");
+        "0 0 2 100000 10000 1 8 3 2 1 1 10 0 7 0 0 145 8 0 0 2 1 80000016 80000016 80000003 80000003 "
+        "80000003 80000003 80000003 80000003 80000003 80000003 80000003 1 1 0 0 1 0 1 0 80000003 ");
 }
