@@ -27,7 +27,7 @@ constexpr uint32_t Z(uint32_t slot) { return FK_ZEB + slot; }
 
 /* One cell's world: the platform, the records the operations act on, the guarded buffers they write. */
 struct Bench {
-    void *instance = nullptr, *dut = nullptr, *card = nullptr, *vokPort = nullptr, *log = nullptr;
+    void *instance = nullptr, *dut = nullptr, *parent = nullptr, *card = nullptr, *vokPort = nullptr, *log = nullptr;
     void *pcieCap = nullptr, *aerCap = nullptr;
     uint8_t intLine[4] = {};
     std::deque<std::vector<uint8_t>> buffers; /* each: the bytes, then 32 canary bytes */
@@ -273,7 +273,7 @@ protected:
         ASSERT_EQ(OpenQORBEx(&b.instance, 0, QORB_FAKEDRV_PATH, 0xE0000000ull, 0), OK);
         for (auto [record, bus, dev] : {std::tuple{&b.dut, 9, 0}, {&b.card, 7, 0}, {&b.vokPort, 0, 2}})
             ASSERT_EQ(FindDevice(uint8_t(bus), uint8_t(dev), uint8_t{0}, record), OK);
-        ASSERT_EQ(OpenDevice(b.dut, {}), OK);
+        ASSERT_EQ(OpenDevice(b.dut, {}) | GetParentDevice(b.dut, &b.parent), OK);
         _PCIE_CAPABILITY_STRUCT_t pcie{};
         _PCIE_ADV_ERR_REP_CAP_STRUCT_t aer{};
         ASSERT_EQ(GetPCIECapability(b.dut, &pcie, &b.pcieCap) | GetAdvErrRepCapability(b.dut, &aer, &b.aerCap), OK);
@@ -283,7 +283,9 @@ protected:
         ASSERT_EQ(ArmZEB(b.card, 0), OK); /* traffic through the card while it records: its trace has entries */
         for (uint32_t offset = 0; offset < 64; offset += 16) n = 16, ReadConfigSpace(b.dut, b.Buffer(16), offset, &n);
     }
-    void Release(Bench& b) {
+    void Release(Bench& b) { /* the parent records: the one opened here and any an operation linked since */
+        void* linked = nullptr;
+        GetParentDevice(b.dut, &linked), CloseDevice(linked), CloseDevice(b.parent);
         QORB_FreeCapabilityHandle(b.pcieCap), QORB_FreeCapabilityHandle(b.aerCap), CloseLog(b.log);
         CloseDevice(b.dut), CloseDevice(b.card), CloseDevice(b.vokPort), CloseQORB(b.instance);
     }

@@ -430,7 +430,8 @@ TEST_F(Instance, InterfaceTableSlotsReachTheirOperations) {
         EXPECT_NE(row.entry == FK_ENTRIES ? 1u : fake.Count(row.entry), 0u) << "slot " << row.slot;
     }
     EXPECT_EQ(std::tuple(card != nullptr, dut != nullptr, found != nullptr), std::tuple(false, true, true));
-    CloseDevice(dut), CloseDevice(found);
+    void* parent = nullptr;
+    GetParentDevice(dut, &parent), CloseDevice(parent), CloseDevice(dut), CloseDevice(found);
 }
 
 TEST(StatusText, EachStatusItsTextOthersInvalid) {

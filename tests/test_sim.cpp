@@ -4,6 +4,7 @@
 #include <linux/pci_regs.h>
 #include <chrono>
 #include <functional>
+#include <iomanip>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -15,6 +16,12 @@
 using namespace qorbtest;
 
 namespace {
+/* v in lower-case hex, zero-padded to width digits. */
+std::string Hex(uint32_t v, int width = 0) {
+    std::ostringstream out;
+    out << std::hex << std::setfill('0') << std::setw(width) << v;
+    return out.str();
+}
 struct At {
     uint32_t bus, dev, fn;
 };
@@ -59,21 +66,18 @@ struct Sim : ScratchDir {
         std::vector<uint8_t> b(n);
         std::map<std::vector<uint8_t>, std::vector<uint8_t>> crcs;
         std::string text;
-        char item[16];
         auto visit = [&](uint32_t, const uint8_t* h, uint32_t size) {
             std::vector<uint8_t> p(h + 8, h + 8 + size);
             uint8_t kind = h[1], tlp = kind <= 2, ack = kind % 8 == 3 && !(p[1] & 0xEF),
                     stamped = h[4] | h[5] | h[6] | h[7];
             for (uint32_t i = 0; hex && i < size; i += 4) /* "+": time-stamped */
-                snprintf(item, sizeof item, "%02x%02x%02x%02x%s", p[i], p[i + 1], p[i + 2], p[i + 3],
-                    i + 4 < size ? "." : &"+ "[!stamped]),
-                    text += item;
+                text += Hex(p[i], 2) + Hex(p[i + 1], 2) + Hex(p[i + 2], 2) + Hex(p[i + 3], 2)
+                    + (i + 4 < size ? "." : stamped ? "+ " : " ");
             if (hex || (kind & 7) >= 4) text += hex ? "" : std::string("ASRF").substr((kind & 7) - 4, 1) + " ";
             else
-                snprintf(item, sizeof item, ack ? "%02x%c%x" : "%02x%c", p[!tlp], kind == 11 ? '<' : "><!>"[kind & 3],
-                    (p[3] & 0xF) << 8 | p[4]),
-                    text += item
-                    + std::string(!tlp && crcs.emplace(std::vector(&p[0], &p[5]), p).first->second != p ? "~ " : " ");
+                text += Hex(p[!tlp], 2) + (kind == 11 ? '<' : "><!>"[kind & 3])
+                    + (ack ? Hex((p[3] & 0xF) << 8 | p[4]) : "")
+                    + (!tlp && crcs.emplace(std::vector(&p[0], &p[5]), p).first->second != p ? "~ " : " ");
             return true;
         };
         EXPECT_EQ(zeb->ReadTraceBuffer(7, 0, 0, &n, b.data()), 0u);
@@ -243,7 +247,7 @@ TEST(SimRegisters, WritesChangeAllButTheReadOnlyAndWriteOneToClearBits) {
     for (auto f = functions.rbegin(); f != functions.rend(); ++f) { /* below a port before the port */
         uint32_t size = uint32_t(f->bytes.size()), control = size, e = 0;
         std::vector<uint8_t> kept(size), clear(size), after(size);
-        auto keep = [&](uint32_t at, uint32_t n, uint32_t clears = 0) {
+        auto keep = [&](uint32_t at, uint32_t n, uint64_t clears = 0) {
             for (uint32_t i = 0; i < n; ++i) kept[at + i] = 1, clear[at + i] = uint8_t(clears >> 8 * i);
         };
         keep(PCI_VENDOR_ID, 4), keep(PCI_STATUS, 2, 0xF900), keep(PCI_CLASS_REVISION, 4), keep(PCI_HEADER_TYPE, 1);

@@ -134,7 +134,7 @@ TEST(SysfsDriver, SettingsAndTheMcfgWindow)
     /* An ACPI MCFG table; each entry: base, segment | start bus << 16 | end bus << 24. */
     auto mcfg = [](std::vector<std::array<uint64_t, 2>> entries) {
         std::string t = "MCFG" + std::string(40 + 16 * entries.size(), '\0');
-        return memcpy(&t[44], entries.data(), 16 * entries.size()), t[4] = char(t.size()), t;
+        return std::copy_n(reinterpret_cast<const char*>(entries.data()), 16 * entries.size(), &t[44]), t[4] = char(t.size()), t;
     };
     const std::string three = mcfg({{0xF8000000, 0x3F000001}, {0x1E0000000, 0xFF000000}, {0xC0000000, 0x80800000}});
     const std::string line = "qorbsysfs: qorbsysfs.ini line ";

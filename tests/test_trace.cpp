@@ -37,7 +37,7 @@ struct Card {
     {
         record->isZeb = isZeb;
         record->traceCopy = static_cast<uint8_t*>(malloc(trace.size() + trace.empty()));
-        memcpy(record->traceCopy, trace.data(), trace.size());
+        std::copy(trace.begin(), trace.end(), record->traceCopy);
         record->traceCopyLength = uint32_t(trace.size());
     }
     ~Card() { CloseDevice(record); }
