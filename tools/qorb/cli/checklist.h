@@ -58,16 +58,16 @@ const char* OutcomeWord(Outcome outcome); /* "PASS", "FAIL", "SKIP" */
 /* One field-level rule evaluated on one DUT: where it looked, what it saw,
  * and the verdict. A check (one line of the console) gathers many. */
 struct RuleResult {
-    std::string rule;        /* checklist name, e.g. "PCIE.LNKCAP.MLS" */
+    std::string rule; /* checklist name, e.g. "PCIE.LNKCAP.MLS" */
     Outcome verdict = Outcome::kPass;
-    std::string structure;   /* "PCI Express", "Type 0 header", ... */
-    std::string reg;         /* "Link Capabilities" */
-    std::string field;       /* "Max Link Speed" */
-    uint32_t offset = 0;     /* the register's offset in configuration space */
+    std::string structure; /* "PCI Express", "Type 0 header", ... */
+    std::string reg; /* "Link Capabilities" */
+    std::string field; /* "Max Link Speed" */
+    uint32_t offset = 0; /* the register's offset in configuration space */
     uint8_t lo = 0, hi = 31; /* the field's bit range in the register */
-    uint32_t value = 0;      /* the field's value as read */
-    std::string message;     /* the rule in a sentence, or what broke it */
-    std::string section;     /* its section of the PCI Express Base Specification, e.g. "7.5.3.6" */
+    uint32_t value = 0; /* the field's value as read */
+    std::string message; /* the rule in a sentence, or what broke it */
+    std::string section; /* its section of the PCI Express Base Specification, e.g. "7.5.3.6" */
 };
 
 struct CheckResult {
@@ -76,7 +76,7 @@ struct CheckResult {
     Outcome outcome = Outcome::kPass;
     std::string message;              /* one line: what passed, failed, or why skipped */
     std::vector<std::string> details; /* findings and measurements, one a line */
-    std::vector<RuleResult> rules;    /* the field-level rules behind the verdict, when it has them */
+    std::vector<RuleResult> rules; /* the field-level rules behind the verdict, when it has them */
     double seconds = 0;
 };
 
