@@ -1,0 +1,176 @@
+/* The ZEB test card: control, and the searches of the trace copy that
+ * ZEBGetTraceBuffer takes into the card's record. Traces and search results
+ * are read by the library straight into the bytes object handed to Python:
+ * no second copy of a large buffer is made. */
+#include <pybind11/stl.h>
+
+#include "qorb_py.h"
+
+namespace qorbpy {
+
+namespace {
+
+constexpr uint32_t kTlpHeaderBytes = 16; /* what QORB_ZEB_TB_GetTLPByIndex fills */
+constexpr uint32_t kDllpBytes = 6; /* one FindDLLPTypeDLLPType record */
+
+/* An uninitialised bytes object of n bytes and its storage. */
+py::bytes NewBytes(size_t n, uint8_t** data)
+{
+    py::bytes out(nullptr, n);
+    *data = reinterpret_cast<uint8_t*>(PyBytes_AsString(out.ptr()));
+    return out;
+}
+
+/* A pattern of at least `need` bytes, read in place. */
+uint8_t* Pattern(const py::buffer& pattern, size_t need, py::buffer_info* info)
+{
+    *info = pattern.request();
+    if (static_cast<size_t>(info->size * info->itemsize) < need)
+        throw py::value_error("the pattern needs at least " + std::to_string(need) + " bytes");
+    return static_cast<uint8_t*>(info->ptr);
+}
+
+py::dict Properties(Device& d)
+{
+    _qorb_zeb_query_prop_t p{};
+    Check(QORB_GetZEBProperties(d.Get(), &p));
+    py::dict out;
+    out["trace_buffer_size"] = p.traceBufferSize;
+    out["firmware_revision"] = p.firmwareRevision;
+    out["hardware_revision"] = p.hardwareRevision;
+    out["link_width"] = p.linkWidth;
+    out["link_speed"] = p.linkSpeed;
+    out["mode"] = p.mode;
+    out["armed"] = p.armed != 0;
+    out["logging_suspended"] = p.loggingSuspended != 0;
+    out["bytes_recorded"] = p.bytesRecorded;
+    return out;
+}
+
+/* The trace copy as bytes: GetTBContents writes into the object itself. */
+py::bytes Trace(Device& d)
+{
+    uint32_t length = 0;
+    Check(GetBytesInZEBTB(d.Get(), &length));
+    uint8_t* data = nullptr;
+    py::bytes out = NewBytes(length, &data);
+    uint32_t got = length;
+    Check(GetTBContents(d.Get(), data, &got));
+    return got == length ? out : py::bytes(reinterpret_cast<char*>(data), got);
+}
+
+/* First header doublewords of the matching TLPs. */
+std::vector<uint32_t> FindTlps(Device& d, const py::buffer& pattern, uint32_t flags)
+{
+    py::buffer_info info;
+    uint8_t* p = Pattern(pattern, 4, &info);
+    uint32_t count = 0;
+    Check(GetNumTLPMatches(d.Get(), p, flags, &count));
+    std::vector<uint32_t> matches(count);
+    if (count)
+        Check(FindTLPByTLPType(d.Get(), p, flags, matches.data(), &count));
+    matches.resize(count);
+    return matches;
+}
+
+uint32_t CountTlps(Device& d, const py::buffer& pattern, uint32_t flags)
+{
+    py::buffer_info info;
+    uint32_t count = 0;
+    Check(GetNumTLPMatches(d.Get(), Pattern(pattern, 4, &info), flags, &count));
+    return count;
+}
+
+uint32_t CountDllps(Device& d, const py::buffer& pattern)
+{
+    py::buffer_info info;
+    uint32_t count = 0;
+    Check(GetNumDLLPMatches(d.Get(), Pattern(pattern, 1, &info), 0, &count));
+    return count;
+}
+
+/* The matching DLLPs, six bytes each, packed into one bytes object. */
+py::bytes FindDllps(Device& d, const py::buffer& pattern)
+{
+    py::buffer_info info;
+    uint8_t* p = Pattern(pattern, 1, &info);
+    uint32_t count = 0;
+    Check(GetNumDLLPMatches(d.Get(), p, 0, &count));
+    uint8_t* data = nullptr;
+    py::bytes out = NewBytes(static_cast<size_t>(count) * kDllpBytes, &data);
+    uint32_t stored = count;
+    if (count)
+        Check(FindDLLPTypeDLLPType(d.Get(), p, 0, data, &stored));
+    return stored == count ? out : py::bytes(reinterpret_cast<char*>(data), stored * kDllpBytes);
+}
+
+py::bytes Tlp(Device& d, uint32_t index)
+{
+    uint8_t* data = nullptr;
+    py::bytes out = NewBytes(kTlpHeaderBytes, &data);
+    Check(QORB_ZEB_TB_GetTLPByIndex(d.Get(), data, 0, index));
+    return out;
+}
+
+void Inject(Device& d, uint32_t command, uint32_t count, uint32_t interval, uint32_t kind, uint8_t tlpType,
+            uint8_t dllpType)
+{
+    _qorb_cmd_map_t cmd{command, count, interval, kind, tlpType, dllpType, 0};
+    Check(ProgramZEBCmd(d.Get(), &cmd));
+}
+
+py::tuple UpstreamZeb(Device& d)
+{
+    void* cards[2] = {};
+    Check(QORB_GetUpstreamZEB(d.Get(), &cards[0], &cards[1]));
+    return py::make_tuple(d.Adopt(cards[0]), d.Adopt(cards[1]));
+}
+
+} // namespace
+
+void BindZeb(py::class_<Device, DevicePtr>& device)
+{
+    device
+        .def_property_readonly("is_zeb",
+                               [](Device& d) {
+                                   _qorb_zeb_query_prop_t p{};
+                                   return QORB_GetZEBProperties(d.Get(), &p) == QORB_SUCCESS;
+                               })
+        .def("upstream_zeb", &UpstreamZeb, "QORB_GetUpstreamZEB: the two records the card library names")
+        .def("zeb_properties", &Properties)
+        .def(
+            "arm", [](Device& d, uint32_t value) { Check(ArmZEB(d.Get(), value)); }, py::arg("value") = 0)
+        .def("disarm", [](Device& d) { Check(DisarmZEB(d.Get())); })
+        .def_property(
+            "zeb_mode",
+            [](Device& d) {
+                _QORB_ZEB_OP_MODE_t mode{};
+                Check(QueryZEBMode(d.Get(), &mode));
+                return static_cast<uint32_t>(mode);
+            },
+            [](Device& d, uint32_t mode) { Check(ChangeZEBMode(d.Get(), static_cast<_QORB_ZEB_OP_MODE_t>(mode))); })
+        .def("inject", &Inject, py::arg("command"), py::arg("count") = 1, py::arg("interval") = 0,
+             py::arg("packet_kind") = 0, py::arg("tlp_type") = 0, py::arg("dllp_type") = 0)
+        .def_property_readonly("action_count",
+                               [](Device& d) {
+                                   uint32_t count = 0;
+                                   Check(QORB_ZEB_GetActionCount(d.Get(), &count));
+                                   return count;
+                               })
+        .def("suspend_logging", [](Device& d) { Check(ZEBSuspendLogging(d.Get())); })
+        .def("resume_logging", [](Device& d) { Check(ZEBResumeLogging(d.Get())); })
+        .def("set_trace_config", [](Device& d, uint32_t flags) { Check(SetConfigMaskTraceBuf(d.Get(), flags)); })
+        .def("write_trace_pattern",
+             [](Device& d, uint32_t pattern) { Check(QORB_ZEBWritePatternToTB(d.Get(), pattern)); })
+        .def(
+            "take_trace", [](Device& d) { Check(ZEBGetTraceBuffer(d.Get())); },
+            "ZEBGetTraceBuffer: copy the card's trace buffer into its record")
+        .def("trace", &Trace, "The trace copy as bytes")
+        .def("find_tlps", &FindTlps, py::arg("pattern"), py::arg("flags"))
+        .def("count_tlps", &CountTlps, py::arg("pattern"), py::arg("flags"))
+        .def("find_dllps", &FindDllps, py::arg("pattern"))
+        .def("count_dllps", &CountDllps, py::arg("pattern"))
+        .def("tlp", &Tlp, py::arg("index"));
+}
+
+} // namespace qorbpy
