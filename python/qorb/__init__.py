@@ -48,7 +48,7 @@ def driver_path(driver):
     for folder in [_qorb.library_dir(), _paths.DRIVER_DIR] + _paths.BUILD_DRIVER_DIRS:
         path = _os.path.join(folder, _DRIVER_FILES[driver])
         if folder and _os.access(path, _os.R_OK):
-            return path
+            return _os.path.realpath(path)
     raise FileNotFoundError(f"the {driver} driver {_DRIVER_FILES[driver]} is not installed")
 
 
