@@ -13,6 +13,14 @@ namespace {
 constexpr uint32_t kTlpHeaderBytes = 16; /* what QORB_ZEB_TB_GetTLPByIndex fills */
 constexpr uint32_t kDllpBytes = 6; /* one FindDLLPTypeDLLPType record */
 
+/* The card library's own statuses pass through unchanged and need not
+ * follow qorb's convention: anything but 0 is a failure there. */
+void CheckCard(uint32_t status)
+{
+    if (status != QORB_SUCCESS)
+        throw StatusError{status};
+}
+
 /* An uninitialised bytes object of n bytes and its storage. */
 py::bytes NewBytes(size_t n, uint8_t** data)
 {
@@ -33,7 +41,7 @@ uint8_t* Pattern(const py::buffer& pattern, size_t need, py::buffer_info* info)
 py::dict Properties(Device& d)
 {
     _qorb_zeb_query_prop_t p{};
-    Check(QORB_GetZEBProperties(d.Get(), &p));
+    CheckCard(QORB_GetZEBProperties(d.Get(), &p));
     py::dict out;
     out["trace_buffer_size"] = p.traceBufferSize;
     out["firmware_revision"] = p.firmwareRevision;
@@ -116,13 +124,13 @@ void Inject(Device& d, uint32_t command, uint32_t count, uint32_t interval, uint
             uint8_t dllpType)
 {
     _qorb_cmd_map_t cmd{command, count, interval, kind, tlpType, dllpType, 0};
-    Check(ProgramZEBCmd(d.Get(), &cmd));
+    CheckCard(ProgramZEBCmd(d.Get(), &cmd));
 }
 
 py::tuple UpstreamZeb(Device& d)
 {
     void* cards[2] = {};
-    Check(QORB_GetUpstreamZEB(d.Get(), &cards[0], &cards[1]));
+    CheckCard(QORB_GetUpstreamZEB(d.Get(), &cards[0], &cards[1]));
     return py::make_tuple(d.Adopt(cards[0]), d.Adopt(cards[1]));
 }
 
@@ -139,31 +147,31 @@ void BindZeb(py::class_<Device, DevicePtr>& device)
         .def("upstream_zeb", &UpstreamZeb, "QORB_GetUpstreamZEB: the two records the card library names")
         .def("zeb_properties", &Properties)
         .def(
-            "arm", [](Device& d, uint32_t value) { Check(ArmZEB(d.Get(), value)); }, py::arg("value") = 0)
-        .def("disarm", [](Device& d) { Check(DisarmZEB(d.Get())); })
+            "arm", [](Device& d, uint32_t value) { CheckCard(ArmZEB(d.Get(), value)); }, py::arg("value") = 0)
+        .def("disarm", [](Device& d) { CheckCard(DisarmZEB(d.Get())); })
         .def_property(
             "zeb_mode",
             [](Device& d) {
                 _QORB_ZEB_OP_MODE_t mode{};
-                Check(QueryZEBMode(d.Get(), &mode));
+                CheckCard(QueryZEBMode(d.Get(), &mode));
                 return static_cast<uint32_t>(mode);
             },
-            [](Device& d, uint32_t mode) { Check(ChangeZEBMode(d.Get(), static_cast<_QORB_ZEB_OP_MODE_t>(mode))); })
+            [](Device& d, uint32_t mode) { CheckCard(ChangeZEBMode(d.Get(), static_cast<_QORB_ZEB_OP_MODE_t>(mode))); })
         .def("inject", &Inject, py::arg("command"), py::arg("count") = 1, py::arg("interval") = 0,
              py::arg("packet_kind") = 0, py::arg("tlp_type") = 0, py::arg("dllp_type") = 0)
         .def_property_readonly("action_count",
                                [](Device& d) {
                                    uint32_t count = 0;
-                                   Check(QORB_ZEB_GetActionCount(d.Get(), &count));
+                                   CheckCard(QORB_ZEB_GetActionCount(d.Get(), &count));
                                    return count;
                                })
-        .def("suspend_logging", [](Device& d) { Check(ZEBSuspendLogging(d.Get())); })
-        .def("resume_logging", [](Device& d) { Check(ZEBResumeLogging(d.Get())); })
-        .def("set_trace_config", [](Device& d, uint32_t flags) { Check(SetConfigMaskTraceBuf(d.Get(), flags)); })
+        .def("suspend_logging", [](Device& d) { CheckCard(ZEBSuspendLogging(d.Get())); })
+        .def("resume_logging", [](Device& d) { CheckCard(ZEBResumeLogging(d.Get())); })
+        .def("set_trace_config", [](Device& d, uint32_t flags) { CheckCard(SetConfigMaskTraceBuf(d.Get(), flags)); })
         .def("write_trace_pattern",
-             [](Device& d, uint32_t pattern) { Check(QORB_ZEBWritePatternToTB(d.Get(), pattern)); })
+             [](Device& d, uint32_t pattern) { CheckCard(QORB_ZEBWritePatternToTB(d.Get(), pattern)); })
         .def(
-            "take_trace", [](Device& d) { Check(ZEBGetTraceBuffer(d.Get())); },
+            "take_trace", [](Device& d) { CheckCard(ZEBGetTraceBuffer(d.Get())); },
             "ZEBGetTraceBuffer: copy the card's trace buffer into its record")
         .def("trace", &Trace, "The trace copy as bytes")
         .def("find_tlps", &FindTlps, py::arg("pattern"), py::arg("flags"))
