@@ -9,6 +9,7 @@
 #include <linux/pci_regs.h>
 
 #include <qorb_common/aer_bits.h>
+#include <qorb_common/cap_walk.h>
 
 #include "names.h"
 #include "qorb_py.h"
@@ -51,6 +52,61 @@ py::list Capabilities(Device& d)
     QORB_FreeCapabilityHandle(current);
     if (status != QORB_SUCCESS && status != QORB_PCIE_CAP_DOES_NOT_EXIST)
         Check(status);
+    return out;
+}
+
+/* The function's configuration space as one image: 4 KiB, or the 256 bytes
+ * of conventional space when the extended space cannot be read. */
+std::vector<uint8_t> ReadImage(Device& d)
+{
+    std::vector<uint8_t> image(0x1000);
+    for (uint32_t size : {0x1000u, 0x100u}) {
+        uint32_t length = size;
+        if (ReadConfigSpace(d.Get(), image.data(), 0, &length) == QORB_SUCCESS && length == size) {
+            image.resize(size);
+            return image;
+        }
+    }
+    throw StatusError{QORB_PCIE_CONFIG_READ_FAILED};
+}
+
+const char* EndName(qorb_caps::End end)
+{
+    static constexpr const char* kNames[] = {"end",  "no list",  "into header", "out of space",
+                                             "loop", "all ones", "too many"};
+    return kNames[static_cast<int>(end)];
+}
+
+/* Both lists walked over the raw image as software must walk them, with how
+ * each walk ended: the shape of the lists themselves, which the library's
+ * walk does not report. */
+py::dict RawWalk(Device& d)
+{
+    std::vector<uint8_t> image = ReadImage(d);
+    py::dict out;
+    const struct {
+        const char* list;
+        qorb_caps::List walk;
+    } lists[] = {{"legacy", qorb_caps::WalkLegacy(image.data(), image.size())},
+                 {"extended", qorb_caps::WalkExtended(image.data(), image.size())}};
+    py::list caps;
+    for (const auto& l : lists) {
+        bool extended = l.list == std::string("extended");
+        for (const qorb_caps::Cap& c : l.walk.caps) {
+            std::string name = extended ? qorbcli::ExtendedCapName(c.id) : qorbcli::LegacyCapName(c.id);
+            py::dict cap;
+            cap["list"] = l.list;
+            cap["offset"] = c.offset;
+            cap["id"] = c.id;
+            cap["name"] = name.empty() ? "Unknown" : name;
+            if (extended)
+                cap["version"] = c.version;
+            caps.append(cap);
+        }
+        out[(std::string(l.list) + "_end").c_str()] = EndName(l.walk.end);
+        out[(std::string(l.list) + "_end_at").c_str()] = l.walk.at;
+    }
+    out["capabilities"] = caps;
     return out;
 }
 
@@ -212,6 +268,7 @@ py::tuple AssertAer(Device& d, int index, bool expected, bool clear, const py::o
 void BindCapabilities(py::class_<Device, DevicePtr>& device)
 {
     device.def("capabilities", &Capabilities, "The capability walk, legacy list then extended list")
+        .def("walk_capabilities", &RawWalk, "Both lists walked over the raw configuration image, with how each ended")
         .def("pcie", &Pcie, "The PCI Express capability, decoded")
         .def("aer_status", &AerStatus, "The AER status registers and the names of the bits set")
         .def("clear_aer", &ClearAer, "Clear every AER status bit that is set")

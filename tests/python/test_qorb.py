@@ -44,6 +44,10 @@ ROWS = [  # (name, operation on the platform, expected exception or value)
     ("no parent", lambda p: p.find(slot=ROOT).parent, None),
     ("walk", lambda p: [(c["offset"], c["name"]) for c in p.find(slot=DUT).capabilities()][::4],
      [(0x40, "Power Management"), (0xC0, "Vendor Specific Information"), (0x178, "Power Budgeting")]),
+    ("raw walk ends", lambda p: {k: v for k, v in p.find(slot="0b:02.0").walk_capabilities().items() if "end" in k},
+     {"legacy_end": "end", "legacy_end_at": 0x50, "extended_end": "no list", "extended_end_at": 0x100}),
+    ("raw walk = library walk", lambda p: [c["offset"] for c in p.find(slot=DUT).walk_capabilities()["capabilities"]]
+     == [c["offset"] for c in p.find(slot=DUT).capabilities()], True),
     ("pcie link", lambda p: {k: p.find(slot=DUT).pcie()["link"][k] for k in ("width", "max_speed", "training")},
      {"width": 8, "max_speed": "8GT/s", "training": False}),
     ("pcie decoded", lambda p: (p.find(slot=DUT).pcie()["offset"], p.find(slot=DUT).pcie()["max_payload"]),
