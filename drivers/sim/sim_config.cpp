@@ -141,7 +141,7 @@ bool OnSetting(SimConfig& config, const char* section, const char* name, const c
         if (key == "state")
             config.stateFile = value;
         else
-            config.domain = *domain;
+            config.domain = *domain, config.domainChosen = true;
         return true;
     }
     if (s == "link" && key == "training_ms") {
@@ -223,6 +223,7 @@ bool LoadConfig(SimConfig& config)
             return false;
         }
         config.domain = *value;
+        config.domainChosen = true;
     }
     return true;
 }

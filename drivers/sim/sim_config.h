@@ -40,6 +40,7 @@ struct SimConfig {
     bool fromFile = false;            /* a configuration file was read */
     std::vector<std::string> dumps;   /* [platform] dump, in file order */
     uint32_t domain = 0; /* [platform] domain: the PCI domain served */
+    bool domainChosen = false; /* by the file or QORB_DOMAIN: other domains are left out quietly */
     std::string stateFile; /* [platform] state: registers kept across opens */
     uint32_t trainingMs = kDefaultTrainingMs;   /* [link] training_ms */
     std::vector<FunctionSettings> functions;    /* one per function named, in file order */

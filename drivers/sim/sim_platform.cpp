@@ -33,7 +33,7 @@ bool Platform::Load(const SimConfig& config)
         }
         ok = Add(image) && ok;
     }
-    if (otherDomains)
+    if (otherDomains && !config.domainChosen)
         Report("%d function(s) outside PCI domain %x skipped: only domain %x is simulated", otherDomains, m_domain,
                m_domain);
     if (!ok || !ApplyListBreaks(config))
