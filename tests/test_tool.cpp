@@ -104,8 +104,8 @@ TEST(ToolCli, SelectorsAndRegisterOperands) {
     /* -s or -d; the error (its start) or bus, slot, function / vendor, device, class (-1: any; 5: left alone) */
     const std::vector<std::tuple<const char*, bool, std::string, int, int, int>> selectors
         = {{"1c", true, "", -1, 0x1c, -1}, {"2:", true, "", 2, -1, -1}, {"0000:ff:1f.7", true, "", 0xff, 0x1f, 7},
-            {"*:*.*", true, "", -1, -1, -1}, {"100:0.0", true, "Invalid bus", 5, 5, 5},
-            {"1:0:0.0", true, "Invalid domain number (only domain 0000", 5, 5, 5},
+            {"*:*.*", true, "", -1, -1, -1}, {"100:0.0", true, "Invalid bus", 5, 5, 5}, {"1:0:0.0", true, "", 0, 0, 0},
+            {"1:2:0:0.0", true, "Invalid slot selector (too many", 5, 5, 5},
             {"10ee:7024:0604", false, "", 0x10ee, 0x7024, 0x0604}, {"1:2:10000", false, "Invalid class", 5, 5, 5},
             {"18086:1", false, "Invalid vendor", 5, 5, 5}};
     for (const auto& [text, slot, error, a, b, c] : selectors) {
@@ -240,8 +240,8 @@ TEST_F(Tool, InspectsAndDrivesFunctions) {
              "!prog"},
         {kSmall, "scan --json -d ::0600", 0, "", "~[\n  {\n    \"slot\": \"00:00.0\",\n    \"port_type\": null,\n"},
         {kSmall, "tree", 0, "",
-            "00:00.0 [5153:1000] Host bridge\n00:01.0 [5153:1001] Root Port\n\\- 01:00.0 [5153:2000] Endpoint\n02:00.0 "
-            "[5153:3000] RAM memory\n03:00.0 [8086:10d3] Ethernet controller\n"},
+            "-+-[0000:00]-+-00.0\n |           \\-01.0 (x4 8GT/s; max x4 8GT/s)-[01]----00.0\n +-[0000:02]---00.0\n "
+            "\\-[0000:03]---00.0\n"},
         {kSmall, "caps -d :2000", 0, "",
             "01:00.0 5153:2000\n  [40] 01 Power Management, length 8, next 50\n  [50] 10 Express, length 36, next 00\n "
             " [100] 0001 Advanced Error Reporting, length 60, next 140\n  [140] 0003 Device Serial Number, length 12, "

@@ -31,6 +31,9 @@ int main(int argc, char** argv)
                    "Configuration driver: sim, sysfs, or the path of a driver library. Without it, "
                    "ini/VERDAapp.ini in the current directory names the driver, else the simulated one is used");
     app.add_flag("--debug", Globals().debug, "Show the library's diagnostic lines on standard error");
+    app.add_option("--domain", Globals().domainText,
+                   "PCI domain (segment) the driver serves, hex (default: the driver's setting, else 0000); "
+                   "passed to the simulated and sysfs drivers as QORB_DOMAIN");
 
     AddScanCommand(app);
     AddTreeCommand(app);

@@ -1,4 +1,5 @@
 /* Opening the library, scanning for functions and reading their registers. */
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -9,6 +10,7 @@
 
 #include "names.h"
 #include <CLI/CLI.hpp>
+#include <qorb_common/driver_domains.h>
 
 #include "tool.h"
 
@@ -104,9 +106,56 @@ std::string FindShippedFile(const std::string& name, const std::vector<std::stri
     return "";
 }
 
+namespace {
+
+/* --domain goes to the drivers through the environment (both shipped
+ * drivers read QORB_DOMAIN); a malformed value stops the tool first. */
+void PassDomain()
+{
+    const std::string& text = Globals().domainText;
+    if (text.empty())
+        return;
+    uint64_t domain = 0;
+    if (!qorbcli::ParseHexField(text, 0xffffffffull, &domain))
+        throw UsageError("--domain " + text + ": expected a PCI domain of 1 to 8 hex digits");
+    setenv(qorb_domains::kVariable, DomainText(static_cast<uint32_t>(domain)).c_str(), 1);
+    Globals().domain = static_cast<uint32_t>(domain);
+}
+
+/* The domains the open driver reports through its QorbDriver_Domains
+ * export, when it has one. */
+void AskDomains(const std::string& path)
+{
+    Globals().domains.clear();
+    void* driver = path.empty() ? nullptr : dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!driver)
+        return;
+    auto domains = reinterpret_cast<qorb_domains::DomainsFn>(dlsym(driver, qorb_domains::kExport));
+    uint32_t served = 0;
+    std::vector<uint32_t> list(64);
+    uint32_t n = domains ? domains(&served, list.data(), static_cast<uint32_t>(list.size())) : 0;
+    if (n) {
+        list.resize(n < list.size() ? n : list.size());
+        Globals().domain = served;
+        Globals().domains = list;
+    }
+    dlclose(driver);
+}
+
+} // namespace
+
+std::string DomainText(uint32_t domain)
+{
+    char text[16];
+    snprintf(text, sizeof text, "%04x", domain);
+    return text;
+}
+
 Session::Session()
 {
+    PassDomain();
     const std::string& choice = Globals().driver;
+    std::string path;
     _QORB_STATUS_t status;
     if (choice.empty() && Readable("ini/VERDAapp.ini")) {
         /* The library's own convention: the INI file names a driver that
@@ -114,7 +163,7 @@ Session::Session()
         m_driverText = "the driver named in ini/VERDAapp.ini";
         status = OpenQORB(&m_instance, 0, kDefaultConfigBase, nullptr, nullptr);
     } else {
-        std::string path = DriverPath(choice.empty() ? "sim" : choice);
+        path = DriverPath(choice.empty() ? "sim" : choice);
         if (!Readable(path))
             throw UsageError("driver " + path + ": " + strerror(errno));
         m_driverText = path;
@@ -124,6 +173,7 @@ Session::Session()
         m_instance = nullptr;
         throw UsageError("cannot open " + m_driverText + ": " + StatusText(status));
     }
+    AskDomains(path);
 }
 
 Session::~Session()
@@ -149,7 +199,11 @@ void Device::Reset()
     m_handle = nullptr;
 }
 
-std::string Function::Slot() const { return qorbcli::SlotText(bus, dev, fn); }
+std::string Function::Slot() const
+{
+    std::string slot = qorbcli::SlotText(bus, dev, fn);
+    return Globals().domain ? DomainText(Globals().domain) + ":" + slot : slot;
+}
 
 void Selection::AddOptions(CLI::App* cmd)
 {
@@ -266,18 +320,23 @@ std::string DeviceSlot(void* device)
 {
     uint8_t bus = 0, dev = 0, fn = 0;
     QORB_GetDeviceProperties(device, &bus, &dev, &fn, nullptr, nullptr);
-    return qorbcli::SlotText(bus, dev, fn);
+    Function f;
+    f.bus = bus, f.dev = dev, f.fn = fn;
+    return f.Slot();
 }
 
 std::vector<Function> Scan(const Selection& selection)
 {
-    /* The searches never visit bus 255. */
     const qorbcli::SlotSelector& s = selection.slot;
-    int busFirst = s.bus >= 0 ? s.bus : 0, busLast = s.bus >= 0 ? s.bus : 254;
+    if (s.domain >= 0 && s.domain != Globals().domain)
+        throw UsageError("-s " + selection.slotText + ": domain " + DomainText(static_cast<uint32_t>(s.domain)) +
+                         " is not the one served (" + DomainText(Globals().domain) + "); choose it with --domain " +
+                         DomainText(static_cast<uint32_t>(s.domain)));
+    int busFirst = s.bus >= 0 ? s.bus : 0, busLast = s.bus >= 0 ? s.bus : 255;
     int devFirst = s.dev >= 0 ? s.dev : 0, devLast = s.dev >= 0 ? s.dev : 31;
     int fnFirst = s.fn >= 0 ? s.fn : 0, fnLast = s.fn >= 0 ? s.fn : 7;
     std::vector<Function> found;
-    for (int bus = busFirst; bus <= busLast && bus <= 254; bus++) {
+    for (int bus = busFirst; bus <= busLast; bus++) {
         for (int dev = devFirst; dev <= devLast; dev++) {
             for (int fn = fnFirst; fn <= fnLast; fn++) {
                 void* handle = nullptr;

@@ -49,6 +49,11 @@ std::string StatusText(uint32_t status);
 struct GlobalOptions {
     std::string driver;            /* "", "sim", "sysfs" or a path */
     bool debug = false;
+    std::string domainText; /* --domain, "" when not given */
+    /* Filled when the session opens: the PCI domain served and every domain
+     * the driver found (empty when the driver does not say). */
+    uint32_t domain = 0;
+    std::vector<uint32_t> domains;
 };
 GlobalOptions& Globals();
 
@@ -87,6 +92,9 @@ private:
     void* m_handle = nullptr;
 };
 
+/* A domain as Linux writes it: four hex digits at least. */
+std::string DomainText(uint32_t domain);
+
 /* What the scan learns of one function. */
 struct Function {
     uint8_t bus = 0, dev = 0, fn = 0;
@@ -109,8 +117,9 @@ struct Selection {
     std::string Text() const;
 };
 
-/* The library's scan: every location the selection allows is probed with
- * FindDevice by location, in bus order. */
+/* The scan: every location the selection allows, buses 0 to 255, is
+ * probed with FindDevice by location, in bus order. (The library's own
+ * searches stop at bus 254; a probe by location reaches bus 255 too.) */
 std::vector<Function> Scan(const Selection& selection);
 /* Exactly one function, or a UsageError naming why not. */
 Function ScanOne(const Selection& selection, const char* command);
