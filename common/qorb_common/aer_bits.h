@@ -15,8 +15,8 @@ namespace qorb_aer {
 
 struct Bit {
     uint32_t mask;
-    const char* name;    /* lspci's */
-    const char* title;   /* the register field's name, plainly */
+    const char* name; /* lspci's */
+    const char* title; /* the register field's name, plainly */
 };
 
 /* Uncorrectable Error Status, Mask and Severity (7.8.4.2 to 7.8.4.4). Bit 0
@@ -91,7 +91,7 @@ inline constexpr Bit kRootStatus[] = {
     {1u << 5, "NonFatalMsg", "Non-Fatal Error Messages Received"},
     {1u << 6, "FatalMsg", "Fatal Error Messages Received"},
 };
-inline constexpr uint32_t kRootStatusBits = 0x7f;   /* the write-one-to-clear bits above */
+inline constexpr uint32_t kRootStatusBits = 0x7f; /* the write-one-to-clear bits above */
 inline constexpr int kInterruptMessageShift = 27;
 
 /* The status bits the AER assertions test, in the order of the library's
