@@ -256,10 +256,11 @@ TEST_F(Tool, InspectsAndDrivesFunctions) {
         {kSmall, "write -v -s 1: 0x04.w=0x0146 COMMAND=0:4", 0, "", "01:00.0 @004 <- 0146\n01:00.0 @004 <- 0142\n"},
         {kSmall, "read -s 00:00.0 CAP_EXP+0.w", 1, "qorb: 00:00.0: no capability for CAP_EXP+0.w\n"},
         {kAerSet, "aer --clear -s 06:00.0", 0, "",
-            "~06:00.0 Advanced Error Reporting [100]\n  UESta:  Train- DLP- SDES- TLP- FCP- CmpltTO- CmpltAbrt- "
-            "UnxCmplt- RxOF- MalfTLP- ECRC- UnsupReq+ ACSViol-\n  CESta:  RxErr- BadTLP+ BadDLLP- Rollover- Timeout- "
-            "AdvNonFatalErr- CorrIntErr- HeaderOF-\n  cleared: UESta 00000000, CESta 00000000\n"},
-        {"", "aer -s 00:00.0", 1, "~qorb: 00:00.0: no usable Advanced Error Reporting capability: QORB_PCIE_CAP_OUT_OF_RANGE"},
+            "~06:00.0 Advanced Error Reporting [100]\n  UESta:  00100000 Train- DLP- SDES- TLP- FCP- CmpltTO- "
+            "CmpltAbrt- UnxCmplt- RxOF- MalfTLP- ECRC- UnsupReq+ ACSViol-\n  CESta:  00000040 RxErr- BadTLP+ BadDLLP- "
+            "Rollover- Timeout- AdvNonFatalErr- CorrIntErr- HeaderOF-\n  cleared: UESta 00100000 -> 00000000, CESta "
+            "00000040 -> 00000000\n"},
+        {"", "aer -s 00:00.0", 1, "qorb: 00:00.0: no Advanced Error Reporting capability\n"},
         {"", "link retrain -s 06:00.0", 0, "", "06:00.0: link retrained at 00:02.0, x4 at 8GT/s\n"},
         {"", "link disable -s 06:00.0", 0, "", "06:00.0: link disabled at 00:02.0\n"},
         {"", "link enable -s 06:00.0", 0, "", "06:00.0: link enabled at 00:02.0, x4 at 8GT/s\n"},
@@ -276,7 +277,8 @@ TEST_F(Tool, InspectsAndDrivesFunctions) {
 
 /* Bad arguments, absent devices, a driver that does not open, a file that cannot be written: status 2. */
 TEST_F(Tool, RefusesWhatItCannotDo) {
-    Run({{"", "", 2, "qorb: A subcommand is required (see qorb --help)\n"}, {"", "aer", 2, "~qorb: aer needs -s"},
+    Run({{"", "", 2, "qorb: A subcommand is required (see qorb --help)\n"},
+        {"", "aer --clear", 2, "~qorb: aer --clear needs -s or -d"},
         {"", "write 0x04.w=1", 2, "~qorb: write needs -s or -d"},
         {"", "zeb inject bad-dllp --dllp-type zz", 2, "qorb: --dllp-type zz: expected a hexadecimal byte\n"},
         {"", "zeb -s 06:00.0 info", 2, "~qorb: 06:00.0 is not a ZEB"}, {kSmall, "zeb arm", 2, "~qorb: no ZEB"},
