@@ -133,13 +133,15 @@ void Run(const AerOptions& o)
         throw UsageError("no function matches " + o.selection.Text());
     qorbcli::Json json = qorbcli::Json::Array();
     int unreadable = 0;
+    size_t shown = 0;
     for (const Function& f : found) {
         Device record = OpenFunction(f);
         std::vector<uint8_t> image = ReadConfigImage(record.Get());
         qorbcli::AerRegisters aer;
         if (!qorbcli::ReadAer(image, &aer)) {
             unreadable += ExtendedUnreadable(f, image);
-            if (!all) {
+            /* A selection of several functions shows those that have AER. */
+            if (found.size() == 1) {
                 fprintf(stderr, "qorb: %s: no Advanced Error Reporting capability%s\n", f.Slot().c_str(),
                         ExtendedUnreadable(f, image) ? " found: the extended configuration space cannot be read "
                                                        "(reading beyond the header needs root)"
@@ -148,6 +150,7 @@ void Run(const AerOptions& o)
             }
             continue;
         }
+        shown++;
         qorbcli::AerRegisters after;
         bool cleared = o.clear && Clear(record.Get(), f.Slot(), aer, &after);
         if (o.clear && !cleared)
@@ -166,6 +169,11 @@ void Run(const AerOptions& o)
             if (o.clear && cleared)
                 fprintf(Out(), "  cleared: %s\n", ClearedText(aer, after).c_str());
         }
+    }
+    if (!all && found.size() > 1 && shown == 0) {
+        fprintf(stderr, "qorb: none of the %zu functions %s matches has Advanced Error Reporting\n", found.size(),
+                o.selection.Text().c_str());
+        ExitStatus() = kExitFailed;
     }
     if (o.json)
         fputs(json.Dump().c_str(), Out());
