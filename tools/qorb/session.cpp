@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <limits.h>
 #include <string.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <linux/pci_regs.h>
 
 #include "names.h"
+#include "status.h"
 #include <CLI/CLI.hpp>
 #include <qorb_common/driver_domains.h>
 
@@ -17,8 +19,6 @@
 namespace qorbtool {
 
 namespace {
-
-FILE* g_out = stdout;
 
 /* Physical base of memory-mapped configuration space, used when the driver
  * cannot report one. */
@@ -52,32 +52,7 @@ std::string DriverPath(const std::string& choice)
 
 } // namespace
 
-FILE* Out() { return g_out; }
-
-void InitOutput(bool libraryDiagnostics)
-{
-    fflush(stdout);
-    int results = dup(STDOUT_FILENO);
-    if (results < 0)
-        return;
-    FILE* out = fdopen(results, "w");
-    if (!out) {
-        close(results);
-        return;
-    }
-    setvbuf(out, nullptr, _IOLBF, 0);
-    int target = libraryDiagnostics ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY);
-    if (target >= 0) {
-        dup2(target, STDOUT_FILENO);
-        close(target);
-    }
-    g_out = out;
-}
-
-std::string StatusText(uint32_t status)
-{
-    return std::string(QORBGetErrorDesc(status)) + " (0x" + qorbcli::Hex(status, 8) + ")";
-}
+std::string StatusText(uint32_t status, const std::string& sentence) { return qorbcli::StatusLine(status, sentence); }
 
 GlobalOptions& Globals()
 {
@@ -157,6 +132,7 @@ Session::Session()
     const std::string& choice = Globals().driver;
     std::string path;
     _QORB_STATUS_t status;
+    Quiet quiet;
     if (choice.empty() && Readable("ini/VERDAapp.ini")) {
         /* The library's own convention: the INI file names a driver that
          * sits in the current directory. */
@@ -164,20 +140,33 @@ Session::Session()
         status = OpenQORB(&m_instance, 0, kDefaultConfigBase, nullptr, nullptr);
     } else {
         path = DriverPath(choice.empty() ? "sim" : choice);
-        if (!Readable(path))
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0 || !Readable(path))
             throw UsageError("driver " + path + ": " + strerror(errno));
+        if (!S_ISREG(st.st_mode))
+            throw UsageError("driver " + path + ": not a file (give the path of a driver library, sim or sysfs)");
         m_driverText = path;
+        m_simulated = path.size() >= 13 && path.compare(path.size() - 13, 13, "libqorbsim.so") == 0;
         status = OpenQORBEx(&m_instance, 0, path.c_str(), kDefaultConfigBase, 0);
     }
+    /* The drivers' own lines say what went wrong; the library's are shown
+     * only with --debug. */
+    std::string why;
+    for (const std::string& line : quiet.DriverLines())
+        if (status == QORB_SUCCESS)
+            fprintf(stderr, "%s\n", line.c_str());
+        else
+            why += (why.empty() ? " (" : "; ") + line;
     if (status != QORB_SUCCESS) {
         m_instance = nullptr;
-        throw UsageError("cannot open " + m_driverText + ": " + StatusText(status));
+        throw UsageError("cannot open " + m_driverText + ": " + StatusText(status) + (why.empty() ? "" : why + ")"));
     }
     AskDomains(path);
 }
 
 Session::~Session()
 {
+    Quiet quiet;
     if (m_instance)
         CloseQORB(m_instance);
 }
