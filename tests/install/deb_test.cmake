@@ -37,6 +37,12 @@ if(NOT OUT MATCHES "^09:00.0 1180: 5153:1050")
   message(FATAL_ERROR "the packaged tool printed: ${OUT}")
 endif()
 
+# The example finds the driver beside the packaged library, whatever the current directory.
+run(${root}/usr/libexec/qorb/examples/qorb_report)
+if(NOT OUT MATCHES "^OpenQORBEx ${root}/usr/lib[^ ]*/libqorbsim.so: QORB :: SUCCESS\n")
+  message(FATAL_ERROR "the packaged example printed: ${OUT}")
+endif()
+
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/consumer -B ${WORK_DIR}/consumer -DCMAKE_PREFIX_PATH=${root}/usr)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
 run(${WORK_DIR}/consumer/consumer)
