@@ -67,6 +67,19 @@ py::bytes Trace(Device& d)
     return got == length ? out : py::bytes(reinterpret_cast<char*>(data), got);
 }
 
+/* The trace copy written into a caller's writable buffer (bytearray,
+ * memoryview, mmap ...): as much as fits; answers how many bytes. */
+uint32_t TraceInto(Device& d, const py::buffer& target)
+{
+    py::buffer_info info = target.request(true);
+    if (!PyBuffer_IsContiguous(info.view(), 'C'))
+        throw py::value_error("the buffer must be contiguous");
+    size_t room = static_cast<size_t>(info.size * info.itemsize);
+    uint32_t got = room > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(room);
+    Check(GetTBContents(d.Get(), static_cast<uint8_t*>(info.ptr), &got));
+    return got;
+}
+
 /* First header doublewords of the matching TLPs. */
 std::vector<uint32_t> FindTlps(Device& d, const py::buffer& pattern, uint32_t flags)
 {
@@ -174,6 +187,8 @@ void BindZeb(py::class_<Device, DevicePtr>& device)
             "take_trace", [](Device& d) { CheckCard(ZEBGetTraceBuffer(d.Get())); },
             "ZEBGetTraceBuffer: copy the card's trace buffer into its record")
         .def("trace", &Trace, "The trace copy as bytes")
+        .def("trace_into", &TraceInto, py::arg("buffer"),
+             "Write the trace copy into a writable buffer in place; the number of bytes written")
         .def("find_tlps", &FindTlps, py::arg("pattern"), py::arg("flags"))
         .def("count_tlps", &CountTlps, py::arg("pattern"), py::arg("flags"))
         .def("find_dllps", &FindDllps, py::arg("pattern"))
