@@ -65,6 +65,7 @@ ROWS = [  # (name, operation on the platform, expected exception or value)
     ("zeb above", lambda p: [c.slot for c in p.find(slot=DUT).upstream_zeb()], ["07:00.0", "08:00.0"]),
     ("not a zeb", lambda p: (p.find(slot=DUT).is_zeb, p.find(slot=SWITCH_PORT).is_zeb), (False, True)),
     ("trace of non-zeb", lambda p: p.find(slot=DUT).take_trace(), qorb.InvalidParameter),
+    ("trace into bytes", lambda p: p.find(slot=SWITCH_PORT).trace_into(b"read-only"), BufferError),
     ("open missing driver", lambda p: qorb.open("/nonexistent/libqorbsim.so"), qorb.StatusFailed),
     ("text log, xml call", lambda p: qorb.TextLog("/nonexistent/x.log").trace(None), AttributeError),
 ]
@@ -91,7 +92,8 @@ def test_injected_error_in_trace_and_logs(platform, tmp_path):
     dut.read(0x10)
     card.disarm()
     card.take_trace()
-    trace = card.trace()
+    trace, into = card.trace(), memoryview(bytearray(200))
+    assert card.trace_into(into) == len(trace) and into[:len(trace)] == trace and card.trace_into(into[:8]) == 8
     naks = card.find_dllps(b"\x10")
     assert len(naks) == 6 * card.count_dllps(b"\x10") > 0 and naks[:1] == b"\x10" and naks[:6] in trace
     first, flags = card.tlp(0), qorb.TLP_MATCH_STRICT | qorb.TLP_MATCH_FMT | qorb.TLP_MATCH_TYPE
