@@ -140,6 +140,18 @@ void Inject(Device& d, uint32_t command, uint32_t count, uint32_t interval, uint
     CheckCard(ProgramZEBCmd(d.Get(), &cmd));
 }
 
+/* DisarmZEB first lets the card finish recording: other threads run meanwhile. */
+void Disarm(Device& d)
+{
+    void* card = d.Get();
+    uint32_t status = 0;
+    {
+        py::gil_scoped_release release;
+        status = DisarmZEB(card);
+    }
+    CheckCard(status);
+}
+
 py::tuple UpstreamZeb(Device& d)
 {
     void* cards[2] = {};
@@ -161,7 +173,7 @@ void BindZeb(py::class_<Device, DevicePtr>& device)
         .def("zeb_properties", &Properties)
         .def(
             "arm", [](Device& d, uint32_t value) { CheckCard(ArmZEB(d.Get(), value)); }, py::arg("value") = 0)
-        .def("disarm", [](Device& d) { CheckCard(DisarmZEB(d.Get())); })
+        .def("disarm", &Disarm, "DisarmZEB; the GIL is released while the card settles")
         .def_property(
             "zeb_mode",
             [](Device& d) {
