@@ -66,9 +66,9 @@ void CheckCapabilityLists(const CheckDut& dut, qorbcli::CheckResult& r)
     r.details = report.notes;
     std::string ids;
     for (uint32_t id : report.legacyIds)
-        ids += (ids.empty() ? "" : " ") + qorbcli::Hex(id, 2);
+        ids.append(ids.empty() ? "" : " ").append(qorbcli::Hex(id, 2));
     for (uint32_t id : report.extendedIds)
-        ids += (ids.empty() ? "" : " ") + qorbcli::Hex(id, 4);
+        ids.append(ids.empty() ? "" : " ").append(qorbcli::Hex(id, 4));
     if (!ids.empty())
         r.details.push_back("capability IDs in list order: " + ids);
     Judge(r, report.problems,
