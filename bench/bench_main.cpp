@@ -108,6 +108,16 @@ void PrintTable(const TableReporter& reporter)
                row.referenceLabel.c_str(), Show(*ref, row.unit).c_str(), ratio, target, verdict);
     }
     printf("ratio = qorb time / reference time for the same work (lower is better)\n");
+    for (const qorbbench::Limit& limit : qorbbench::Limits()) {
+        const Result* r = reporter.Find(limit.benchmark);
+        if (!r)
+            continue;
+        if (!r->error.empty())
+            printf("%-46s skipped: %s\n", limit.figure.c_str(), r->error.c_str());
+        else
+            printf("%-46s %11.3f ms  limit %.0f ms  %s\n", limit.figure.c_str(), r->seconds * 1e3,
+                   limit.maxSeconds * 1e3, r->seconds <= limit.maxSeconds ? "met" : "MISSED");
+    }
 }
 
 } // namespace

@@ -42,6 +42,20 @@ const std::vector<Row>& Rows()
     return RowList();
 }
 
+namespace {
+
+std::vector<Limit>& LimitList()
+{
+    static std::vector<Limit> limits;
+    return limits;
+}
+
+} // namespace
+
+void AddLimit(const Limit& limit) { LimitList().push_back(limit); }
+
+const std::vector<Limit>& Limits() { return LimitList(); }
+
 int RunCommand(const std::vector<std::string>& argv, const std::string& outPath)
 {
     posix_spawn_file_actions_t actions;

@@ -33,6 +33,15 @@ struct Row {
 void AddRow(const Row& row);
 const std::vector<Row>& Rows();
 
+/* An absolute target: one benchmark's wall time per call against a limit. */
+struct Limit {
+    std::string figure;
+    std::string benchmark;
+    double maxSeconds;
+};
+void AddLimit(const Limit& limit);
+const std::vector<Limit>& Limits();
+
 /* Runs argv[0] (searched in PATH) with standard output into outPath
  * ("/dev/null" to discard) and standard error discarded. Answers the exit
  * status, or -1 when the command could not be started. */

@@ -298,11 +298,11 @@ TEST_F(Tool, RefusesWhatItCannotDo) {
 }
 
 TEST_F(Tool, ChecksEveryDutOfAPlatform) {
-    Run({{"", "check --platform " QORB_SOURCE_DIR "/examples/builtin-platform.xml --junit junit.xml --log check.log", 0,
-             "~Now Starting Test:CFG.1.2#1.1 configuration header (09:00.0)\nWarnings (27) ]",
-             "~PASS  CFG.1.1#1.1      03:00.0  DUT present: DUT 1 5153:1010 found at 03:00.0\nPASS  PHYLINK.1.1#1.1  "
-             "09:00.0  link retrain: retrained from 08:00.0; 09:00.0 answers, link still x8\nPASS  DLL.2.1#1.1      "
-             "09:00.0  injected Bad TLP: Bad TLP status set\nSKIP  DLL.2.1#1.1      04:00.1  injected Bad TLP: no ZEB "
+    Run({{"", "check --platform " QORB_SOURCE_DIR "/examples/builtin-platform.xml --junit junit.xml --log check.log -v",
+             0, "~Now Starting Test:CFG.1.2#1.1 configuration header (09:00.0)\nWarnings (27) ]",
+             "~PASS  CFG.1.1#1.1      03:00.0  DUT present: DUT 1 5153:1010 found at 03:00.0\nPASS  PHYLINK.3.1#1.1  "
+             "09:00.0  link retrain: retrained from 08:00.0; 09:00.0 answers, link still x8\nPASS  DLL.4.1#1.1      "
+             "09:00.0  injected Bad TLP: Bad TLP status set\nSKIP  DLL.4.1#1.1      04:00.1  injected Bad TLP: no ZEB "
              "test card above 04:00.1\nqorb check: 37 passed, 0 failed, 27 skipped; XML log qorb-check.xml, JUnit "
              "report junit.xml\n!FAIL"},
         {"", "@junit.xml", 0, "", "~<testsuites name=\"qorb check\" tests=\"64\" failures=\"0\" skipped=\"27\""},
@@ -311,23 +311,24 @@ TEST_F(Tool, ChecksEveryDutOfAPlatform) {
             "(an UpdateFC-NP DLLP"},
         {"", "check --no-link --no-inject --xml x.xml", 0, "~",
             "~builtin-platform.xml, 4 DUTs\nlink checks were turned off\ninjection was turned off\nXML log x.xml"},
-        {kAerSet, "check --platform one.xml --junit junit.xml", 1, "~(Expected : CLEAR) Actual value (SET)::",
-            "~FAIL  EM.1.1#1.1       06:00.0  AER status clear at start: AER status set at start: Unsupported Request "
+        {kAerSet, "check --platform one.xml --junit junit.xml -v", 1, "~(Expected : CLEAR) Actual value (SET)::",
+            "~FAIL  EM.2.1#1.1       06:00.0  AER status clear at start: AER status set at start: Unsupported Request "
             "Error, Bad TLP\nqorb check: 6 passed, 1 failed, 9 skipped"},
         {"", "@junit.xml", 1, "",
             "~<system-out>DUT 1 06:00.0 found at 06:00.0\n<failure message=\"AER status set at start: Unsupported "
             "Request Error, Bad TLP\">UESta: Train- DLP-\n<skipped message=\"no ZEB test card above 06:00.0\"/>\n"
             "!<system-out>no ZEB"},
-        {kSmall, "check --platform small.xml", 1,
+        {kSmall, "check --platform small.xml --verbose", 1,
             "~list order: 01 10 0001 0003\n!01:00.0: configuration\n03:00.0: configuration space beyond the 64-byte",
-            "~PASS  PHYLINK.1.1#1.1  01:00.0  link retrain: retrained from 00:01.0; 01:00.0 answers, link still x0 at "
-            "unknown\nPASS  PHYLINK.1.2#1.1 \nheader: the configuration header cannot be read\nlists: the "
+            "~PASS  PHYLINK.3.1#1.1  01:00.0  link retrain: retrained from 00:01.0; 01:00.0 answers, link still x0 at "
+            "unknown\nPASS  PHYLINK.3.2#1.1 \nheader: the configuration header cannot be read\nlists: the "
             "configuration space could not be read\n"},
-        {"[platform]\ndump = card.txt\n", "check --platform card.xml --no-link", 1, "~evidence in the trace: 1 (a Nak",
-            "~FAIL  EM.1.1#1.1       09:00.0  AER status clear at start: AER status set at start: Receiver Error\nFAIL "
-            " DLL.2.1#1.1      09:00.0  injected Bad TLP: Bad TLP status is not set after the card injected\nFAIL  "
-            "PHY.2.1#1.1      09:00.0  injected Receiver Error: Receiver Error status stays set after it was\nFAIL  "
-            "DLL.2.1#1.5      09:00.0  injected Data Link Protocol Error: Data Link Protocol status is not set\nqorb "
+        {"[platform]\ndump = card.txt\n", "check --platform card.xml --no-link -v", 1,
+            "~evidence in the trace: 1 (a Nak",
+            "~FAIL  EM.2.1#1.1       09:00.0  AER status clear at start: AER status set at start: Receiver Error\nFAIL "
+            " DLL.4.1#1.1      09:00.0  injected Bad TLP: Bad TLP status is not set after the card injected\nFAIL  "
+            "PHY.4.5#1.1      09:00.0  injected Receiver Error: Receiver Error status stays set after it was\nFAIL  "
+            "DLL.4.8#1.1      09:00.0  injected Data Link Protocol Error: Data Link Protocol status is not set\nqorb "
             "check: 2 passed, 12 failed, 2 skipped"}});
 }
 

@@ -14,8 +14,14 @@ _QORB_STATUS_t AssertOnLogs(AerAssertFn fn, void* dut, const CheckLogs& logs, in
 {
     std::vector<void*> all = logs.All();
     _QORB_STATUS_t status = QORB_STATUS_FAILED;
-    for (size_t i = 0; i < all.size(); i++)
+    for (size_t i = 0; i < all.size(); i++) {
         status = fn(dut, all[i], expected, clear && i + 1 == all.size() ? 1 : 0);
+        /* The assertion's verdict text has no line end: in the text logs
+         * the next one would run on in the same line. (The XML log gives
+         * every message its own element.) */
+        if (all[i] != logs.xml)
+            WriteToLog(all[i], QORB_LOG_SUCCESS, "\n");
+    }
     return status;
 }
 
@@ -110,6 +116,33 @@ qorbcli::CheckKind InjectionCheck(const Injection& injection)
 
 namespace {
 
+/* The card's trace copy, as ZEBGetTraceBuffer last took it. */
+std::vector<uint8_t> TraceCopy(void* zeb)
+{
+    uint32_t bytes = 0;
+    GetBytesInZEBTB(zeb, &bytes);
+    std::vector<uint8_t> copy(bytes);
+    if (bytes && GetTBContents(zeb, copy.data(), &bytes) != QORB_SUCCESS)
+        return {};
+    copy.resize(std::min<size_t>(bytes, copy.size()));
+    return copy;
+}
+
+/* The trace kept with the result for the reports; an injection's trace is
+ * short, a long one is cut. */
+constexpr size_t kTraceExcerpt = 256;
+
+void KeepTrace(const std::vector<uint8_t>& copy, qorbcli::CheckResult& r)
+{
+    for (const qorbcli::TraceEntry& entry : qorbcli::WalkTrace(copy)) {
+        if (r.trace.size() == kTraceExcerpt)
+            break;
+        const uint8_t* stamp = &copy[entry.offset + 4];
+        uint32_t micros = stamp[0] | stamp[1] << 8 | stamp[2] << 16 | static_cast<uint32_t>(stamp[3]) << 24;
+        r.trace.push_back({micros, entry.kind, qorbcli::DescribeEntry(entry)});
+    }
+}
+
 /* How many packets of the injection's evidence the trace copy holds. */
 uint32_t CountEvidence(void* zeb, const Injection& injection)
 {
@@ -127,13 +160,7 @@ uint32_t CountEvidence(void* zeb, const Injection& injection)
     default:
         break;
     }
-    uint32_t bytes = 0;
-    GetBytesInZEBTB(zeb, &bytes);
-    std::vector<uint8_t> copy(bytes);
-    if (bytes && GetTBContents(zeb, copy.data(), &bytes) != QORB_SUCCESS)
-        return 0;
-    copy.resize(bytes);
-    qorbcli::TraceTally tally = qorbcli::TallyTrace(qorbcli::WalkTrace(copy));
+    qorbcli::TraceTally tally = qorbcli::TallyTrace(qorbcli::WalkTrace(TraceCopy(zeb)));
     switch (injection.evidence) {
     case Evidence::kReplay: return tally.replays;
     case Evidence::kUrCompletion: return tally.urCompletions;
@@ -195,6 +222,8 @@ void CheckInjection(const CheckDut& dut, const CheckLogs& logs, const ZebAbove& 
     status = ZEBGetTraceBuffer(card);
     LogTBContents(logs.xml, card, nullptr);
     uint32_t evidence = status == QORB_SUCCESS ? CountEvidence(card, injection) : 0;
+    if (status == QORB_SUCCESS)
+        KeepTrace(TraceCopy(card), r);
     bool enough = evidence >= injection.minimum;
     _qorb_cmd_map_t none = {};
     ProgramZEBCmd(card, &none);

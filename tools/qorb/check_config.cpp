@@ -6,6 +6,7 @@
 #include "check.h"
 #include "config_rules.h"
 #include "names.h"
+#include "pcie_raw.h"
 
 namespace qorbtool {
 
@@ -31,6 +32,13 @@ int PortType(void* device)
     return GetDeviceType(device, &type) == QORB_SUCCESS ? static_cast<int>(type) : -1;
 }
 
+/* The port type as the library sees it, else as the raw walk finds it. */
+int PortType(void* device, const std::vector<uint8_t>& image)
+{
+    int type = PortType(device);
+    return type >= 0 ? type : qorbcli::FindRawPcie(image).PortType();
+}
+
 } // namespace
 
 void CheckConfigHeader(const CheckDut& dut, qorbcli::CheckResult& r)
@@ -41,7 +49,7 @@ void CheckConfigHeader(const CheckDut& dut, qorbcli::CheckResult& r)
         r.message = "the configuration header cannot be read";
         return;
     }
-    int portType = PortType(dut.device);
+    int portType = PortType(dut.device, image);
     uint8_t layout = image[PCI_HEADER_TYPE] & 0x7f;
     std::string what = portType < 0 ? "no PCI Express capability"
                                     : "port type " + qorbcli::PortTypeName(static_cast<uint32_t>(portType));
@@ -58,9 +66,9 @@ void CheckCapabilityLists(const CheckDut& dut, qorbcli::CheckResult& r)
     r.details = report.notes;
     std::string ids;
     for (uint32_t id : report.legacyIds)
-        ids += (ids.empty() ? "" : " ") + qorbcli::Hex(id, 2);
+        ids.append(ids.empty() ? "" : " ").append(qorbcli::Hex(id, 2));
     for (uint32_t id : report.extendedIds)
-        ids += (ids.empty() ? "" : " ") + qorbcli::Hex(id, 4);
+        ids.append(ids.empty() ? "" : " ").append(qorbcli::Hex(id, 4));
     if (!ids.empty())
         r.details.push_back("capability IDs in list order: " + ids);
     Judge(r, report.problems,
@@ -77,6 +85,22 @@ void CheckPcieCapability(const CheckDut& dut, qorbcli::CheckResult& r)
     if (handle)
         GetCapOffset(handle, &offset);
     QORB_FreeCapabilityHandle(handle);
+    /* A list that loops or points wildly after the capability fails the
+     * library's lookup (it counts instances to the end of the list); the
+     * capability is read from the raw walk then, and the list's fault is
+     * the capability lists check's finding. */
+    std::string rawNote;
+    if (status != QORB_SUCCESS) {
+        qorbcli::RawPcie raw = qorbcli::FindRawPcie(ReadConfigImage(dut.device));
+        if (raw.offset && !raw.listEnd.empty()) {
+            cap = raw.cap;
+            offset = raw.offset;
+            rawNote = " (found by walking the list, which " + raw.listEnd + " after it)";
+            r.details.push_back("the library's lookup fails with " + StatusText(status) + ": the legacy list " +
+                                raw.listEnd + " after the capability");
+            status = QORB_SUCCESS;
+        }
+    }
     if (status == QORB_PCIE_MULTIPLE_INSTANCES_OF_CAP) {
         r.outcome = Outcome::kFail;
         r.message = "the PCI Express capability is present more than once";
@@ -91,11 +115,11 @@ void CheckPcieCapability(const CheckDut& dut, qorbcli::CheckResult& r)
     std::vector<std::string> problems = qorbcli::CheckPcieCapability(cap, &notes);
     int portType = PortType(dut.device);
     uint32_t fieldType = (cap.pcieCapabilities & PCI_EXP_FLAGS_TYPE) >> 4;
-    if (portType != static_cast<int>(fieldType))
+    if (rawNote.empty() && portType != static_cast<int>(fieldType))
         problems.push_back("the library reports port type " + std::to_string(portType) + " but the register holds " +
                            std::to_string(fieldType));
-    r.details = notes;
-    std::string summary = "at " + qorbcli::Hex(offset, 2);
+    r.details.insert(r.details.begin(), notes.begin(), notes.end());
+    std::string summary = "at " + qorbcli::Hex(offset, 2) + rawNote;
     for (const std::string& note : notes)
         summary += ", " + note;
     Judge(r, problems, "present once " + summary);

@@ -70,6 +70,14 @@ struct RuleResult {
     std::string section; /* its section of the PCI Express Base Specification, e.g. "7.5.3.6" */
 };
 
+/* One entry of the test card's trace, kept with an injection check so that
+ * the reports can show what the card saw on the link. */
+struct TraceEvent {
+    uint32_t micros = 0; /* the entry's time stamp */
+    unsigned kind = 0; /* 0-2 TLP, 3 DLLP, 4-7 card events */
+    std::string text; /* the decoded entry */
+};
+
 struct CheckResult {
     CheckKind kind;
     std::string dut;                  /* "01:00.0", or the DUT entry when not found */
@@ -77,6 +85,7 @@ struct CheckResult {
     std::string message;              /* one line: what passed, failed, or why skipped */
     std::vector<std::string> details; /* findings and measurements, one a line */
     std::vector<RuleResult> rules; /* the field-level rules behind the verdict, when it has them */
+    std::vector<TraceEvent> trace; /* injection checks: the card's trace of the injection */
     double seconds = 0;
 };
 

@@ -1,0 +1,182 @@
+/* "qorb check" without its link and injection checks (the read-only part of
+ * the checklist), run as a user runs it: the tool started on the simulated
+ * driver, on the built-in platform and on a generated platform of 256
+ * functions; next to the bare reads of every DUT's 4 KiB of configuration
+ * space through the driver table. */
+#include <linux/pci_regs.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#include "bench_support.h"
+#include "qorb_internal.h"
+
+namespace {
+
+constexpr int kRootPorts = 16, kEndpointsPerPort = 15;
+constexpr int kFunctions = kRootPorts * (1 + kEndpointsPerPort);
+constexpr uint32_t kSpace = 4096;
+/* A platform file names at most this many DUTs (QORB_MAX_DUTS). */
+constexpr int kDutsPerFile = 100;
+
+struct Location {
+    int bus, dev, fn;
+};
+
+std::vector<Location> Generated()
+{
+    std::vector<Location> all;
+    for (int r = 1; r <= kRootPorts; ++r) {
+        all.push_back({0, r, 0});
+        for (int e = 0; e < kEndpointsPerPort; ++e)
+            all.push_back({r, e / 4, e % 4});
+    }
+    return all;
+}
+
+/* One function as "lspci -xxxx" text: a root port (type 1 header above bus
+ * dev) or an endpoint, each with a PCI Express capability at 0x40 whose link
+ * is x4 at 8GT/s, and an AER capability at 0x100. */
+void AddFunction(std::string& text, const Location& at)
+{
+    uint8_t space[kSpace] = {};
+    bool port = at.bus == 0;
+    space[0] = 0x53, space[1] = 0x51, space[2] = static_cast<uint8_t>(at.dev), space[3] = port ? 0x10 : 0x20;
+    space[PCI_STATUS] = PCI_STATUS_CAP_LIST;
+    space[PCI_CLASS_DEVICE] = port ? 0x04 : 0x00;
+    space[PCI_CLASS_DEVICE + 1] = port ? 0x06 : 0x02;
+    space[PCI_HEADER_TYPE] = port ? PCI_HEADER_TYPE_BRIDGE : PCI_HEADER_TYPE_NORMAL;
+    if (port)
+        space[PCI_SECONDARY_BUS] = space[PCI_SUBORDINATE_BUS] = static_cast<uint8_t>(at.dev);
+    space[PCI_CAPABILITY_LIST] = 0x40;
+    space[0x40] = PCI_CAP_ID_EXP;
+    space[0x40 + PCI_EXP_FLAGS] = static_cast<uint8_t>(0x02 | (port ? PCI_EXP_TYPE_ROOT_PORT : 0) << 4);
+    space[0x40 + PCI_EXP_LNKCAP] = 0x43;
+    space[0x40 + PCI_EXP_LNKSTA] = 0x43;
+    space[0x100] = PCI_EXT_CAP_ID_ERR, space[0x102] = 0x01;
+    char line[80];
+    snprintf(line, sizeof line, "%02x:%02x.%d function\n", at.bus, at.dev, at.fn);
+    text += line;
+    for (uint32_t row = 0; row < kSpace; row += 16) {
+        snprintf(line, sizeof line, "%03x:", row);
+        text += line;
+        for (uint32_t i = 0; i < 16; ++i) {
+            snprintf(line, sizeof line, " %02x", space[row + i]);
+            text += line;
+        }
+        text += "\n";
+    }
+}
+
+/* The work folder with qorbsim.ini over the generated dump (or none, for
+ * the built-in platform) and the platform files naming every function,
+ * kDutsPerFile each; answers their names. */
+std::vector<std::string> Prepare(bool generated)
+{
+    const std::string& dir = qorbbench::WorkDir();
+    std::string ini = "[platform]\n";
+    std::vector<std::string> files;
+    if (generated) {
+        std::string dump;
+        std::vector<Location> all = Generated();
+        for (const Location& at : all)
+            AddFunction(dump, at);
+        qorbbench::WriteBytes(dir + "/generated.txt", dump.data(), dump.size());
+        ini += "dump = generated.txt\n";
+        for (size_t first = 0; first < all.size(); first += kDutsPerFile) {
+            std::string xml = "<platform>\n";
+            for (size_t i = first; i < all.size() && i < first + kDutsPerFile; ++i)
+                xml += "<DUT bus=\"" + std::to_string(all[i].bus) + "\" device=\"" + std::to_string(all[i].dev) +
+                    "\" function=\"" + std::to_string(all[i].fn) + "\"/>\n";
+            files.push_back(dir + "/duts" + std::to_string(files.size()) + ".xml");
+            xml += "</platform>\n";
+            qorbbench::WriteBytes(files.back(), xml.data(), xml.size());
+        }
+    }
+    qorbbench::WriteBytes(dir + "/qorbsim.ini", ini.data(), ini.size());
+    if (chdir(dir.c_str()) != 0)
+        files.clear();
+    return files;
+}
+
+/* One run of the tool per platform file; false when one did not pass. */
+bool RunCheck(const std::vector<std::string>& files)
+{
+    std::vector<std::string> argv = {QORB_TOOL_PATH, "--driver",  QORB_SIM_DRIVER_PATH,
+                                     "check",        "--no-link", "--no-inject",
+                                     "--quiet",      "--xml",     qorbbench::WorkDir() + "/check.xml"};
+    if (files.empty())
+        return qorbbench::RunCommand(argv, "/dev/null") == 0;
+    argv.push_back("--platform");
+    argv.push_back("");
+    for (const std::string& file : files) {
+        argv.back() = file;
+        if (qorbbench::RunCommand(argv, "/dev/null") != 0)
+            return false;
+    }
+    return true;
+}
+
+void BM_CheckBuiltin(benchmark::State& state)
+{
+    Prepare(false);
+    for (auto _ : state)
+        if (!RunCheck({})) {
+            state.SkipWithError("qorb check failed on the built-in platform");
+            break;
+        }
+}
+
+void BM_CheckGenerated(benchmark::State& state)
+{
+    std::vector<std::string> files = Prepare(true);
+    if (files.empty())
+        return state.SkipWithError("cannot enter the work folder");
+    for (auto _ : state)
+        if (!RunCheck(files)) {
+            state.SkipWithError("qorb check failed on the generated platform");
+            break;
+        }
+    state.counters["items"] = kFunctions;
+}
+
+/* The reference: every function's 4 KiB read straight through the driver
+ * table, one call per function, into one buffer. */
+void BM_GeneratedBareReads(benchmark::State& state)
+{
+    Prepare(true);
+    void* instance = nullptr;
+    if (OpenQORBEx(&instance, 0, QORB_SIM_DRIVER_PATH, 0, 0) != QORB_SUCCESS)
+        return state.SkipWithError("the simulated driver does not open the generated platform");
+    std::vector<Location> all = Generated();
+    const auto read = g_qorbDriver.table.ReadConfig;
+    const uint32_t context = g_qorbDriver.context;
+    uint8_t buffer[kSpace];
+    for (auto _ : state) {
+        for (const Location& at : all)
+            if (read(context, at.bus, at.dev, at.fn, 0, kSpace, buffer) != kSpace) {
+                state.SkipWithError("a bare read failed");
+                break;
+            }
+        benchmark::DoNotOptimize(buffer);
+    }
+    state.counters["items"] = kFunctions;
+    CloseQORB(instance);
+}
+
+BENCHMARK(BM_CheckBuiltin)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CheckGenerated)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GeneratedBareReads)->UseRealTime();
+
+const bool g_rows = [] {
+    using qorbbench::Unit;
+    qorbbench::AddRow({"qorb check read-only, 256 fns, per fn", "BM_CheckGenerated/real_time",
+                       "BM_GeneratedBareReads/real_time", "bare 4 KiB reads / fn", Unit::PerItem, 3.0});
+    qorbbench::AddLimit({"qorb check read-only, built-in platform", "BM_CheckBuiltin/real_time", 0.5});
+    return true;
+}();
+
+} // namespace
