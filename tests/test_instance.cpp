@@ -541,32 +541,6 @@ TEST(Platform, SleepLastsItsTimeThroughSignals) {
     sigaction(SIGUSR1, &old, nullptr);
 }
 
-TEST(Platform, ClockSystemAndMemoryFacts) {
-    QORB_LOCAL_TIME_t t{};
-    time_t before = 0, after = 1;
-    for (int attempt = 0; attempt < 5 && before != after; ++attempt) /* within one second */
-        before = time(nullptr), PlatformGetLocalTime(&t), after = time(nullptr);
-    struct tm l;
-    localtime_r(&before, &l);
-    EXPECT_EQ(std::tuple(t.year, t.month, t.day, t.hour, t.minute, t.second),
-        std::tuple(l.tm_year + 1900u, l.tm_mon + 1u, l.tm_mday + 0u, l.tm_hour + 0u, l.tm_min + 0u, l.tm_sec + 0u));
-    QORB_SYSTEM_INFO_t info{};
-    QORB_MEMORY_STATUS_t m{};
-    PlatformGetSystemInfo(&info), PlatformGetMemoryStatus(&m);
-    const uint64_t page = uint64_t(sysconf(_SC_PAGESIZE));
-#if defined(__x86_64__) || defined(__i386__)
-    constexpr uint32_t kArchitecture = 0;
-#else
-    constexpr uint32_t kArchitecture = 0xFFFF;
-#endif
-    EXPECT_EQ(std::tuple(info.numberOfProcessors, info.pageSize, info.processorArchitecture),
-        std::tuple(uint32_t(sysconf(_SC_NPROCESSORS_ONLN)), uint32_t(page), kArchitecture));
-    EXPECT_EQ(std::tuple(m.totalPhysical, m.totalVirtual),
-        std::tuple(uint64_t(sysconf(_SC_PHYS_PAGES)) * page, uint64_t{1} << 47));
-    EXPECT_TRUE(m.availablePhysical > 0 && m.availablePhysical <= m.totalPhysical);
-    EXPECT_TRUE(m.availableVirtual > 0 && m.availableVirtual < m.totalVirtual) << "the process maps something";
-}
-
 TEST(Platform, EventsResetThemselvesAndReleaseOneWaiter) {
     EXPECT_EQ(std::tuple(PlatformWaitEvent(nullptr, 0), PlatformSetEvent(nullptr), PlatformResetEvent(nullptr)),
         std::tuple(QORB_WAIT_FAILED, 0, 0));
