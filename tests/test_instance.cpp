@@ -120,8 +120,8 @@ TEST_F(Instance, EachRefusedStepFailsTheOpen) {
 TEST_F(Instance, DriverFilesThatDoNotOpen) {
     fs::create_directory(scratch.File("dir.so"));
     WriteFile(scratch.File("text.so"), "not a shared object\n");
-    ExpectRefused(OpenEx("/nonexistent/drv.so"), QORB_STATUS_FAILED, "",
-        "Failed to open DLL file /nonexistent/drv.so. Exiting.\n");
+    for (std::string path : {"/nonexistent/drv.so", "libc.so.6" /* never from the library path */})
+        ExpectRefused(OpenEx(path), QORB_STATUS_FAILED, "", "Failed to open DLL file " + path + ". Exiting.\n");
     ExpectRefused(OpenEx(scratch.File("dir.so")), QORB_STATUS_FAILED, "",
         "Failed to open DLL file " + scratch.File("dir.so") + ". Exiting.\n");
     ExpectRefused(OpenEx(scratch.File("text.so")), QORB_DRIVER_INIT_FAILED, kInitFailed, "");
@@ -499,25 +499,6 @@ TEST(Platform, FilesFoldersAndTheCurrentDirectory) {
     ASSERT_NE(f = PlatformOpenFile("a\\new.txt", "w"), nullptr);
     fclose(f);
     EXPECT_TRUE(qorbtest::FileExists(scratch.File("a/new.txt")));
-}
-
-TEST(Platform, SharedObjectsAreFilesNamedByTheirPath) {
-    qorbtest::ScratchDir scratch;
-    fs::copy_file(FakeDriver::Built("fakedrv"), scratch.File("drv.so"));
-    fs::create_directory(scratch.File("sub"));
-    fs::copy_file(FakeDriver::Built("fakedrv_nocard"), scratch.File("sub/drv2.so"));
-    WriteFile(scratch.File("text.so"), "not an object");
-    void* byName = PlatformLoadLibrary("drv.so");
-    void* byPath = PlatformLoadLibrary("sub\\drv2.so");
-    ASSERT_TRUE(byName && byPath && byName != byPath);
-    EXPECT_NE(PlatformGetProcAddress(byName, "ZEB_LIB_Open_ZEB_Interface"), nullptr);
-    EXPECT_EQ(PlatformGetProcAddress(byPath, "ZEB_LIB_Open_ZEB_Interface"), nullptr);
-    EXPECT_NE(PlatformGetProcAddress(byPath, "ConfigDriver_GetInterface"), nullptr);
-    EXPECT_EQ(PlatformGetProcAddress(nullptr, "ConfigDriver_GetInterface"), nullptr);
-    PlatformFreeLibrary(byPath), PlatformFreeLibrary(byName), PlatformFreeLibrary(nullptr);
-    for (const char* path :
-        {"text.so", "missing.so", "libc.so.6" /* never from the library path */, "", (const char*)0})
-        EXPECT_EQ(PlatformLoadLibrary(path), nullptr) << (path ? path : "null");
 }
 
 /* Signals interrupt the sleep; it goes on for the rest of its time. */
