@@ -160,28 +160,4 @@ TEST_F(Zeb, TraceConfigurationFlagsActInTheirOrderOnTheirBitsAlone) {
     }
 }
 
-/* The card above the DUT corrupts a completion: the trace shows the three requests and the Nak, the DUT's
- * AER status says Bad TLP, and the XML log holds the action count and the trace copy. */
-TEST_F(Zeb, InjectedBadTlpIsSeenInTraceAerAndLog) {
-    void *dut = Record(9, 0, 0), *card = Record(8, 0, 0), *xml = nullptr;
-    ASSERT_EQ(CreateLog(nullptr, &xml, QORB_LOG_TYPE_XML, "run.xml", QORB_LOG_ACTION_CREATE), QORB_SUCCESS);
-    _qorb_cmd_map_t cmd{QORB_ZEB_CMD_BAD_TLP, 1, 0, 1, 0x4A, 0, {}};
-    ASSERT_TRUE(!ChangeZEBMode(card, QORB_ZEB_MODE_INJECT) && !ProgramZEBCmd(card, &cmd) && !ArmZEB(card, 0));
-    uint8_t ids[4], cfgRd0[4] = {0x04, 0x00, 0x00, 0x01}, nak[6] = {0x10};
-    for (uint32_t i = 0, length = 4; i < 3; ++i) ASSERT_EQ(ReadConfigSpace(dut, ids, 0, &length), QORB_SUCCESS);
-    ASSERT_TRUE(!DisarmZEB(card) && !ZEBGetTraceBuffer(card));
-    uint32_t bytes = 4096, requests = 0, naks = 0;
-    ASSERT_EQ(GetTBContents(card, std::vector<uint8_t>(bytes).data(), &bytes), QORB_SUCCESS);
-    const uint32_t strict = QORB_TLP_MATCH_STRICT | QORB_TLP_MATCH_FMT | QORB_TLP_MATCH_TYPE;
-    EXPECT_TRUE(!GetNumTLPMatches(card, cfgRd0, strict, &requests) && !GetNumDLLPMatches(card, nak, 0, &naks));
-    EXPECT_EQ(std::tuple(requests, naks), std::tuple(3u, 1u));
-    EXPECT_EQ(QORB_ADVERR_Util_AssertBadTLPStatus(dut, xml, 1, 1), QORB_SUCCESS);
-    static_cast<QORB_DEVICE_t*>(dut)->isZeb = 2; /* the log refuses what is not a card */
-    EXPECT_EQ(LogTBContents(xml, dut, nullptr), QORB_INVALID_PARAMETER);
-    EXPECT_TRUE(!LogTBContents(xml, card, nullptr) && !CloseLog(xml));
-    const std::string dump = "<ActionCount> 1\n</ActionCount>\n</INFO>\n <INFO> <TBContents>\n<NumBytes> "
-        + std::to_string(bytes) + " </NumBytes> \n<TBData>\n0x000004f1\n0x00000000\n"; /* armed */
-    EXPECT_NE(qorbtest::ReadFile("run.xml").find(dump), std::string::npos);
-}
-
 } // namespace
