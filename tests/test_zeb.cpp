@@ -37,8 +37,8 @@ protected:
     void* Record(uint8_t bus, uint8_t dev, uint8_t fn) { return FindDevice(bus, dev, fn, &m_found), Keep(m_found); }
     void* Keep(void* record) { return m_records.push_back(record), record; }
     void TearDown() override { std::for_each(m_records.begin(), m_records.end(), CloseDevice); }
-    qorbtest::FakeInstance m_instance;
-    qorbtest::FakeDriver& fake = m_instance.fake;
+    qorbtest::FakeDriver fake;
+    qorbtest::SimPlatform m_platform{fake.path};
     std::vector<void*> m_records;
     void* m_found = nullptr;
 };
