@@ -116,4 +116,10 @@ std::string PlatformsDir() {
     return stat(QORB_PLATFORMS_DIR, &st) == 0 && S_ISDIR(st.st_mode) ? QORB_PLATFORMS_DIR : "";
 }
 
+bool HaveLspci() {
+    int code = 0;
+    RunCommand("lspci --version >/dev/null 2>&1", &code);
+    return code == 0;
+}
+
 } // namespace qorbtest

@@ -137,6 +137,7 @@ std::string RunCommand(const std::string& command, int* exitCode = nullptr);
 
 /* The folder of real dumps, or "" when it is not there. */
 std::string PlatformsDir();
+bool HaveLspci();
 
 } // namespace qorbtest
 
