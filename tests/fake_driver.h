@@ -1,6 +1,6 @@
 /* The fake driver (drivers/fakedrv.h) from a test. FakeDriver holds its own handle of a fakedrv build, so its
  * controls outlive the library's unload at CloseQORB, and offers the FakeDrv_* exports as members without the
- * prefix (fake.Set(FK_READ, FK_FAIL, 0)). FakeInstance opens an instance on it in a scratch folder. */
+ * prefix (fake.Set(FK_READ, FK_FAIL, 0)). */
 #ifndef QORB_FAKE_DRIVER_H
 #define QORB_FAKE_DRIVER_H
 
@@ -62,24 +62,6 @@ public:
     QORB_FAKE(SetMcfg);
     QORB_FAKE(SetTrace);
 #undef QORB_FAKE
-};
-
-/* An instance opened with OpenQORBEx on a fake driver in a fresh scratch folder: the simulator's built-in
- * platform, or the qorbsim.ini text given. Reopen() lets FK_MISSING on configuration entries take effect. */
-struct FakeInstance : ScratchDir {
-    explicit FakeInstance(const std::string& simIni = "", const std::string& driver = QORB_FAKEDRV_PATH)
-        : fake(driver) {
-        if (!simIni.empty()) WriteFile(File("qorbsim.ini"), simIni);
-        Reopen();
-    }
-    ~FakeInstance() { CloseQORB(instance); }
-    _QORB_STATUS_t Reopen() {
-        CloseQORB(instance), instance = nullptr;
-        return status = OpenQORBEx(&instance, 0, fake.path.c_str(), 0xE0000000ull, 0);
-    }
-    FakeDriver fake;
-    void* instance = nullptr;
-    _QORB_STATUS_t status = QORB_STATUS_FAILED;
 };
 
 } // namespace qorbtest

@@ -31,8 +31,7 @@ struct Function {
     uint32_t Get(uint32_t at, uint32_t width = 4) const /* all ones past the bytes */
     {
         uint32_t value = 0;
-        for (uint32_t i = width; i-- > 0;)
-            value = value << 8 | (at + i < bytes.size() ? bytes[at + i] : 0xFF);
+        for (uint32_t i = width; i-- > 0;) value = value << 8 | (at + i < bytes.size() ? bytes[at + i] : 0xFF);
         return value;
     }
     uint32_t HeaderType() const { return bytes[0x0E] & 0x7F; }
@@ -41,8 +40,7 @@ struct Function {
 };
 
 /* The functions of a dump file, or of this machine for "", in location order. */
-inline std::vector<Function> Read(const std::string& dump)
-{
+inline std::vector<Function> Read(const std::string& dump) {
     pci_access* access = pci_alloc();
     access->method = dump.empty() ? PCI_ACCESS_SYS_BUS_PCI : PCI_ACCESS_DUMP;
     pci_set_param(access, const_cast<char*>("dump.name"), const_cast<char*>(dump.c_str()));
@@ -56,8 +54,7 @@ inline std::vector<Function> Read(const std::string& dump)
         for (size_t step = 4096; step; step /= 2)
             n += n + step <= 4096 && pci_read_block(d, 0, f.bytes.data(), int(n + step)) ? step : 0;
         f.bytes.resize(n);
-        for (pci_cap* c = d->first_cap; c; c = c->next)
-            f.caps.push_back({c->addr, c->id, c->type == PCI_CAP_EXTENDED});
+        for (pci_cap* c = d->first_cap; c; c = c->next) f.caps.push_back({c->addr, c->id, c->type == PCI_CAP_EXTENDED});
         out.push_back(f);
     }
     pci_cleanup(access);
@@ -67,8 +64,7 @@ inline std::vector<Function> Read(const std::string& dump)
 }
 
 /* Capabilities as "ID@offset", extended ones "eID@offset", in hex. */
-inline std::string Text(const std::vector<Cap>& caps)
-{
+inline std::string Text(const std::vector<Cap>& caps) {
     std::string text;
     char item[24];
     for (const Cap& c : caps)

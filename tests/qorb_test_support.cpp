@@ -68,13 +68,6 @@ SimPlatform::SimPlatform(
     Open(driverPath);
 }
 
-SimPlatform::SimPlatform(const std::vector<std::string>& dumpFiles) {
-    std::string ini = "[platform]\n";
-    for (const std::string& file : dumpFiles) ini += "dump = " + file + "\n";
-    WriteFile(File("qorbsim.ini"), ini);
-    Open();
-}
-
 void SimPlatform::Open(const std::string& driverPath) {
 #ifdef QORB_SIM_DRIVER_PATH
     const std::string path = driverPath.empty() ? QORB_SIM_DRIVER_PATH : driverPath;

@@ -81,13 +81,12 @@ struct DumpFunction {
 std::string DumpText(const std::vector<DumpFunction>& functions);
 
 /* An instance on the simulated driver (or driverPath) in a scratch folder: over the functions' dump with
- * extraIni appended to qorbsim.ini, over dump files (absolute paths), or the built-in platform. */
+ * extraIni appended to qorbsim.ini, or the built-in platform. */
 class SimPlatform : public ScratchDir {
 public:
     SimPlatform(const std::vector<DumpFunction>& functions, const std::string& extraIni = "",
         const std::string& driverPath = "");
-    explicit SimPlatform(const std::vector<std::string>& dumpFiles);
-    SimPlatform() { Open(); }
+    explicit SimPlatform(const std::string& driverPath = "") { Open(driverPath); }
     ~SimPlatform() {
         if (m_status == QORB_SUCCESS) CloseQORB(m_instance);
     }

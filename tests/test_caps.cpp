@@ -17,14 +17,12 @@ namespace {
 using Cap = std::tuple<uint32_t, uint32_t, uint32_t, uint32_t>; /* offset, ID, length, next offset */
 const Cap kPcie40{0x40, 0x10, 36, 0};
 
-Cap Info(void* handle)
-{
+Cap Info(void* handle) {
     _QORB_PCI_DEVICE_CAP_INFO_t i{};
     EXPECT_EQ(QORB_SUCCESS, QORB_QueryCapInfo(handle, &i));
     return {i.offset, i.capabilityId, i.length, i.nextOffset};
 }
-uint32_t Read32(void* device, uint32_t offset)
-{
+uint32_t Read32(void* device, uint32_t offset) {
     uint32_t value = 0, length = 4;
     EXPECT_EQ(QORB_SUCCESS, ReadConfigSpace(device, reinterpret_cast<uint8_t*>(&value), offset, &length));
     return value;
@@ -204,11 +202,9 @@ const struct {
 static_assert(std::size(kAssert) == qorb_aer::kAssertionCount);
 
 /* Bus 0 above; on bus 2, device i has the bit of assertion i set. */
-std::vector<DumpFunction> Functions()
-{
+std::vector<DumpFunction> Functions() {
     std::vector<DumpFunction> functions;
-    for (uint8_t dev = 1; dev < kDevices; ++dev)
-        functions.push_back({0, dev, 0, Space(dev)});
+    for (uint8_t dev = 1; dev < kDevices; ++dev) functions.push_back({0, dev, 0, Space(dev)});
     for (uint8_t i = 0; i < std::size(kAssert); ++i) {
         const auto& bit = qorb_aer::kAssertions[i];
         functions.push_back({2, i, 0, Space(kEmptyNext).Set32(bit.correctable ? 0x110 : 0x104, bit.mask)});
@@ -226,8 +222,7 @@ protected:
 
 } // namespace
 
-TEST_F(Caps, WalkAndLookups)
-{
+TEST_F(Caps, WalkAndLookups) {
     for (const auto& row : kWalks) {
         FoundDevice device(0, row.dev, 0);
         std::vector<Cap> steps;
@@ -266,24 +261,23 @@ TEST_F(Caps, WalkAndLookups)
     ASSERT_EQ(kOk, GetFirstCapability(*express, &cap));
     EXPECT_EQ(kOk, GetFirstCapability(*express, nullptr)) << "the extended list is there";
     for (_QORB_STATUS_t status :
-         {GetFirstCapability(*conventional, nullptr) /* a legacy list alone */, GetFirstCapability(nullptr, &next),
-          GetNextCapability(*express, &next, nullptr), GetNextCapability(*express, nullptr, cap),
-          GetNextCapability(nullptr, &next, cap), Get32BitMSICapability(*express, nullptr, nullptr) /* the count */,
-          HelpGetPCICapability(nullptr, QORB_PCI_CAP_MSI, 0, 0, nullptr, nullptr),
-          HelpGetPCIECapability(nullptr, QORB_PCIE_CAP_ADV_ERR_REPORTING, 0, 0, nullptr, nullptr),
-          GetCapabilityHeader(nullptr, &Op::header, 0), GetCapabilityHeader(*express, nullptr, 0)})
+        {GetFirstCapability(*conventional, nullptr) /* a legacy list alone */, GetFirstCapability(nullptr, &next),
+            GetNextCapability(*express, &next, nullptr), GetNextCapability(*express, nullptr, cap),
+            GetNextCapability(nullptr, &next, cap), Get32BitMSICapability(*express, nullptr, nullptr) /* the count */,
+            HelpGetPCICapability(nullptr, QORB_PCI_CAP_MSI, 0, 0, nullptr, nullptr),
+            HelpGetPCIECapability(nullptr, QORB_PCIE_CAP_ADV_ERR_REPORTING, 0, 0, nullptr, nullptr),
+            GetCapabilityHeader(nullptr, &Op::header, 0), GetCapabilityHeader(*express, nullptr, 0)})
         EXPECT_EQ(kInvalid, status);
     EXPECT_EQ(reinterpret_cast<void*>(0x1), next) << "null arguments touch nothing";
     QORB_FreeCapabilityHandle(cap);
 }
 
-TEST_F(Caps, AerAssertionsAndRegistersThroughHandles)
-{
+TEST_F(Caps, AerAssertionsAndRegistersThroughHandles) {
     /* expected, clear: status, verdict. Expected 2 is never the bit; failing checks write nothing, step 4 clears. */
-    const std::tuple<int32_t, int32_t, _QORB_STATUS_t, std::string, std::string> steps[] = {
-        {1, 0, QORB_SUCCESS, "SET", "SET"},         {0, 1, QORB_STATUS_FAILED, "CLEAR", "SET"},
-        {2, 1, QORB_STATUS_FAILED, "SET", "CLEAR"}, {1, 1, QORB_SUCCESS, "SET", "SET"},
-        {0, 0, QORB_SUCCESS, "CLEAR", "CLEAR"},     {1, 0, QORB_STATUS_FAILED, "SET", "CLEAR"}};
+    const std::tuple<int32_t, int32_t, _QORB_STATUS_t, std::string, std::string> steps[]
+        = {{1, 0, QORB_SUCCESS, "SET", "SET"}, {0, 1, QORB_STATUS_FAILED, "CLEAR", "SET"},
+            {2, 1, QORB_STATUS_FAILED, "SET", "CLEAR"}, {1, 1, QORB_SUCCESS, "SET", "SET"},
+            {0, 0, QORB_SUCCESS, "CLEAR", "CLEAR"}, {1, 0, QORB_STATUS_FAILED, "SET", "CLEAR"}};
     FoundDevice without(0, kAllOnes, 0), twice(0, kDoubled, 0), complete(0, kComplete, 0);
     void* log = nullptr;
     ASSERT_EQ(QORB_SUCCESS, CreateLog(nullptr, &log, QORB_LOG_TYPE_RAW_TEXT, "aer.log", QORB_LOG_ACTION_CREATE));
@@ -293,9 +287,9 @@ TEST_F(Caps, AerAssertionsAndRegistersThroughHandles)
         FoundDevice device(2, i, 0);
         for (const auto& [expected, clear, status, wanted, actual] : steps) {
             EXPECT_EQ(status, kAssert[i](*device, log, expected, clear)) << bit.field << expected << clear;
-            verdicts += std::string("::(Adv Error ") + (bit.correctable ? "Correctable" : "Uncorrectable") +
-                (wanted != actual && i >= 11 ? " Status Register :  " : " Status Register : ") + bit.field +
-                " Status bit ) (Expected : " + wanted + ") Actual value (" + actual + ")::";
+            verdicts += std::string("::(Adv Error ") + (bit.correctable ? "Correctable" : "Uncorrectable")
+                + (wanted != actual && i >= 11 ? " Status Register :  " : " Status Register : ") + bit.field
+                + " Status bit ) (Expected : " + wanted + ") Actual value (" + actual + ")::";
         }
         CaptureFd out(1);
         EXPECT_EQ(QORB_PCIE_CAP_OUT_OF_RANGE, kAssert[i](*without, log, 1, 1)) << bit.field;
@@ -320,10 +314,10 @@ TEST_F(Caps, AerAssertionsAndRegistersThroughHandles)
     EXPECT_EQ(QORB_SUCCESS, GetCapOffset(info.capHandle, &offset));
     EXPECT_EQ(std::tuple(1u, 0x89ABCDEFu, 0x100u), std::tuple(Read32(*complete, 0x108), value, offset));
     for (_QORB_STATUS_t status : {QORB_QueryCapInfo(info.capHandle, nullptr), QORB_QueryCapInfo(nullptr, nullptr),
-                                  GetCapOffset(info.capHandle, nullptr), GetCapOffset(nullptr, &offset),
-                                  ReadCapability(nullptr, reinterpret_cast<uint8_t*>(&value), 0, &length),
-                                  WriteCapability(nullptr, reinterpret_cast<uint8_t*>(&value), 0, &length),
-                                  QORB_ADVERR_Util_GetAdvErrorRepCap(*complete, nullptr)})
+             GetCapOffset(info.capHandle, nullptr), GetCapOffset(nullptr, &offset),
+             ReadCapability(nullptr, reinterpret_cast<uint8_t*>(&value), 0, &length),
+             WriteCapability(nullptr, reinterpret_cast<uint8_t*>(&value), 0, &length),
+             QORB_ADVERR_Util_GetAdvErrorRepCap(*complete, nullptr)})
         EXPECT_EQ(QORB_INVALID_PARAMETER, status);
     for (void* handle : {info.capHandle, info.capHandle, static_cast<void*>(&value), static_cast<void*>(nullptr)})
         EXPECT_EQ(QORB_SUCCESS, QORB_FreeCapabilityHandle(handle)) << "released already, or never made: ignored";

@@ -20,55 +20,53 @@ struct Parsed {
     std::string err;
     ScratchDir dir;
     Parsed() { memset(&dat, 0xA5, sizeof dat), dat.userName = nullptr, dat.testMode = 77; }
-    explicit Parsed(const std::string& text) : Parsed() { Text(text); }
+    explicit Parsed(const std::string& text)
+        : Parsed() {
+        Text(text);
+    }
     ~Parsed() { QORB_FreeDatInfo(&dat); }
-    void File(const std::string& path)
-    {
+    void File(const std::string& path) {
         QORB_FreeDatInfo(&dat);
         CaptureFd capture(2);
         status = parseDatFile(const_cast<char*>(path.c_str()), &dat);
         err = std::regex_replace(std::regex_replace(capture.Text(), std::regex("LINE\\[[1-9][0-9]*\\]"), "LINE[n]"),
-                                 std::regex(dir.Path()), "DIR");
+            std::regex(dir.Path()), "DIR");
     }
     void Text(const std::string& text) { WriteFile(dir.File("dat.xml"), text), File(dir.File("dat.xml")); }
 };
 
 /* The record as words name=value (hexadecimal, but mode, replay, incr and serr in decimal), and its first four
  * DUT entries as N=flags:vendor:device:bus.device.function:class:subsystem vendor:subsystem device. */
-std::string Show(const _QORB_DAT_INFO_t& d)
-{
+std::string Show(const _QORB_DAT_INFO_t& d) {
     char s[8192];
     int n = snprintf(s, sizeof s, " mode=%u user=%s duts=%d path=%s ini=%s app=%s replay=%d base=%lx", d.testMode,
-                     d.userName ? d.userName : "", d.dutCount, d.qorbIniFilePath, d.qorbIniFileName, d.appIniFileName,
-                     d.replayCount, d.pcieBaseAddress);
+        d.userName ? d.userName : "", d.dutCount, d.qorbIniFilePath, d.qorbIniFileName, d.appIniFileName, d.replayCount,
+        d.pcieBaseAddress);
     n += snprintf(s + n, sizeof s - n, " incr=%d off=%x len=%x serr=%d rsvd=%d", d.dutConfigIncr, d.dutConfigOffset,
-                  d.dutConfigLength, d.dutSerrEnable, d.reserved);
+        d.dutConfigLength, d.dutSerrEnable, d.reserved);
     for (int i = 0; i < 4; ++i) {
         const _QORB_DEVICE_FIND_INFO_t& e = d.dutFindInfo[i];
         n += snprintf(s + n, sizeof s - n, " %d=%x:%x:%x:%x.%x.%x:%02x%02x%02x:%x:%x", i, d.dutFindFlags[i], e.vendorId,
-                      e.deviceId, e.busNumber, e.deviceNumber, e.functionNumber, e.baseClass, e.subClass, e.progIf,
-                      e.subsysVendorId, e.subsysDeviceId);
+            e.deviceId, e.busNumber, e.deviceNumber, e.functionNumber, e.baseClass, e.subClass, e.progIf,
+            e.subsysVendorId, e.subsysDeviceId);
     }
     return std::string(s) + " ";
 }
 
 /* Each word must be a word of Show(d); in an entry, "~" stands for an unset location, class and subsystem,
  * and "U" for an entry that is all unset. */
-void ExpectWords(const std::string& context, const _QORB_DAT_INFO_t& d, std::string words)
-{
-    words = std::regex_replace(std::regex_replace(words, std::regex("U"), "ffff:ffff:~"), std::regex("~"),
-                               "ffff.ff.ff:ffffff:ffff:ffff");
+void ExpectWords(const std::string& context, const _QORB_DAT_INFO_t& d, std::string words) {
+    words = std::regex_replace(
+        std::regex_replace(words, std::regex("U"), "ffff:ffff:~"), std::regex("~"), "ffff.ff.ff:ffffff:ffff:ffff");
     std::string shown = Show(d), word;
     for (std::istringstream in(words); in >> word;)
         EXPECT_NE(shown.find(" " + word + " "), std::string::npos) << context << ": " << word << " not in" << shown;
 }
 
 /* count copies of text, each with # replaced by its index. */
-std::string Repeat(int count, const std::string& text)
-{
+std::string Repeat(int count, const std::string& text) {
     std::string all;
-    for (int i = 0; i < count; ++i)
-        all += std::regex_replace(text, std::regex("#"), std::to_string(i));
+    for (int i = 0; i < count; ++i) all += std::regex_replace(text, std::regex("#"), std::to_string(i));
     return all;
 }
 
@@ -90,7 +88,7 @@ const std::pair<const char*, const char*> kConversions[] = {
     {"<DUT vendorid=\"10ee\"/><DUT bus=\"4\"/>", "duts=2 0=1:10ee:ffff:~ 1=1000:ffff:ffff:4.ff.ff:ffffff:ffff:ffff"},
     {"<DUT colour=\"red\"/><dut/><Tests/>", "duts=2 0=0:U 1=0:U"},
     {"<g><DUT bus=\"9\">text <ReplayCount n=\"8\">42</ReplayCount></DUT></g><ReplayCount>13</ReplayCount>",
-     "replay=8 duts=1 0=1000:ffff:ffff:9.ff.ff:ffffff:ffff:ffff"},
+        "replay=8 duts=1 0=1000:ffff:ffff:9.ff.ff:ffffff:ffff:ffff"},
     /* Names and modes in any case; the first attribute, any name; the last wins; none or other names: no change. */
     {"<TEST MODE='SIMULATION'/>", "mode=2"},
     {"<test Mode='addin'/>", "mode=1"},
@@ -99,7 +97,7 @@ const std::pair<const char*, const char*> kConversions[] = {
     {"<replaycount x=\"9\"/><Replay n=\"1\"/><pciebaseaddress x=\"c0000000\"/>", "replay=9 base=c0000000"},
     {"<ReplayCount times=\"5\" n=\"6\"/><User login=\"bob\" name=\"carol\"/>", "replay=5 user=bob"},
     {"<ReplayCount n=\"5\"/><ReplayCount/><!-- <ReplayCount n=\"9\"/> --><PCIEBaseAddress/><DUTSerrEnable/>",
-     "replay=5 base=e0000000 serr=1"},
+        "replay=5 base=e0000000 serr=1"},
     /* File names: slashes turned into backslashes, the INI file name copied into an empty application one. */
     {"<QORBINIFileName f=\"a/b.ini\"/><AppINIFileName f=\"c/d/e.ini\"/>", "ini=a\\b.ini app=c\\d\\e.ini"},
     {"<AppINIFileName f=\"app.ini\"/><QORBINIFileName f=\"a/b.ini\"/>", "ini=a\\b.ini app=app.ini"},
@@ -107,8 +105,7 @@ const std::pair<const char*, const char*> kConversions[] = {
     {"<User n=\"first\"/><User n=\"second\"/><User/><qorbinifilepath p=\"x/y\"/>", "user=second path=x\\y"},
 };
 
-TEST(DatFile, ValuesNamesBlocksAndTheExample)
-{
+TEST(DatFile, ValuesNamesBlocksAndTheExample) {
     for (const auto& [elements, words] : kConversions) {
         Parsed p("<p>" + std::string(elements) + "</p>");
         EXPECT_EQ(std::tuple(p.status, p.err), std::tuple(QORB_SUCCESS, "")) << elements;
@@ -124,8 +121,8 @@ TEST(DatFile, ValuesNamesBlocksAndTheExample)
      * (an empty last block) and a backslashed path are read. */
     for (size_t pad = 470; pad <= 530; ++pad) {
         std::string user(600, 'u');
-        Parsed q("<p><!--" + std::string(pad, 'x') + "--><ReplayCount n=\"123456789\"/><User n=\"" + user +
-                 "\"/><DUT vendorid=\"BEEF\"/></p>\n" + std::string(pad, '\n'));
+        Parsed q("<p><!--" + std::string(pad, 'x') + "--><ReplayCount n=\"123456789\"/><User n=\"" + user
+            + "\"/><DUT vendorid=\"BEEF\"/></p>\n" + std::string(pad, '\n'));
         EXPECT_EQ(q.status, QORB_SUCCESS) << pad << q.err;
         ExpectWords(std::to_string(pad), q.dat, "replay=123456789 0=1:beef:ffff:~ user=" + user);
     }
@@ -137,10 +134,10 @@ TEST(DatFile, ValuesNamesBlocksAndTheExample)
     p.File(QORB_SOURCE_DIR "/examples/builtin-platform.xml");
     EXPECT_EQ(std::tuple(p.status, p.err), std::tuple(QORB_SUCCESS, ""));
     ExpectWords("example", p.dat,
-                "mode=2 user=qorb_user duts=4 path=ini\\ ini=ini\\VERDAapp.ini app=ini\\VERDAapp.ini replay=3 "
-                "base=e0000000 incr=4 off=10 len=4 serr=1 0=3:5153:1010:ffff.ff.ff:ffffff:ffff:ffff "
-                "1=1000:ffff:ffff:6.0.0:ffffff:ffff:ffff 2=1003:5153:1050:9.0.0:ffffff:ffff:ffff "
-                "3=1003:5153:1012:4.0.1:ffffff:5153:1012");
+        "mode=2 user=qorb_user duts=4 path=ini\\ ini=ini\\VERDAapp.ini app=ini\\VERDAapp.ini replay=3 "
+        "base=e0000000 incr=4 off=10 len=4 serr=1 0=3:5153:1010:ffff.ff.ff:ffffff:ffff:ffff "
+        "1=1000:ffff:ffff:6.0.0:ffffff:ffff:ffff 2=1003:5153:1050:9.0.0:ffffff:ffff:ffff "
+        "3=1003:5153:1012:4.0.1:ffffff:5153:1012");
     const uint32_t where[] = {0x031010, 0x061020, 0x091050, 0x041012}; /* bus, device ID */
     SimPlatform platform;
     ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
@@ -156,8 +153,7 @@ TEST(DatFile, ValuesNamesBlocksAndTheExample)
 }
 
 /* Failures and warnings: status, stderr, and what the record holds after. */
-TEST(DatFile, FailuresAndWarningsAreReported)
-{
+TEST(DatFile, FailuresAndWarningsAreReported) {
     const std::string expat = "EXPAT XML PARSER . ERROR (desc(", dut = "<DUT bus=\"#\" vendorid=\"1#\"/>\n",
                       error = "***ERROR***. FILE[Source/qorb_parse_dat.cpp] LINE[n] ", open = error + "cannot open",
                       drop = "***WARNING***. FILE[Source/qorb_parse_dat.cpp] LINE[n] ",
@@ -170,30 +166,30 @@ TEST(DatFile, FailuresAndWarningsAreReported)
         {"  ", QORB_NO_DAT_FILE, expat + "no element found))  in dat file at line 1\n", 3, 0},
         {"\n\nplatform\n", QORB_NO_DAT_FILE, expat + "syntax error))  in dat file at line 3\n", 3, 0},
         {"<p>\n<ReplayCount n=\"6\"/>\n<DUT bus=\"1\">\n</p>\n<ReplayCount n=\"7\"/>", QORB_NO_DAT_FILE,
-         expat + "mismatched tag))  in dat file at line 4\n", 6, 1},
+            expat + "mismatched tag))  in dat file at line 4\n", 6, 1},
         {"<p>\n" + Repeat(60, "  <ReplayCount n=\"#\"/>\n") + "<DUT bus=\"1\" bus=\"2\"/>\n</p>\n", QORB_NO_DAT_FILE,
-         expat + "duplicate attribute))  in dat file at line 62\n", 59, 0},
+            expat + "duplicate attribute))  in dat file at line 62\n", 59, 0},
         {"<p>" + Repeat(100, dut) + "</p>", QORB_SUCCESS, "", 3, 100},
         {"<p>" + Repeat(101, dut) + "<ReplayCount n=\"21\"/></p>", QORB_SUCCESS, drop + "1" + dropped, 21, 100},
         {"<p>" + Repeat(350, dut) + "</p>", QORB_SUCCESS, drop + "250" + dropped, 3, 100},
         {"<p>" + Repeat(102, dut) + "<broken", QORB_NO_DAT_FILE,
-         expat + "unclosed token))  in dat file at line 103\n" + drop + "2" + dropped, 3, 100},
+            expat + "unclosed token))  in dat file at line 103\n" + drop + "2" + dropped, 3, 100},
     };
     for (const auto& [text, status, message, replays, duts] : rows) {
         Parsed p;
         text.size() > 1 ? p.Text(text) : p.File(text.empty() ? p.dir.File("no/dat.xml") : p.dir.Path());
         EXPECT_EQ(std::tuple(p.status, p.err, p.dat.replayCount, p.dat.dutCount, p.dat.testMode),
-                  std::tuple(status, message, replays, duts, 77u));
+            std::tuple(status, message, replays, duts, 77u));
         for (int i = 0; i < p.dat.dutCount && duts == 100; ++i)
             ASSERT_EQ(std::tuple(p.dat.dutFindInfo[i].busNumber, p.dat.dutFindFlags[i]),
-                      std::tuple(i, QORB_FIND_LOCATION | QORB_FIND_VENDOR_ID));
+                std::tuple(i, QORB_FIND_LOCATION | QORB_FIND_VENDOR_ID));
     }
     Parsed p;
     CaptureFd err(2);
     EXPECT_EQ((std::pair{parseDatFile(nullptr, &p.dat), p.dat.replayCount}), std::pair(QORB_NO_DAT_FILE, 3));
     EXPECT_EQ(parseDatFile(const_cast<char*>("x.xml"), nullptr), QORB_NO_DAT_FILE);
     EXPECT_EQ(std::regex_replace(err.Text(), std::regex("LINE\\[[0-9]+\\]"), "LINE[n]"),
-              open + " file[(null)]\n" + error + "no record to fill for file[x.xml]\n");
+        open + " file[(null)]\n" + error + "no record to fill for file[x.xml]\n");
 }
 
 } // namespace

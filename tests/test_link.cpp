@@ -9,8 +9,7 @@ using namespace qorbtest;
 
 namespace {
 
-ConfigSpace Function(uint8_t type, uint8_t secondary = 0, uint8_t subordinate = 0, uint16_t linkControl = 0x0040)
-{
+ConfigSpace Function(uint8_t type, uint8_t secondary = 0, uint8_t subordinate = 0, uint16_t linkControl = 0x0040) {
     ConfigSpace s;
     s.Header(0x8086, 0x1234, secondary ? 0x06 : 0x02, secondary ? 0x04 : 0x00, 0x00, secondary ? 0x01 : 0x00);
     s.CapPointer(0x40).PcieCap(0x40, type, 0x00).Set16(0x50 /* Link Control */, linkControl).Set16(0x52, 0x2011);
@@ -27,24 +26,24 @@ const std::vector<DumpFunction> kPlatform = {
     {5, 0, 0, Function(QORB_PCIE_ENDPOINT)}};
 // clang-format on
 
-uint16_t Read16(void* device, uint32_t offset)
-{
+uint16_t Read16(void* device, uint32_t offset) {
     uint32_t value = 0, len = 2; /* little-endian, as the host */
     EXPECT_EQ(ReadConfigSpace(device, reinterpret_cast<uint8_t*>(&value), offset, &len), QORB_SUCCESS);
     return static_cast<uint16_t>(value);
 }
 
 struct Opened : FoundDevice {
-    Opened(uint8_t bus, uint8_t dev) : FoundDevice(bus, dev, 0) { EXPECT_EQ(OpenDevice(**this, {}), QORB_SUCCESS); }
-    ~Opened()
-    {
+    Opened(uint8_t bus, uint8_t dev)
+        : FoundDevice(bus, dev, 0) {
+        EXPECT_EQ(OpenDevice(**this, {}), QORB_SUCCESS);
+    }
+    ~Opened() {
         void* parent = nullptr; /* the caller's to close */
         GetParentDevice(**this, &parent);
         CloseDevice(parent);
     }
     /* The port QORB_GetPortToResetOrRetrain names, as (bus, device); {-1, 255}: none, the out location cleared. */
-    std::pair<int, int> Port() const
-    {
+    std::pair<int, int> Port() const {
         void* port = reinterpret_cast<void*>(0x1);
         uint8_t bus = 0xFF, dev = 0xFF;
         if (QORB_GetPortToResetOrRetrain(**this, &port) == QORB_SUCCESS)
@@ -55,13 +54,12 @@ struct Opened : FoundDevice {
 
 } // namespace
 
-TEST(Link, PortAboveDisableEnableAndTheirFailures)
-{
+TEST(Link, PortAboveDisableEnableAndTheirFailures) {
     SimPlatform platform(kPlatform);
     ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
     using Pair = std::pair<int, int>; /* a device, the port above it */
     for (auto [at, port] :
-         {std::pair<Pair, Pair>{{1, 0}, {0, 0x1c}}, {{4, 0}, {3, 1}}, {{3, 1}, {0, 0x1d}}, {{0, 0x1c}, {-1, 255}}})
+        {std::pair<Pair, Pair>{{1, 0}, {0, 0x1c}}, {{4, 0}, {3, 1}}, {{3, 1}, {0, 0x1d}}, {{0, 0x1c}, {-1, 255}}})
         EXPECT_EQ(Opened(at.first, at.second).Port(), port) << at.first << ":" << at.second;
     EXPECT_EQ(QORB_GetPortToResetOrRetrain(nullptr, nullptr), QORB_INVALID_PARAMETER);
 
@@ -101,8 +99,7 @@ TEST(Link, PortAboveDisableEnableAndTheirFailures)
     }
 }
 
-TEST(Link, RetrainTrainsThePortAboveUntilTrainingEnds)
-{
+TEST(Link, RetrainTrainsThePortAboveUntilTrainingEnds) {
     SimPlatform platform(kPlatform, "[link]\ntraining_ms = 1000\n");
     ASSERT_EQ(platform.OpenStatus(), QORB_SUCCESS);
     Opened root(0, 0x1c), dut(1, 0), down(3, 1), below(4, 0), otherRoot(0, 0x1d);

@@ -72,7 +72,9 @@ struct Sim : ScratchDir {
                     stamped = h[4] | h[5] | h[6] | h[7];
             for (uint32_t i = 0; hex && i < size; i += 4) /* "+": time-stamped */
                 text += Hex(p[i], 2) + Hex(p[i + 1], 2) + Hex(p[i + 2], 2) + Hex(p[i + 3], 2)
-                    + (i + 4 < size ? "." : stamped ? "+ " : " ");
+                    + (i + 4 < size   ? "."
+                            : stamped ? "+ "
+                                      : " ");
             if (hex || (kind & 7) >= 4) text += hex ? "" : std::string("ASRF").substr((kind & 7) - 4, 1) + " ";
             else
                 text += Hex(p[!tlp], 2) + (kind == 11 ? '<' : "><!>"[kind & 3])
@@ -341,7 +343,7 @@ TEST(SimCard, ScenariosLeaveTheirTraceAndErrors) {
         const uint32_t* p = r.program;
         _qorb_cmd_map_t command{p[0], p[1], p[2], p[3], uint8_t(p[4]), uint8_t(p[5]), 0};
         ASSERT_EQ(card.zeb->ProgramCmd(8, 0, 0, &command), 0u);
-        for (const char* step = r.steps; *step; ++step) steps.at(*step)();
+        for (const char* step = r.steps; *step; ++step) steps.at (*step)();
         EXPECT_EQ(
             (std::tuple{card.Summary(r.trace[0] != 'A'), card.Actions(), card.Get(kDut, 0x100 + PCI_ERR_COR_STATUS),
                 card.Get(kDut, 0x100 + PCI_ERR_UNCOR_STATUS), card.Get(kDut, 0x70 + PCI_EXP_DEVSTA, 2)}),

@@ -25,14 +25,12 @@ struct Sysfs : ScratchDir {
     ~Sysfs() { t.CloseDriver(ctx), dlclose(so); }
     void Add(const std::string& name, const std::string& b) { WriteFile(File("devices/" + name + "/config"), b); }
     /* Opens on [sysfs] and these lines: what it said, and "-" if it failed. */
-    std::string Open(const std::string& lines = "root = devices\n")
-    {
+    std::string Open(const std::string& lines = "root = devices\n") {
         WriteFile(File("qorbsysfs.ini"), "[sysfs]\n" + lines);
         CaptureFd err(2);
         return t.OpenDriver(&ctx) == 1 ? err.Text() : err.Text() + "-";
     }
-    uint32_t Read(uint32_t at, uint32_t offset, uint32_t length, uint8_t* to, uint32_t domain = 0) const
-    {
+    uint32_t Read(uint32_t at, uint32_t offset, uint32_t length, uint8_t* to, uint32_t domain = 0) const {
         return domain ? t.ReadConfigEx(ctx, domain, at >> 8, at >> 3 & 31, at & 7, offset << 16 | length, to)
                       : t.ReadConfig(ctx, at >> 8, at >> 3 & 31, at & 7, offset, length, to);
     }
@@ -43,8 +41,7 @@ struct Sysfs : ScratchDir {
  * or 1; legacy: skipped if the first entry has no length (IDs 2-4) or is out
  * of 0x40-0x100, else up to such an entry; extended: up to an ID other than
  * 1-4, if the legacy list is in 0x40-0x100 with one PCI Express capability. */
-std::vector<oracle::Cap> ExpectedWalk(const oracle::Function& f)
-{
+std::vector<oracle::Cap> ExpectedWalk(const oracle::Function& f) {
     auto sized = [](const oracle::Cap& c) { return c.extended ? c.id >= 1 && c.id <= 4 : c.id < 2 || c.id > 4; };
     auto out = [](const oracle::Cap& c) { return !c.extended && (c.offset < 0x40 || c.offset > 0x100); };
     auto pcie = [](const oracle::Cap& c) { return !c.extended && c.id == 0x10; };
@@ -53,8 +50,7 @@ std::vector<oracle::Cap> ExpectedWalk(const oracle::Function& f)
     bool skip = begin != end && (!sized(*begin) || out(*begin));
     std::vector<oracle::Cap> walk;
     for (auto c = begin; c != end && (c->extended ? sized(*c) && one : skip || sized(*c)) && f.HeaderType() <= 1; ++c)
-        if (c->extended || !skip)
-            walk.push_back(*c);
+        if (c->extended || !skip) walk.push_back(*c);
     return walk;
 }
 
@@ -65,23 +61,20 @@ std::vector<oracle::Cap> ExpectedWalk(const oracle::Function& f)
  * ReadConfigEx; writes are refused, said once, unless allowed; a function gone
  * answers nothing till back; a new one is seen at the next open, which refuses
  * the old context; up to half the open-file limit stay open. */
-TEST(SysfsDriver, ServesTheFunctionsOfItsDomainAsTheKernelGivesThem)
-{
+TEST(SysfsDriver, ServesTheFunctionsOfItsDomainAsTheKernelGivesThem) {
     Sysfs fs;
     std::string pcie(6000, 0), conventional(256, 0), header(64, 0), ones(256, -1), other(256, 0);
     for (auto [file, first] : {std::pair{&pcie, 0}, {&conventional, 3}, {&header, 0x40}, {&other, 0x81}})
         std::iota(file->begin(), file->end(), char(first));
     fs.Add("0000:00:00.0", pcie), fs.Add("0000:00:1f.3", conventional), fs.Add("0000:03:00.0", header);
     fs.Add("0000:08:00.0", ones), fs.Add("0002:05:00.0", other);
-    for (const char* name : {"0000:00:20.0", "0000:06:00.8", "000:00:02.0", "000000000:07:00.0"})
-        fs.Add(name, header);
+    for (const char* name : {"0000:00:20.0", "0000:06:00.8", "000:00:02.0", "000000000:07:00.0"}) fs.Add(name, header);
     std::filesystem::create_directories(fs.File("devices/0000:04:00.0")); /* no config file */
     size_t before = OpenFiles(), served = 0;
     ASSERT_EQ(fs.Open(), "");
     std::string found, name = "0000:10:00.0";
     uint8_t b[8192];
-    for (uint32_t at = 0; at < 1 << 16; ++at)
-        found += fs.Read(at, 0, 64, b) ? std::to_string(at) + " " : "";
+    for (uint32_t at = 0; at < 1 << 16; ++at) found += fs.Read(at, 0, 64, b) ? std::to_string(at) + " " : "";
     EXPECT_EQ(found, "0 251 768 2048 ") << "00:00.0, 00:1f.3, 03:00.0 and 08:00.0";
     /* clang-format off */
     const std::tuple<uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, const std::string&> rows[] = {
@@ -99,42 +92,41 @@ TEST(SysfsDriver, ServesTheFunctionsOfItsDomainAsTheKernelGivesThem)
     }
     CaptureFd err(2);
     EXPECT_EQ((std::tuple{fs.Read(0, 0, 4, nullptr), fs.Write(0, 4, 4, b), fs.Write(0xFB, 4, 4, b), err.Text()}),
-              std::tuple(0u, 0u, 0u,
-                         "qorbsysfs: configuration writes are disabled; to enable them set \"allow_writes = yes\" in "
-                         "section [sysfs] of qorbsysfs.ini in the current directory and run as root\n"));
+        std::tuple(0u, 0u, 0u,
+            "qorbsysfs: configuration writes are disabled; to enable them set \"allow_writes = yes\" in "
+            "section [sysfs] of qorbsysfs.ini in the current directory and run as root\n"));
     for (uint32_t dev = 0; dev < 32; ++dev)
         snprintf(&name[8], 5, "%02x.0", dev), fs.Add(name, std::string(256, char(dev)));
     struct rlimit saved, low;
     getrlimit(RLIMIT_NOFILE, &saved), low = saved, low.rlim_cur = before + 24, setrlimit(RLIMIT_NOFILE, &low);
     uint32_t old = fs.ctx;
     EXPECT_EQ(fs.Open("root = devices\nallow_writes = yes\n"), "");
-    for (uint32_t dev = 0; dev < 32; ++dev)
-        served += fs.Read(0x1000 | dev << 3, 0, 64, b) == 64 && b[0] == dev;
+    for (uint32_t dev = 0; dev < 32; ++dev) served += fs.Read(0x1000 | dev << 3, 0, 64, b) == 64 && b[0] == dev;
     EXPECT_EQ(std::tuple(served, OpenFiles() - before), std::tuple(32u, (before + 24) / 2));
     setrlimit(RLIMIT_NOFILE, &saved);
     memcpy(b, "\x07\x01\xA5\x5A", 4), std::filesystem::remove_all(fs.File("devices/0000:10:05.0"));
     CaptureFd quiet(2);
     EXPECT_EQ((std::tuple{fs.Write(0x10F8, 4, 4, b), fs.Write(0x10F8, 0x1000, 4, b), fs.Write(0x1100, 4, 4, b),
-                          ReadFile(fs.File("devices/0000:10:1f.0/config")).substr(4, 4), fs.Read(0x1028, 0, 64, b),
-                          fs.Read(0x1028, 0, 64, b), fs.Read(0x1030, 0, 64, b), quiet.Text()}),
-              std::tuple(4u, 0u, 0u, "\x07\x01\xA5\x5A", 0u, 0u, 64u, ""));
+                  ReadFile(fs.File("devices/0000:10:1f.0/config")).substr(4, 4), fs.Read(0x1028, 0, 64, b),
+                  fs.Read(0x1028, 0, 64, b), fs.Read(0x1030, 0, 64, b), quiet.Text()}),
+        std::tuple(4u, 0u, 0u, "\x07\x01\xA5\x5A", 0u, 0u, 64u, ""));
     fs.Add("0000:10:05.0", std::string(256, '\x42')), fs.Add("0000:09:00.0", std::string(256, '\x33'));
     EXPECT_EQ((std::tuple{fs.Read(0x1028, 0, 64, b), uint8_t(b[0]), fs.Read(0x900, 0, 64, b),
-                          fs.t.ReadConfig(old, 0, 0, 0, 0, 4, b), fs.t.MapConfigSpace(old, 0, 0), fs.t.CloseDriver(old),
-                          fs.t.WriteConfig(old, 0, 0, 0, 4, 4, b), fs.t.CloseDriver(fs.ctx), OpenFiles() - before}),
-              std::tuple(64u, 0x42, 0u, 0u, 0u, 0u, 0u, 1u, size_t{0}));
+                  fs.t.ReadConfig(old, 0, 0, 0, 0, 4, b), fs.t.MapConfigSpace(old, 0, 0), fs.t.CloseDriver(old),
+                  fs.t.WriteConfig(old, 0, 0, 0, 4, 4, b), fs.t.CloseDriver(fs.ctx), OpenFiles() - before}),
+        std::tuple(64u, 0x42, 0u, 0u, 0u, 0u, 0u, 1u, size_t{0}));
 }
 
 /* qorbsysfs.ini (keys in any case): a bad setting stops the open, naming its
  * line; the MCFG table named there: the domain's entry gives the window. */
-TEST(SysfsDriver, SettingsAndTheMcfgWindow)
-{
+TEST(SysfsDriver, SettingsAndTheMcfgWindow) {
     Sysfs fs;
     fs.Add("0000:00:00.0", std::string(64, '\x01'));
     /* An ACPI MCFG table; each entry: base, segment | start bus << 16 | end bus << 24. */
     auto mcfg = [](std::vector<std::array<uint64_t, 2>> entries) {
         std::string t = "MCFG" + std::string(40 + 16 * entries.size(), '\0');
-        return std::copy_n(reinterpret_cast<const char*>(entries.data()), 16 * entries.size(), &t[44]), t[4] = char(t.size()), t;
+        return std::copy_n(reinterpret_cast<const char*>(entries.data()), 16 * entries.size(), &t[44]),
+               t[4] = char(t.size()), t;
     };
     const std::string three = mcfg({{0xF8000000, 0x3F000001}, {0x1E0000000, 0xFF000000}, {0xC0000000, 0x80800000}});
     const std::string line = "qorbsysfs: qorbsysfs.ini line ";
@@ -171,8 +163,7 @@ TEST(SysfsDriver, SettingsAndTheMcfgWindow)
 /* The library on each real dump (through qorbsim) and on this machine (through
  * qorbsysfs, read only): its search finds exactly libpci's functions of domain
  * 0, buses 0-254, and reads their bytes and capability lists as expected. */
-TEST(LibraryWithLibpci, AgreeOnEveryRealDumpAndOnThisMachine)
-{
+TEST(LibraryWithLibpci, AgreeOnEveryRealDumpAndOnThisMachine) {
     /* clang-format off */
     const std::pair<const char*, size_t> rows[] = { /* dump, functions compared */
         {"bridge-ctl-vga16.txt", 2}, {"broken-ecaps.txt", 1}, {"cap-MSI-mapping.txt", 1}, {"cap-aer-hdr.txt", 1},
@@ -192,8 +183,7 @@ TEST(LibraryWithLibpci, AgreeOnEveryRealDumpAndOnThisMachine)
         _QORB_STATUS_t opened = OpenQORBEx(&instance, 0, *name ? QORB_SIM_DRIVER_PATH : QORB_SYSFS_DRIVER_PATH, 0, 0);
         std::vector<std::string> listed, found, library, expected;
         for (const oracle::Function& f : oracle::Read(dump)) {
-            if (f.domain != 0 || f.bus > 254)
-                continue;
+            if (f.domain != 0 || f.bus > 254) continue;
             FoundDevice device(uint8_t(f.bus), uint8_t(f.dev), uint8_t(f.fn));
             std::vector<oracle::Cap> walk;
             std::vector<uint8_t> bytes(4096);
@@ -214,6 +204,6 @@ TEST(LibraryWithLibpci, AgreeOnEveryRealDumpAndOnThisMachine)
                 found.push_back(std::to_string(at));
         CloseQORB(instance), out.Text();
         EXPECT_EQ(std::tuple(opened, listed.size(), found, library),
-                  std::tuple(QORB_SUCCESS, *name ? count : listed.size(), listed, expected));
+            std::tuple(QORB_SUCCESS, *name ? count : listed.size(), listed, expected));
     }
 }

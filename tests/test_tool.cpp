@@ -124,7 +124,8 @@ TEST(ToolCli, SelectorsAndRegisterOperands) {
             {"0x04.b=0x100", true, "Invalid value \"0x100\" for a 8-bit register in 0x04.b=0x100"},
             {"0x10.q", false, "Invalid width \"q\""}, {"COMMAND=1:10000", true, "Invalid mask \"10000\""},
             {"0x04.w=1", false, "Unexpected value"}, {"NOSUCH.w", false, "Unknown register \"NOSUCH\""},
-            {"CAP_NOPE", false, "Unknown capability name"}, {"ECAPzz+zz", false, "Invalid offset"}};
+            {"CAP_NOPE", false, "Unknown capability name"}, {"ECAPzz+zz", false, "Invalid offset"},
+            {"cap100.b", false, "Invalid capability ID in cap100"}};
     for (const auto& [text, write, expected] : operands) {
         RegisterSpec r;
         std::string got = ParseRegisterSpec(text, write, &r);

@@ -15,22 +15,19 @@ namespace {
 
 using Bdf = std::array<uint8_t, 3>; /* bus, device, function */
 const Bdf kNone{0xEE, 0xEE, 0xEE}; /* no record, or no link */
-Bdf LocationOf(void* device)
-{
+Bdf LocationOf(void* device) {
     Bdf l = kNone;
     QORB_GetDeviceProperties(device, &l[0], &l[1], &l[2], nullptr, nullptr);
     return l;
 }
 
-ConfigSpace Plain(uint16_t vendor, uint16_t device, uint8_t base = 0x02, uint8_t sub = 0x00, uint8_t progIf = 0x00)
-{
+ConfigSpace Plain(uint16_t vendor, uint16_t device, uint8_t base = 0x02, uint8_t sub = 0x00, uint8_t progIf = 0x00) {
     ConfigSpace s;
     s.Header(vendor, device, base, sub, progIf, 0x00);
     return s;
 }
 /* A PCI Express function of a port type; with a secondary bus, a type 1 port. */
-ConfigSpace Express(uint8_t type, uint8_t secondary = 0)
-{
+ConfigSpace Express(uint8_t type, uint8_t secondary = 0) {
     ConfigSpace s;
     s.Header(0x8086, 1, secondary ? 6 : 2, secondary ? 4 : 0, 0, !!secondary).CapPointer(0x40).PcieCap(0x40, type, 0);
     return secondary ? s.Buses(0, secondary, secondary) : s;
@@ -65,8 +62,7 @@ const std::vector<DumpFunction> kSwitch = {
 /* A platform of the functions on the fake driver. */
 class Topology : public ::testing::Test {
 protected:
-    void Open(const std::vector<DumpFunction>& functions)
-    {
+    void Open(const std::vector<DumpFunction>& functions) {
         platform = std::make_unique<SimPlatform>(functions, "", fake.path);
         ASSERT_EQ(QORB_SUCCESS, platform->OpenStatus());
         fake.Reset();
@@ -76,8 +72,7 @@ protected:
 };
 
 /* Opens the function at a location and answers where its parent link leads (the record closed again). */
-Bdf ParentOf(Bdf at)
-{
+Bdf ParentOf(Bdf at) {
     FoundDevice device(at[0], at[1], at[2]);
     EXPECT_EQ(QORB_SUCCESS, OpenDevice(*device, QORB_ACCESS_READ_WRITE));
     void* parent = reinterpret_cast<void*>(0x1);
@@ -90,8 +85,7 @@ Bdf ParentOf(Bdf at)
 
 } // namespace
 
-TEST_F(Topology, SearchesByLocationIdsClassAndFlags)
-{
+TEST_F(Topology, SearchesByLocationIdsClassAndFlags) {
     Open(kBusEnding);
     using Search = std::function<_QORB_STATUS_t(void**)>;
     auto at = [](uint8_t b, uint8_t d, uint8_t f) { return [=](void** o) { return FindDevice(b, d, f, o); }; };
@@ -130,8 +124,8 @@ TEST_F(Topology, SearchesByLocationIdsClassAndFlags)
 
     /* A search that finds nothing probes each location once, bus 255 never, and skips what follows a
      * bus-ending function: 9 locations of bus 5 are probed, 1 of bus 6. */
-    const std::tuple<Search, uint32_t> failing[] = {
-        {ids(0x9999, 0x9999), 256 - 9}, {idsAt(0x9999, 0x9999, {9, 0, 0}), 256 - 1}, {cls(0xEE, 0xEE, 0xEE), 0}};
+    const std::tuple<Search, uint32_t> failing[]
+        = {{ids(0x9999, 0x9999), 256 - 9}, {idsAt(0x9999, 0x9999, {9, 0, 0}), 256 - 1}, {cls(0xEE, 0xEE, 0xEE), 0}};
     for (const auto& [search, skipped] : failing) {
         fake.Reset();
         void* device = reinterpret_cast<void*>(0x1);
@@ -158,11 +152,10 @@ TEST_F(Topology, SearchesByLocationIdsClassAndFlags)
         criteria.deviceNumber = dev;
         void* device = reinterpret_cast<void*>(0x1);
         EXPECT_EQ(expected == kNone ? QORB_FIND_DEVICE_FAILED : QORB_SUCCESS,
-                  flags & QORB_FIND_LOCATION ? FindDeviceByInfo(instance, &device, flags, &criteria)
-                                             : FindDevice(instance, &device, flags, &criteria));
+            flags & QORB_FIND_LOCATION ? FindDeviceByInfo(instance, &device, flags, &criteria)
+                                       : FindDevice(instance, &device, flags, &criteria));
         EXPECT_EQ(expected, device ? LocationOf(device) : kNone) << why;
-        if (device)
-            listed.push_back(device);
+        if (device) listed.push_back(device);
     }
     cl_list_item_t* head = cl_qlist_head(&instance->deviceList);
     EXPECT_EQ(listed, (std::vector<void*>{head, cl_qlist_next(head), cl_qlist_next(cl_qlist_next(head))}));
@@ -175,19 +168,18 @@ TEST_F(Topology, SearchesByLocationIdsClassAndFlags)
     void *next = reinterpret_cast<void*>(0x1), *device = next;
     _QORB_DEV_PORT_TYPE_t type{};
     for (_QORB_STATUS_t status :
-         {FindDevice(uint8_t{5}, uint8_t{2}, uint8_t{0}, nullptr),
-          FindDevice(uint16_t{0x5555}, uint16_t{0xABCD}, nullptr),
-          FindDevice(uint16_t{0x5555}, uint16_t{0xABCD}, 5, 2, 0, nullptr), FindDeviceByClassCode(0, 0, 0, nullptr),
-          FindDevice(nullptr, &device, QORB_FIND_LOCATION, &criteria),
-          FindDevice(instance, &device, QORB_FIND_LOCATION, nullptr), FindFirstEndpoint(nullptr, nullptr),
-          FindNextEndpoint(nullptr, &next), GetDeviceType(nullptr, &type), OpenDevice(nullptr, QORB_ACCESS_READ_ONLY),
-          QORB_GetDeviceProperties(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)})
+        {FindDevice(uint8_t{5}, uint8_t{2}, uint8_t{0}, nullptr),
+            FindDevice(uint16_t{0x5555}, uint16_t{0xABCD}, nullptr),
+            FindDevice(uint16_t{0x5555}, uint16_t{0xABCD}, 5, 2, 0, nullptr), FindDeviceByClassCode(0, 0, 0, nullptr),
+            FindDevice(nullptr, &device, QORB_FIND_LOCATION, &criteria),
+            FindDevice(instance, &device, QORB_FIND_LOCATION, nullptr), FindFirstEndpoint(nullptr, nullptr),
+            FindNextEndpoint(nullptr, &next), GetDeviceType(nullptr, &type), OpenDevice(nullptr, QORB_ACCESS_READ_ONLY),
+            QORB_GetDeviceProperties(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)})
         EXPECT_EQ(QORB_INVALID_PARAMETER, status);
     EXPECT_EQ(std::pair(reinterpret_cast<void*>(0x1), static_cast<void*>(nullptr)), std::pair(next, device));
 }
 
-TEST_F(Topology, PortTypesRecordsAndParents)
-{
+TEST_F(Topology, PortTypesRecordsAndParents) {
     Open(kSwitch);
     using Pair = std::pair<_QORB_STATUS_t (*)(void*, void**), _QORB_STATUS_t (*)(void*, void**)>;
     // clang-format off
@@ -225,13 +217,12 @@ TEST_F(Topology, PortTypesRecordsAndParents)
         uint8_t bus = 0xEE, dev = 0xEE, fn = 0xEE, header = 0xEE;
         uint16_t vendor = 0xEEEE, id = 0xEEEE;
         int multi = -1;
-        for (_QORB_STATUS_t got :
-             {GetBusNumber(device, &bus), GetDeviceNumber(device, &dev), GetFunctionNumber(device, &fn),
-              GetVendorID(device, &vendor), GetDeviceID(device, &id), GetHeaderType(device, &header),
-              IsMultiFunction(device, &multi)})
+        for (_QORB_STATUS_t got : {GetBusNumber(device, &bus), GetDeviceNumber(device, &dev),
+                 GetFunctionNumber(device, &fn), GetVendorID(device, &vendor), GetDeviceID(device, &id),
+                 GetHeaderType(device, &header), IsMultiFunction(device, &multi)})
             EXPECT_EQ(device ? QORB_SUCCESS : QORB_INVALID_DEVICE_HANDLE, got);
         EXPECT_EQ(device ? std::tuple(0, 1, 0, 0x8086, 0x0001, 1, 0) : std::tuple(0, 0, 0, 0, 0, 0xEE, -1),
-                  std::tuple(bus, dev, fn, vendor, id, header, multi))
+            std::tuple(bus, dev, fn, vendor, id, header, multi))
             << "a null handle zeroes them";
     }
     int multi = 0;
@@ -258,7 +249,7 @@ TEST_F(Topology, PortTypesRecordsAndParents)
     for (const auto& [at, type, above, why] : rows) {
         auto portType = static_cast<_QORB_DEV_PORT_TYPE_t>(0x55);
         EXPECT_EQ(type == 0x55 ? QORB_PCIE_CAP_OUT_OF_RANGE : QORB_SUCCESS,
-                  GetDeviceType(*FoundDevice(at[0], at[1], at[2]), &portType));
+            GetDeviceType(*FoundDevice(at[0], at[1], at[2]), &portType));
         EXPECT_EQ(std::tuple(type, above), std::tuple(static_cast<int>(portType), ParentOf(at))) << why;
     }
 
@@ -271,8 +262,7 @@ TEST_F(Topology, PortTypesRecordsAndParents)
 
 /* Every record belongs to whoever got it: the child's close leaves its parent record, a new OpenDevice
  * leaves the earlier parent valid, and a parent closed first leaves the child without a link. */
-TEST_F(Topology, ParentRecordsBelongToTheCaller)
-{
+TEST_F(Topology, ParentRecordsBelongToTheCaller) {
     Open(kSwitch);
     void *endpoint = nullptr, *first = nullptr, *second = nullptr, *parent = reinterpret_cast<void*>(0x1);
     ASSERT_EQ(QORB_SUCCESS, FindDevice(uint8_t{3}, uint8_t{0}, uint8_t{0}, &endpoint));

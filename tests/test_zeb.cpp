@@ -23,18 +23,13 @@ struct Op {
     _QORB_STATUS_t (*call)(void*);
 };
 #define OP(slot, value, call) Op(slot, value, [](void* d) { return call; })
-const Op kOps[] = {OP(10, 0, ArmZEB(d, 0x55)),
-                   OP(8, 0, DisarmZEB(d)),
-                   OP(12, 2, ChangeZEBMode(d, QORB_ZEB_MODE_INJECT)),
-                   OP(13, 0, QueryZEBMode(d, &g_mode)),
-                   OP(11, 0, ProgramZEBCmd(d, &g_command)),
-                   OP(9, 0, QORB_ZEB_GetActionCount(d, &g_count)),
-                   OP(14, 0, ZEBSuspendLogging(d)),
-                   OP(15, 0, ZEBResumeLogging(d)),
-                   OP(6, 0, QORB_GetZEBProperties(d, &g_props)),
-                   OP(4, 0xA5A5F00D, QORB_ZEBWritePatternToTB(d, 0xA5A5F00D)),
-                   OP(5, 1 << 20, ZEBGetTraceBuffer(d)) /* the size after the pattern */,
-                   OP(2, 0x1E00, SetConfigMaskTraceBuf(d, 0x20))};
+const Op kOps[]
+    = {OP(10, 0, ArmZEB(d, 0x55)), OP(8, 0, DisarmZEB(d)), OP(12, 2, ChangeZEBMode(d, QORB_ZEB_MODE_INJECT)),
+        OP(13, 0, QueryZEBMode(d, &g_mode)), OP(11, 0, ProgramZEBCmd(d, &g_command)),
+        OP(9, 0, QORB_ZEB_GetActionCount(d, &g_count)), OP(14, 0, ZEBSuspendLogging(d)), OP(15, 0, ZEBResumeLogging(d)),
+        OP(6, 0, QORB_GetZEBProperties(d, &g_props)), OP(4, 0xA5A5F00D, QORB_ZEBWritePatternToTB(d, 0xA5A5F00D)),
+        OP(5, 1 << 20, ZEBGetTraceBuffer(d)) /* the size after the pattern */,
+        OP(2, 0x1E00, SetConfigMaskTraceBuf(d, 0x20))};
 #undef OP
 
 class Zeb : public testing::Test {
@@ -42,14 +37,13 @@ protected:
     void* Record(uint8_t bus, uint8_t dev, uint8_t fn) { return FindDevice(bus, dev, fn, &m_found), Keep(m_found); }
     void* Keep(void* record) { return m_records.push_back(record), record; }
     void TearDown() override { std::for_each(m_records.begin(), m_records.end(), CloseDevice); }
-    qorbtest::FakeInstance m_instance;
-    qorbtest::FakeDriver& fake = m_instance.fake;
+    qorbtest::FakeDriver fake;
+    qorbtest::SimPlatform m_platform{fake.path};
     std::vector<void*> m_records;
     void* m_found = nullptr;
 };
 
-TEST_F(Zeb, EveryOperationForwardsToTheCardOrRefusesWithoutCallingIt)
-{
+TEST_F(Zeb, EveryOperationForwardsToTheCardOrRefusesWithoutCallingIt) {
     void *card = Record(8, 0, 0), *dut = Record(9, 0, 0);
     auto* odd = static_cast<QORB_DEVICE_t*>(Record(8, 0, 0));
     odd->isZeb = 2;
@@ -68,34 +62,30 @@ TEST_F(Zeb, EveryOperationForwardsToTheCardOrRefusesWithoutCallingIt)
             EXPECT_EQ(uint32_t(op.call(card)), status[mode]);
             auto calls = fake.Calls(); /* the trace copy and the configuration read a value first */
             ASSERT_EQ(calls.size(), mode == FK_MISSING ? 0u : op.slot == 5 || op.slot == 2 ? 2u : 1u);
-            if (calls.empty())
-                continue;
+            if (calls.empty()) continue;
             const FakeCall& last = calls.back();
             EXPECT_EQ((std::vector<uint32_t>{last.entry, last.args[0], last.args[1], last.args[2], last.args[3]}),
-                      (std::vector<uint32_t>{FK_ZEB + op.slot, 8, 0, 0, op.value}));
+                (std::vector<uint32_t>{FK_ZEB + op.slot, 8, 0, 0, op.value}));
             EXPECT_TRUE(op.slot != 11 || memcmp(last.data, &g_command, 16) == 0); /* the command, whole */
         }
     }
     EXPECT_EQ(std::tuple(g_mode, g_props.mode, g_props.traceBufferSize), std::tuple(2, 2, 1u << 20)); /* by the card */
     _ZEB_LIB_INTERFACE_t* bound = std::exchange(g_qorbDriver.zeb, nullptr); /* the card's table unbound */
-    for (const Op& op : kOps)
-        EXPECT_EQ(op.call(card), QORB_INVALID_PARAMETER) << op.slot;
+    for (const Op& op : kOps) EXPECT_EQ(op.call(card), QORB_INVALID_PARAMETER) << op.slot;
     g_qorbDriver.zeb = bound;
 }
 
-TEST_F(Zeb, UpstreamCardIsTwoNewRecordsOfItsFunctions)
-{
+TEST_F(Zeb, UpstreamCardIsTwoNewRecordsOfItsFunctions) {
     void* dut = Record(9, 0, 0);
     void *found[2] = {}, *host = Record(0, 0, 0);
     ASSERT_EQ(QORB_GetUpstreamZEB(dut, &found[0], &found[1]), QORB_SUCCESS);
     auto *a = static_cast<QORB_DEVICE_t*>(Keep(found[0])), *b = static_cast<QORB_DEVICE_t*>(Keep(found[1]));
     EXPECT_EQ(std::tuple(a->bus, a->isZeb, a->deviceId, b->bus, b->isZeb, b->deviceId, b->configShadow[0x40]),
-              std::tuple(7, 1, 1, 8, 1, 2, PCI_CAP_ID_EXP)); /* the functions' own headers, 256 bytes each */
+        std::tuple(7, 1, 1, 8, 1, 2, PCI_CAP_ID_EXP)); /* the functions' own headers, 256 bytes each */
     /* Not below a card, the card failing or missing, no device: both outputs null. */
-    for (auto [device, mode, status] : {std::tuple{host, FK_FORWARD, uint32_t(QORB_DEVICE_NOT_FOUND)},
-                                        {dut, FK_FAIL, FK_CARD_FAILURE},
-                                        {dut, FK_MISSING, QORB_INVALID_PARAMETER},
-                                        {nullptr, FK_FORWARD, QORB_INVALID_PARAMETER}}) {
+    for (auto [device, mode, status] :
+        {std::tuple{host, FK_FORWARD, uint32_t(QORB_DEVICE_NOT_FOUND)}, {dut, FK_FAIL, FK_CARD_FAILURE},
+            {dut, FK_MISSING, QORB_INVALID_PARAMETER}, {nullptr, FK_FORWARD, QORB_INVALID_PARAMETER}}) {
         fake.Reset();
         fake.Set(FK_ZEB + 16, mode, 0);
         found[0] = found[1] = &found;
@@ -106,19 +96,17 @@ TEST_F(Zeb, UpstreamCardIsTwoNewRecordsOfItsFunctions)
     EXPECT_EQ(QORB_GetUpstreamZEB(dut, nullptr, &found[0]), QORB_INVALID_PARAMETER);
 }
 
-TEST_F(Zeb, PartnerIsTheFunctionBelowABridgeThatTheCardLibraryNames)
-{
+TEST_F(Zeb, PartnerIsTheFunctionBelowABridgeThatTheCardLibraryNames) {
     /* 00:02.0 leads to bus 6, whose 06:00.0 is a partner; below 00:01.0 is a switch; 06:00.0 is no bridge.
      * Faults: none, a multi-function bridge, a short read below, no partner check in the card library. */
     void *port = Record(0, 2, 0), *switchPort = Record(0, 1, 0), *endpoint = Record(6, 0, 0);
     const std::function<void()> faults[] = {[] {}, [&] { fake.Patch(PCI_HEADER_TYPE, 0x81, 28); },
-                                            [&] { fake.Limit(0, 1, 64, 60); },
-                                            [&] { fake.Set(FK_VOK, FK_MISSING, 0); }};
+        [&] { fake.Limit(0, 1, 64, 60); }, [&] { fake.Set(FK_VOK, FK_MISSING, 0); }};
     /* port, device, function, fault, found (1: 06:00.0, 0: null, -1: untouched), reads */
-    const std::tuple<void*, uint32_t, uint32_t, int, int, uint32_t> rows[] = {
-        {port, 0, 0, 0, 1, 2},   {switchPort, 0, 0, 0, 0, 2}, {endpoint, 0, 0, 0, -1, 1}, {port, 1, 0, 0, -1, 2},
-        {port, 32, 0, 0, -1, 1}, {port, 0, 8, 0, -1, 1},      {nullptr, 0, 0, 0, -1, 0},  {port, 0, 0, 1, 1, 2},
-        {port, 0, 0, 2, -1, 2},  {port, 0, 0, 3, 0, 2}};
+    const std::tuple<void*, uint32_t, uint32_t, int, int, uint32_t> rows[]
+        = {{port, 0, 0, 0, 1, 2}, {switchPort, 0, 0, 0, 0, 2}, {endpoint, 0, 0, 0, -1, 1}, {port, 1, 0, 0, -1, 2},
+            {port, 32, 0, 0, -1, 1}, {port, 0, 8, 0, -1, 1}, {nullptr, 0, 0, 0, -1, 0}, {port, 0, 0, 1, 1, 2},
+            {port, 0, 0, 2, -1, 2}, {port, 0, 0, 3, 0, 2}};
     for (const auto& [at, dev, fn, fault, found, reads] : rows) {
         fake.Reset();
         faults[fault]();
@@ -132,15 +120,13 @@ TEST_F(Zeb, PartnerIsTheFunctionBelowABridgeThatTheCardLibraryNames)
     EXPECT_EQ(QORB_GetDownstreamVOK(port, 0, 0, nullptr), QORB_INVALID_PARAMETER);
 }
 
-TEST_F(Zeb, TraceCopyHoldsWhatTheCardReadWithinItsSize)
-{
+TEST_F(Zeb, TraceCopyHoldsWhatTheCardReadWithinItsSize) {
     void* card = Record(8, 0, 0);
     ASSERT_EQ(ArmZEB(card, 0), QORB_SUCCESS); /* the card records the armed event: 8 bytes */
     const uint8_t trace[12] = {0xF1, 4, 0, 0, 0, 0, 0, 0, 0xF1, 3, 0, 0};
     /* count the card reports, slot failing, status, bytes in the copy */
-    const std::tuple<uint32_t, uint32_t, uint32_t, uint32_t> rows[] = {
-        {0, 0, QORB_SUCCESS, 8},    {200, 0, QORB_SUCCESS, 8},
-        {7, 0, QORB_SUCCESS, 7},    {0, 3, QORB_INVALID_PARAMETER, 7} /* the old copy stays */,
+    const std::tuple<uint32_t, uint32_t, uint32_t, uint32_t> rows[] = {{0, 0, QORB_SUCCESS, 8},
+        {200, 0, QORB_SUCCESS, 8}, {7, 0, QORB_SUCCESS, 7}, {0, 3, QORB_INVALID_PARAMETER, 7} /* the old copy stays */,
         {0, 5, FK_CARD_FAILURE, 8}, {0, 10, FK_CARD_FAILURE, 0}};
     for (auto [reported, slot, status, length] : rows) {
         fake.Reset();
@@ -150,19 +136,19 @@ TEST_F(Zeb, TraceCopyHoldsWhatTheCardReadWithinItsSize)
         uint32_t bytes = 0;
         EXPECT_EQ(GetBytesInZEBTB(card, &bytes), QORB_SUCCESS);
         EXPECT_EQ(bytes, length);
-        EXPECT_TRUE(slot == 5 || !bytes || memcmp(static_cast<QORB_DEVICE_t*>(card)->traceCopy, trace, bytes) == 0); /* read */
+        EXPECT_TRUE(
+            slot == 5 || !bytes || memcmp(static_cast<QORB_DEVICE_t*>(card)->traceCopy, trace, bytes) == 0); /* read */
     }
 }
 
-TEST_F(Zeb, TraceConfigurationFlagsActInTheirOrderOnTheirBitsAlone)
-{
+TEST_F(Zeb, TraceConfigurationFlagsActInTheirOrderOnTheirBitsAlone) {
     void* card = Record(7, 0, 0);
     ASSERT_EQ(SetConfigMaskTraceBuf(card, 0x06), QORB_SUCCESS); /* the card's word is 0 from here */
     /* Flags, the word written after reading 0 and after reading all ones; a failed read is followed by no write. */
-    const std::tuple<uint32_t, uint32_t, uint32_t> rows[] = {
-        {0x01, 0x200, ~0u},  {0x02, 0, ~0x200u},  {0x10, 0xC00, ~0u},  {0x04, 0, ~0xC00u},     {0x08, 0x400, ~0x800u},
-        {0x20, 0x1000, ~0u}, {0x40, 0, ~0x1000u}, {0x00, 0, ~0u},      {0x80, 0, ~0u},         {0x1C, 0x400, ~0x800u},
-        {0x14, 0, ~0xC00u},  {0x03, 0, ~0x200u},  {0x60, 0, ~0x1000u}, {0x7F, 0x400, ~0x1A00u}};
+    const std::tuple<uint32_t, uint32_t, uint32_t> rows[]
+        = {{0x01, 0x200, ~0u}, {0x02, 0, ~0x200u}, {0x10, 0xC00, ~0u}, {0x04, 0, ~0xC00u}, {0x08, 0x400, ~0x800u},
+            {0x20, 0x1000, ~0u}, {0x40, 0, ~0x1000u}, {0x00, 0, ~0u}, {0x80, 0, ~0u}, {0x1C, 0x400, ~0x800u},
+            {0x14, 0, ~0xC00u}, {0x03, 0, ~0x200u}, {0x60, 0, ~0x1000u}, {0x7F, 0x400, ~0x1A00u}};
     for (auto [flags, fromZero, fromOnes] : rows) {
         for (auto [read, word] : {std::pair{FK_FORWARD, fromZero}, {FK_GARBAGE_FF, fromOnes}, {FK_FAIL, 1u}}) {
             fake.Reset();
@@ -172,32 +158,6 @@ TEST_F(Zeb, TraceConfigurationFlagsActInTheirOrderOnTheirBitsAlone)
             EXPECT_EQ(fake.Count(FK_ZEB + 2) ? fake.Calls().back().args[3] : 1, word) << flags;
         }
     }
-}
-
-/* The card above the DUT corrupts a completion: the trace shows the three requests and the Nak, the DUT's
- * AER status says Bad TLP, and the XML log holds the action count and the trace copy. */
-TEST_F(Zeb, InjectedBadTlpIsSeenInTraceAerAndLog)
-{
-    void *dut = Record(9, 0, 0), *card = Record(8, 0, 0), *xml = nullptr;
-    ASSERT_EQ(CreateLog(nullptr, &xml, QORB_LOG_TYPE_XML, "run.xml", QORB_LOG_ACTION_CREATE), QORB_SUCCESS);
-    _qorb_cmd_map_t cmd{QORB_ZEB_CMD_BAD_TLP, 1, 0, 1, 0x4A, 0, {}};
-    ASSERT_TRUE(!ChangeZEBMode(card, QORB_ZEB_MODE_INJECT) && !ProgramZEBCmd(card, &cmd) && !ArmZEB(card, 0));
-    uint8_t ids[4], cfgRd0[4] = {0x04, 0x00, 0x00, 0x01}, nak[6] = {0x10};
-    for (uint32_t i = 0, length = 4; i < 3; ++i)
-        ASSERT_EQ(ReadConfigSpace(dut, ids, 0, &length), QORB_SUCCESS);
-    ASSERT_TRUE(!DisarmZEB(card) && !ZEBGetTraceBuffer(card));
-    uint32_t bytes = 4096, requests = 0, naks = 0;
-    ASSERT_EQ(GetTBContents(card, std::vector<uint8_t>(bytes).data(), &bytes), QORB_SUCCESS);
-    const uint32_t strict = QORB_TLP_MATCH_STRICT | QORB_TLP_MATCH_FMT | QORB_TLP_MATCH_TYPE;
-    EXPECT_TRUE(!GetNumTLPMatches(card, cfgRd0, strict, &requests) && !GetNumDLLPMatches(card, nak, 0, &naks));
-    EXPECT_EQ(std::tuple(requests, naks), std::tuple(3u, 1u));
-    EXPECT_EQ(QORB_ADVERR_Util_AssertBadTLPStatus(dut, xml, 1, 1), QORB_SUCCESS);
-    static_cast<QORB_DEVICE_t*>(dut)->isZeb = 2; /* the log refuses what is not a card */
-    EXPECT_EQ(LogTBContents(xml, dut, nullptr), QORB_INVALID_PARAMETER);
-    EXPECT_TRUE(!LogTBContents(xml, card, nullptr) && !CloseLog(xml));
-    const std::string dump = "<ActionCount> 1\n</ActionCount>\n</INFO>\n <INFO> <TBContents>\n<NumBytes> " +
-        std::to_string(bytes) + " </NumBytes> \n<TBData>\n0x000004f1\n0x00000000\n"; /* armed */
-    EXPECT_NE(qorbtest::ReadFile("run.xml").find(dump), std::string::npos);
 }
 
 } // namespace

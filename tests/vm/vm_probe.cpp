@@ -15,18 +15,17 @@
 
 using AssertFn = _QORB_STATUS_t (*)(void*, void*, int32_t, int32_t);
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     unsigned bus, dev, fn;
     void *instance = nullptr, *device = nullptr, *log = nullptr;
-    if (argc < 3 || sscanf(argv[2], "%2x:%2x.%1x", &bus, &dev, &fn) != 3 ||
-        OpenQORBEx(&instance, 0, argv[1], 0xE0000000ull, 0) != QORB_SUCCESS) {
+    if (argc < 3 || sscanf(argv[2], "%2x:%2x.%1x", &bus, &dev, &fn) != 3
+        || OpenQORBEx(&instance, 0, argv[1], 0xE0000000ull, 0) != QORB_SUCCESS) {
         fprintf(stderr, "usage: qorb_vm_probe DRIVER BB:DD.F NAME=0|1[c|f] ... (DRIVER a configuration driver)\n");
         return 2;
     }
     int rc = 2;
-    if (FindDevice(static_cast<uint8_t>(bus), static_cast<uint8_t>(dev), static_cast<uint8_t>(fn), &device) ==
-        QORB_SUCCESS) {
+    if (FindDevice(static_cast<uint8_t>(bus), static_cast<uint8_t>(dev), static_cast<uint8_t>(fn), &device)
+        == QORB_SUCCESS) {
         OpenDevice(device, QORB_ACCESS_READ_WRITE);
         CreateLog(instance, &log, QORB_LOG_TYPE_CONSOLE, "qorb_vm_probe", QORB_LOG_ACTION_CREATE);
         rc = 0;
@@ -47,14 +46,12 @@ int main(int argc, char** argv)
         bool expected = status == (eq[2] == 'f' ? QORB_STATUS_FAILED : QORB_SUCCESS);
         fflush(stderr);
         printf("QORBVM-ASSERT %s expected=%c clear=%d status=0x%08x%s\n", name.c_str(), eq[1], eq[2] == 'c',
-               static_cast<unsigned>(status), expected ? "" : " unexpected");
+            static_cast<unsigned>(status), expected ? "" : " unexpected");
         fflush(stdout);
         rc = expected ? rc : 1;
     }
-    if (log)
-        CloseLog(log);
-    if (device)
-        CloseDevice(device);
+    if (log) CloseLog(log);
+    if (device) CloseDevice(device);
     CloseQORB(instance);
     return rc;
 }
