@@ -180,8 +180,10 @@ inline Presence RegisterPresence(const Function& f, const Register& r, uint16_t 
     }
     if (!cond)
         return Presence::kAbsent;
+    /* Version 1 of the PCI Express capability need not hold the registers
+     * a function does not implement; version 2 hardwires them to 0. */
     if (zero || !(r.ports & PortBit(f.portType)))
-        return r.zeroWhenAbsent ? Presence::kZero : Presence::kAbsent;
+        return r.zeroWhenAbsent && f.pcieVersion >= 2 ? Presence::kZero : Presence::kAbsent;
     return Presence::kPresent;
 }
 
@@ -213,11 +215,21 @@ void ForEachField(const Function& f, const Placed& p, Visit&& visit)
         if (presence == Presence::kAbsent)
             continue;
         unsigned instances = Instances(f, reg, p.base);
+        const uint32_t area = p.s->space == Space::kExtended ? qorb_caps::kExtendedEnd : qorb_caps::kLegacyEnd;
         for (unsigned i = 0; i < instances; ++i) {
             const uint32_t at = p.base + reg.offset + i * reg.stride;
-            if (at + reg.width > f.length)
+            if (at + reg.width > f.length || at + reg.width > area)
                 break;
             const uint8_t bits = static_cast<uint8_t>(reg.width * 8);
+            /* Without a slot, a downstream port's Presence Detect State is
+             * hardwired to 1 (a device is always there). */
+            if (presence == Presence::kZero && reg.cond == Cond::kSlot && reg.reserved == Attr::kRsvdZ &&
+                (port & kDownstream)) {
+                visit(FieldAt{&p, &reg, at, i, 0, 5, reg.reserved, "Reserved", 0, true});
+                visit(FieldAt{&p, &reg, at, i, 6, 6, Attr::kRO, "Presence Detect State", 0, false});
+                visit(FieldAt{&p, &reg, at, i, 7, 15, reg.reserved, "Reserved", 0, true});
+                continue;
+            }
             if (presence == Presence::kZero) {
                 visit(FieldAt{&p, &reg, at, i, 0, static_cast<uint8_t>(bits - 1), reg.reserved, "Reserved", 0, true});
                 continue;

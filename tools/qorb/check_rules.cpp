@@ -15,13 +15,13 @@ using qorbcli::Outcome;
 
 namespace {
 
-/* The Device/Port Type of the function above the DUT's link. */
+/* The Device/Port Type of the function above the DUT's link. The parent
+ * record is the DUT's own link (CheckOneDut owns it): read, never closed. */
 int PortAbove(const CheckDut& dut)
 {
     void* parent = nullptr;
     if (GetParentDevice(dut.device, &parent) != QORB_SUCCESS || !parent)
         return dut.bus == 0 ? qorbcli::kNoPortAbove : qorbcli::kUnknownPosition;
-    Device record(parent);
     std::vector<uint8_t> image = ReadConfigImage(parent);
     if (image.empty())
         return qorbcli::kUnknownPosition;

@@ -62,10 +62,16 @@ uint32_t NextStart(const qorb_regs::Function& f, const Placed& p)
     return std::min(next, f.length);
 }
 
+/* Where the structure ends by its registers, whatever space follows. */
 uint32_t StructureEnd(const qorb_regs::Function& f, const Placed& p)
 {
     uint32_t end = p.base;
-    qorb_regs::ForEachField(f, p, [&](const FieldAt& fa) { end = std::max<uint32_t>(end, fa.offset + fa.reg->width); });
+    for (unsigned r = 0; r < p.s->count; ++r) {
+        const qorb_regs::Register& reg = p.s->regs[r];
+        unsigned n = qorb_regs::Instances(f, reg, p.base);
+        if (qorb_regs::RegisterPresence(f, reg, p.base) != qorb_regs::Presence::kAbsent && n)
+            end = std::max<uint32_t>(end, p.base + reg.offset + (n - 1) * reg.stride + reg.width);
+    }
     return end;
 }
 
