@@ -31,15 +31,18 @@ int PortAbove(const CheckDut& dut)
 void Summarise(qorbcli::CheckResult& r, const std::string& what)
 {
     unsigned failed = 0;
+    std::string names;
     for (const qorbcli::RuleResult& rule : r.rules)
         if (rule.verdict == Outcome::kFail) {
             ++failed;
             r.details.push_back(rule.rule + ": " + rule.message);
+            if (failed <= 8)
+                names += " " + rule.rule;
         }
     r.outcome = failed ? Outcome::kFail : Outcome::kPass;
     r.message = std::to_string(r.rules.size()) + " " + what + ", " + std::to_string(failed) + " failed";
     if (failed)
-        r.message += ": " + r.details.front();
+        r.message += ":" + names + (failed > 8 ? " ..." : "") + " (" + r.details.front() + ")";
 }
 
 } // namespace
