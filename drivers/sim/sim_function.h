@@ -93,6 +93,7 @@ private:
     std::vector<WriteQuirk> m_quirks;
     std::vector<Capability> m_legacyCaps;
     std::vector<Capability> m_extendedCaps;
+    friend struct StateFile; /* saves and restores the state (sim_state.cpp) */
 };
 
 /* Sets the read-only and write-one-to-clear bits of the registers the
