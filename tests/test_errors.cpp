@@ -168,9 +168,9 @@ TEST_F(ToolErrorsRun, OutputFilesOnlyWhenComplete) {
         {"", "qorb check --platform one.xml --xml o-x.xml --junit o-j.xml --log o-t.log", 0, "", "",
             "o-j.xml o-t.log o-x.xml"},
         {"", "qorb check --no-link --no-inject", 0, "", "example platform ", "qorb-check.xml"},
-        {"", "qorb --driver @FAKE check --no-link --no-inject --xml o-x.xml", 0, "",
+        {"", "qorb --driver @FAKE check --no-link --no-inject --xml o-x.xml", 1, "", /* 0d:00.0 is defective */
             "qorb check: no --platform file: the PCI Express endpoints of the scan (00:1f.0 03:00.0 04:00.0 04:00.1 "
-            "06:00.0 09:00.0), 6 DUTs",
+            "06:00.0 09:00.0 0d:00.0), 7 DUTs",
             "o-x.xml"}});
 }
 

@@ -286,7 +286,7 @@ TEST_F(Tool, RefusesWhatItCannotDo) {
         {"", "scan -s 1:2:3:4", 2, "~qorb: -s 1:2:3:4: Invalid slot"},
         {"", "read -s 06:00.0 0x11.w", 2, "qorb: Unaligned register address 011 for a 16-bit access\n"},
         {"", "read -s 05:00.0 COMMAND", 2, "qorb: no function matches -s 05:00.0\n"},
-        {"", "link retrain -s 00:", 2, "~qorb: -s 00: matches 6 functions; link retrain acts on one"},
+        {"", "link retrain -s 00:", 2, "~qorb: -s 00: matches 7 functions; link retrain acts on one"},
         {"", "--driver ./missing.so scan", 2, "qorb: driver ./missing.so: No such file or directory\n"},
         {"[platform]\ndump = nowhere.txt\n", "scan", 2,
             "~qorb: cannot open /\nQORB_DRIVER_INIT_FAILED (0x80000001): the configuration driver did not start "
@@ -304,9 +304,9 @@ TEST_F(Tool, ChecksEveryDutOfAPlatform) {
              "~PASS  CFG.1.1#1.1      03:00.0  DUT present: DUT 1 5153:1010 found at 03:00.0\nPASS  PHYLINK.3.1#1.1  "
              "09:00.0  link retrain: retrained from 08:00.0; 09:00.0 answers, link still x8\nPASS  DLL.4.1#1.1      "
              "09:00.0  injected Bad TLP: Bad TLP status set\nSKIP  DLL.4.1#1.1      04:00.1  injected Bad TLP: no ZEB "
-             "test card above 04:00.1\nqorb check: 37 passed, 0 failed, 27 skipped; XML log qorb-check.xml, JUnit "
+             "test card above 04:00.1\nqorb check: 41 passed, 0 failed, 27 skipped; XML log qorb-check.xml, JUnit "
              "report junit.xml\n!FAIL"},
-        {"", "@junit.xml", 0, "", "~<testsuites name=\"qorb check\" tests=\"64\" failures=\"0\" skipped=\"27\""},
+        {"", "@junit.xml", 0, "", "~<testsuites name=\"qorb check\" tests=\"68\" failures=\"0\" skipped=\"27\""},
         {"", "@check.log", 0, "",
             "~Flow Control Protocol Error Status bit ) (Expected : SET) Actual value (SET)::\nevidence in the trace: 2 "
             "(an UpdateFC-NP DLLP"},
@@ -314,7 +314,7 @@ TEST_F(Tool, ChecksEveryDutOfAPlatform) {
             "~builtin-platform.xml, 4 DUTs\nlink checks were turned off\ninjection was turned off\nXML log x.xml"},
         {kAerSet, "check --platform one.xml --junit junit.xml -v", 1, "~(Expected : CLEAR) Actual value (SET)::",
             "~FAIL  EM.2.1#1.1       06:00.0  AER status clear at start: AER status set at start: Unsupported Request "
-            "Error, Bad TLP\nqorb check: 6 passed, 1 failed, 9 skipped"},
+            "Error, Bad TLP\nqorb check: 7 passed, 1 failed, 9 skipped"},
         {"", "@junit.xml", 1, "",
             "~<system-out>DUT 1 06:00.0 found at 06:00.0\n<failure message=\"AER status set at start: Unsupported "
             "Request Error, Bad TLP\">UESta: Train- DLP-\n<skipped message=\"no ZEB test card above 06:00.0\"/>\n"
@@ -330,7 +330,7 @@ TEST_F(Tool, ChecksEveryDutOfAPlatform) {
             " DLL.4.1#1.1      09:00.0  injected Bad TLP: Bad TLP status is not set after the card injected\nFAIL  "
             "PHY.4.5#1.1      09:00.0  injected Receiver Error: Receiver Error status stays set after it was\nFAIL  "
             "DLL.4.8#1.1      09:00.0  injected Data Link Protocol Error: Data Link Protocol status is not set\nqorb "
-            "check: 2 passed, 12 failed, 2 skipped"}});
+            "check: 2 passed, 13 failed, 2 skipped"}});
 }
 
 /* examples/typical_test as an application runs it, ini/VERDAapp.ini naming the driver; its first DUT is x4. */

@@ -8,6 +8,7 @@
  *   00:02.0 root port ---- 06:00.0 endpoint
  *   00:03.0 root port ---- 07:00.0 ZEB upstream port -- 08:00.0 ZEB downstream port -- 09:00.0 DUT
  *   00:1c.0 root port ---- 0a:00.0 PCI Express to PCI bridge -- 0b:02.0 conventional PCI device
+ *   00:1d.0 root port ---- 0d:00.0 defective endpoint (registers that break the rules on purpose)
  *   00:1f.0 root complex integrated endpoint */
 #include "sim_builtin.h"
 
@@ -188,6 +189,34 @@ public:
         return *this;
     }
 
+    Builder& Ltr(uint16_t at)
+    {
+        ExtCap(at, PCI_EXT_CAP_ID_LTR, 1);
+        return *this;
+    }
+
+    Builder& L1Substates(uint16_t at, uint32_t capabilities)
+    {
+        ExtCap(at, PCI_EXT_CAP_ID_L1SS, 1);
+        Set32(at + PCI_L1SS_CAP, capabilities);
+        return *this;
+    }
+
+    /* Overwrites a register the steps above set. */
+    Builder& Patch(uint32_t at, uint32_t value, int width)
+    {
+        for (int i = 0; i < width; ++i)
+            Set8(at + i, static_cast<uint8_t>(value >> (8 * i)));
+        return *this;
+    }
+
+    /* Bits that take every write (writable) or ignore every write. */
+    Builder& Quirk(uint16_t at, uint32_t mask, bool writable)
+    {
+        m_image.quirks.push_back({at, mask, writable});
+        return *this;
+    }
+
     FunctionImage Done() { return m_image; }
 
 private:
@@ -282,6 +311,52 @@ FunctionImage FullEndpoint(uint8_t bus, uint16_t device, uint32_t classCode, uin
         .Done();
 }
 
+/* 0d:00.0: an endpoint whose registers break the rules of "qorb check",
+ * one defect per rule (docs/checklist.md, "The defective DUT"). */
+FunctionImage DefectiveEndpoint()
+{
+    constexpr uint8_t kPcie = 0x70;
+    constexpr uint16_t kL1ss = 0x160;
+    return Builder(0x0D, 0x00, 0)
+        .Id(kBuiltinVendor, 0x1060, 0x120000, PCI_HEADER_TYPE_NORMAL)
+        .Bar0(0xF3000000)
+        .PowerManagement(0x40)
+        .Msi(0x50, true)
+        .PciExpress(kPcie, Express{PCI_EXP_TYPE_ENDPOINT, kGen3, 4, 0, kGen2, 8})
+        .MsiX(0xB0, 8)
+        .Aer(0x100)
+        .SerialNumber(0x148, 0x51530000000D0000ull)
+        .Ltr(0x158)
+        .L1Substates(kL1ss, PCI_L1SS_CAP_ASPM_L1_1 | PCI_L1SS_CAP_L1_PM_SS)
+        /* MSI: Multiple Message Capable 6, beyond 32 vectors. */
+        .Patch(0x50 + PCI_MSI_FLAGS, PCI_MSI_FLAGS_64BIT | 6 << 1, 2)
+        /* Slot Implemented on an endpoint. */
+        .Patch(kPcie + PCI_EXP_FLAGS, 2 | PCI_EXP_TYPE_ENDPOINT << 4 | PCI_EXP_FLAGS_SLOT, 2)
+        /* Max_Read_Request_Size 7, an undefined encoding. */
+        .Patch(kPcie + PCI_EXP_DEVCTL, 0x7810, 2)
+        /* Correctable Error Detected, and reserved bit 15 set. */
+        .Patch(kPcie + PCI_EXP_DEVSTA, 0x8000 | PCI_EXP_DEVSTA_CED, 2)
+        /* 8 GT/s at most, ASPM L0s only, while the vector offers 2.5 and 5
+         * GT/s and the link trained x8 on an x4 function. */
+        .Patch(kPcie + PCI_EXP_LNKCAP, kGen3 | 4 << 4 | 1 << 10 | 5 << 12 | 6 << 15, 4)
+        .Patch(kPcie + PCI_EXP_LNKCAP2, PCI_EXP_LNKCAP2_SLS_2_5GB | PCI_EXP_LNKCAP2_SLS_5_0GB, 4)
+        .Patch(kPcie + PCI_EXP_LNKCTL2, kGen2, 2)
+        /* The MSI-X table in BAR 2, which is not implemented. */
+        .Patch(0xB0 + PCI_MSIX_TABLE, 0x00002002, 4)
+        /* Device Serial Number version 2; the extended list loops after
+         * L1 PM Substates back to AER. */
+        .Patch(0x148, PCI_EXT_CAP_ID_DSN | 2 << 16 | 0x158 << 20, 4)
+        .Patch(kL1ss, PCI_EXT_CAP_ID_L1SS | 1 << 16 | 0x100 << 20, 4)
+        /* Writes: Subsystem ID takes them, reserved Command bits take them,
+         * Correctable Error Detected does not clear, Correctable Error
+         * Reporting Enable ignores them. */
+        .Quirk(PCI_SUBSYSTEM_VENDOR_ID, 0xFFFF0000, true)
+        .Quirk(PCI_COMMAND, 0x0000F800, true)
+        .Quirk(kPcie + PCI_EXP_DEVCTL, PCI_EXP_DEVSTA_CED << 16, false)
+        .Quirk(kPcie + PCI_EXP_DEVCTL, PCI_EXP_DEVCTL_CERE, false)
+        .Done();
+}
+
 } // namespace
 
 std::vector<FunctionImage> BuiltinPlatform()
@@ -296,6 +371,7 @@ std::vector<FunctionImage> BuiltinPlatform()
     f.push_back(RootPort(0x02, 0x06, 0x06, E{PCI_EXP_TYPE_ROOT_PORT, kGen3, 16, 2, kGen3, 4, 2}, true));
     f.push_back(RootPort(0x03, 0x07, 0x09, E{PCI_EXP_TYPE_ROOT_PORT, kGen3, 8, 3, kGen3, 8, 3}, true));
     f.push_back(RootPort(0x1C, 0x0A, 0x0B, E{PCI_EXP_TYPE_ROOT_PORT, kGen2, 1, 4, kGen1, 1, 4}, false));
+    f.push_back(RootPort(0x1D, 0x0D, 0x0D, E{PCI_EXP_TYPE_ROOT_PORT, kGen3, 8, 5, kGen2, 8, 6}, true));
     f.push_back(Builder(0x00, 0x1F, 0)
                     .Id(kBuiltinVendor, 0x1040, 0x088000, PCI_HEADER_TYPE_NORMAL)
                     .Bar0(0xFE010000)
@@ -384,6 +460,9 @@ std::vector<FunctionImage> BuiltinPlatform()
                     .PowerManagement(0x40)
                     .Msi(0x50, false)
                     .Done());
+
+    /* Below 00:1d.0: the defective endpoint. */
+    f.push_back(DefectiveEndpoint());
     return f;
 }
 

@@ -20,8 +20,14 @@ uint32_t Available(uint32_t size, uint32_t offset, uint32_t length)
 } // namespace
 
 SimFunction::SimFunction(const FunctionImage& image)
-    : m_bus(image.bus), m_dev(image.dev), m_fn(image.fn), m_length(image.length), m_origin(image.origin),
-      m_regs(image.bytes), m_powerOn(image.bytes)
+    : m_bus(image.bus),
+      m_dev(image.dev),
+      m_fn(image.fn),
+      m_length(image.length),
+      m_origin(image.origin),
+      m_regs(image.bytes),
+      m_powerOn(image.bytes),
+      m_quirks(image.quirks)
 {
     WalkCapabilities();
 }
@@ -42,7 +48,7 @@ uint32_t SimFunction::Write(uint32_t offset, uint32_t length, const uint8_t* buf
         uint8_t value = buffer[i];
         uint8_t keep = m_readOnly[at] | m_rw1c[at];
         uint8_t next = static_cast<uint8_t>((m_regs[at] & keep) | (value & ~keep));
-        next = static_cast<uint8_t>(next & ~(value & m_rw1c[at]));
+        next = static_cast<uint8_t>(next & ~(value & m_rw1c[at] & ~m_readOnly[at]));
         m_regs[at] = next;
     }
     return n;
@@ -111,6 +117,14 @@ void SimFunction::MakeWriteOneToClear(uint32_t offset, uint32_t mask, uint32_t l
 {
     for (uint32_t i = 0; i < length && offset + i < kConfigSpaceSize; ++i)
         m_rw1c[offset + i] |= static_cast<uint8_t>(mask >> (8 * i));
+}
+
+void SimFunction::MakeReadWriteBits(uint32_t offset, uint32_t mask, uint32_t length)
+{
+    for (uint32_t i = 0; i < length && offset + i < kConfigSpaceSize; ++i) {
+        m_readOnly[offset + i] &= static_cast<uint8_t>(~(mask >> (8 * i)));
+        m_rw1c[offset + i] &= static_cast<uint8_t>(~(mask >> (8 * i)));
+    }
 }
 
 uint16_t SimFunction::FindLegacyCap(uint8_t id) const

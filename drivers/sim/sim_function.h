@@ -56,6 +56,9 @@ public:
     void MakeReadOnly(uint32_t offset, uint32_t length);
     void MakeReadOnlyBits(uint32_t offset, uint32_t mask, uint32_t length);
     void MakeWriteOneToClear(uint32_t offset, uint32_t mask, uint32_t length);
+    /* Plain read-write bits, whatever was set before. */
+    void MakeReadWriteBits(uint32_t offset, uint32_t mask, uint32_t length);
+    const std::vector<WriteQuirk>& Quirks() const { return m_quirks; }
 
     /* The capability lists as found at load time (bounded walks). */
     const std::vector<Capability>& LegacyCaps() const { return m_legacyCaps; }
@@ -87,6 +90,7 @@ private:
     std::array<uint8_t, kConfigSpaceSize> m_powerOn;
     std::array<uint8_t, kConfigSpaceSize> m_readOnly{};
     std::array<uint8_t, kConfigSpaceSize> m_rw1c{};
+    std::vector<WriteQuirk> m_quirks;
     std::vector<Capability> m_legacyCaps;
     std::vector<Capability> m_extendedCaps;
     friend struct StateFile; /* saves and restores the state (sim_state.cpp) */

@@ -7,12 +7,22 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 namespace qorbsim {
 
 constexpr uint32_t kConfigSpaceSize = 4096;   /* PCI Express configuration space */
 constexpr uint32_t kLegacySpaceSize = 256;    /* conventional PCI configuration space */
 constexpr uint32_t kHeaderSize = 64;          /* the header every function has */
+
+/* Bits of one register that break the register model on purpose (the
+ * built-in platform's defective DUT): they take every write, or ignore
+ * every write. */
+struct WriteQuirk {
+    uint16_t offset;
+    uint32_t mask; /* bits of the dword at offset */
+    bool writable;
+};
 
 struct FunctionImage {
     uint32_t domain = 0;
@@ -24,6 +34,7 @@ struct FunctionImage {
     uint32_t length = 0;
     std::array<uint8_t, kConfigSpaceSize> bytes{};
     std::string origin;   /* "file:line" of the function line, or "built-in" */
+    std::vector<WriteQuirk> quirks;
 };
 
 /* Diagnostics go to standard error, one line each, prefixed "qorbsim: ". */

@@ -1,9 +1,14 @@
-/* Which bits of which registers a write may change. Registers the
- * simulator has no rule for are plain read-write, so that tests can set up
- * any register they like; identity, structure, capability and status
- * registers behave as on hardware. Behaviour beyond one register (Retrain
- * Link, Link Disable) is the link model's. */
+/* Which bits of which registers a write may change. The registers of the
+ * structures the register model knows (qorb_common/reg_model.h: headers,
+ * PCI Express, AER, ...) behave as on hardware: read-only, hardware-
+ * initialised and reserved bits ignore writes, write-one-to-clear bits clear
+ * on a 1. Registers of other structures and bytes outside any structure are
+ * plain read-write, so that tests can set up any register they like.
+ * Behaviour beyond one register (Retrain Link, Link Disable) is the link
+ * model's. */
 #include <linux/pci_regs.h>
+
+#include <qorb_common/reg_model.h>
 
 #include "sim_function.h"
 
@@ -57,6 +62,13 @@ void AerRules(SimFunction& f, uint16_t cap, bool rootPort)
 
 void ApplyRegisterRules(SimFunction& f)
 {
+    std::array<uint8_t, kConfigSpaceSize> bytes{}, readOnly{}, rw1c{};
+    f.Read(0, f.Length(), bytes.data());
+    qorb_regs::WriteMasks(bytes.data(), f.Length(), readOnly.data(), rw1c.data());
+    for (uint32_t at = 0; at < f.Length(); ++at) {
+        f.MakeReadOnlyBits(at, readOnly[at], 1);
+        f.MakeWriteOneToClear(at, rw1c[at], 1);
+    }
     /* Identity: Vendor ID, Device ID, Revision ID, Class Code, Header Type. */
     f.MakeReadOnly(PCI_VENDOR_ID, 4);
     f.MakeReadOnly(PCI_CLASS_REVISION, 4);
@@ -75,6 +87,11 @@ void ApplyRegisterRules(SimFunction& f)
         f.MakeReadOnly(cap.offset, 4);
         if (cap.id == PCI_EXT_CAP_ID_ERR)
             AerRules(f, cap.offset, f.PortType() == PCI_EXP_TYPE_ROOT_PORT);
+    }
+    for (const WriteQuirk& q : f.Quirks()) {
+        f.MakeReadWriteBits(q.offset, q.mask, 4);
+        if (!q.writable)
+            f.MakeReadOnlyBits(q.offset, q.mask, 4);
     }
 }
 

@@ -27,7 +27,7 @@ block dump dump
 block scan $Q scan --json
 block tree $Q tree --json
 block caps $Q caps --json
-block check $Q check --platform /qorb/platform.xml
+block check $Q check --writes --platform /qorb/platform.xml
 while IFS='|' read -r seq slot inject before after <&3; do
     block "aer-before $seq" $P "$slot" $before
     echo "QORBVM INJECT $seq $inject"

@@ -32,6 +32,7 @@ struct CheckSettings {
     LinkWait wait;
     bool linkChecks = true;
     bool injectChecks = true;
+    bool writes = false; /* --writes: the write probes run */
 };
 
 /* The DUTs of a run, each with the criteria FindDevice takes. */
@@ -49,6 +50,9 @@ DutList LoadDuts(const std::string& platform, const Session& session);
 void CheckConfigHeader(const CheckDut& dut, qorbcli::CheckResult& r);
 void CheckCapabilityLists(const CheckDut& dut, qorbcli::CheckResult& r);
 void CheckPcieCapability(const CheckDut& dut, qorbcli::CheckResult& r);
+/* The field-level rules (check_rules.cpp); their results go in r.rules. */
+void CheckRegisterRules(const CheckDut& dut, qorbcli::CheckResult& r);
+void CheckWriteProbes(const CheckDut& dut, qorbcli::CheckResult& r);
 void CheckAerClear(const CheckDut& dut, const CheckLogs& logs, qorbcli::CheckResult& r);
 void CheckRetrain(const CheckDut& dut, const CheckSettings& settings, qorbcli::CheckResult& r);
 void CheckDisableEnable(const CheckDut& dut, const CheckSettings& settings, qorbcli::CheckResult& r);

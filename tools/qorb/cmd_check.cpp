@@ -178,6 +178,9 @@ void CheckOneDut(Runner& runner, const CheckLogs& logs, const CheckSettings& set
     runner.Run(CheckKind::kHeader, dut.slot, device, [&](CheckResult& r) { CheckConfigHeader(dut, r); });
     runner.Run(CheckKind::kCapList, dut.slot, device, [&](CheckResult& r) { CheckCapabilityLists(dut, r); });
     runner.Run(CheckKind::kPcieCap, dut.slot, device, [&](CheckResult& r) { CheckPcieCapability(dut, r); });
+    runner.Run(CheckKind::kRegisterRules, dut.slot, device, [&](CheckResult& r) { CheckRegisterRules(dut, r); });
+    if (settings.writes)
+        runner.Run(CheckKind::kWriteProbes, dut.slot, device, [&](CheckResult& r) { CheckWriteProbes(dut, r); });
     runner.Run(CheckKind::kAerClear, dut.slot, device, [&](CheckResult& r) { CheckAerClear(dut, logs, r); });
     runner.Run(CheckKind::kRetrain, dut.slot, device, [&](CheckResult& r) { CheckRetrain(dut, settings, r); });
     runner.Run(CheckKind::kDisableEnable, dut.slot, device,
@@ -312,6 +315,9 @@ void AddCheckCommand(CLI::App& app)
     cmd->add_flag("--quiet,-q", o->quiet, "Show only the failures and the summary")->excludes(verbose);
     cmd->add_flag("--no-link", o->noLink, "Skip the checks that retrain, disable and enable the DUT's link");
     cmd->add_flag("--no-inject", o->noInject, "Skip the test card's error injections");
+    cmd->add_flag("--writes", o->settings.writes,
+                  "Also probe every register with writes (read-only bits, read-write fields, write-one-to-clear "
+                  "bits; each restored); fields with side effects are never written");
     cmd->add_option("--delay", o->settings.wait.delayMs, "Milliseconds before each test of Link Training")
         ->check(CLI::Range(0, 60000))
         ->capture_default_str();

@@ -17,6 +17,8 @@ const std::vector<CheckDef>& Checklist()
         {CheckKind::kHeader, QORB_LAYER_CFG, "1", "2", "1", "1", "configuration header"},
         {CheckKind::kCapList, QORB_LAYER_CFG, "1", "3", "1", "1", "capability lists"},
         {CheckKind::kPcieCap, QORB_LAYER_CFG, "1", "4", "1", "1", "PCI Express capability and link"},
+        {CheckKind::kRegisterRules, QORB_LAYER_CFG, "1", "5", "1", "1", "register rules"},
+        {CheckKind::kWriteProbes, QORB_LAYER_CFG, "1", "6", "1", "1", "register write probes"},
         {CheckKind::kAerClear, QORB_LAYER_EM, "2", "1", "1", "1", "AER status clear at start"},
         {CheckKind::kRetrain, QORB_LAYER_PHYLINK, "3", "1", "1", "1", "link retrain"},
         {CheckKind::kDisableEnable, QORB_LAYER_PHYLINK, "3", "2", "1", "1", "link disable and enable"},

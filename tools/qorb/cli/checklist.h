@@ -15,14 +15,16 @@
 namespace qorbcli {
 
 enum class CheckKind {
-    kPresent,        /* the DUT of the platform file is found */
-    kHeader,         /* configuration header sanity */
-    kCapList,        /* capability list integrity */
-    kPcieCap,        /* PCI Express capability, link width and speed */
-    kAerClear,       /* AER status clear at start */
-    kRetrain,        /* link retrain */
-    kDisableEnable,  /* link disable and enable */
-    kInjectBadTlp,   /* the test card's error injections, one check each */
+    kPresent, /* the DUT of the platform file is found */
+    kHeader, /* configuration header sanity */
+    kCapList, /* capability list integrity */
+    kPcieCap, /* PCI Express capability, link width and speed */
+    kRegisterRules, /* the read-only rules of every register (verify.h) */
+    kWriteProbes, /* the write probes of every register, with --writes */
+    kAerClear, /* AER status clear at start */
+    kRetrain, /* link retrain */
+    kDisableEnable, /* link disable and enable */
+    kInjectBadTlp, /* the test card's error injections, one check each */
     kInjectBadDllp,
     kInjectReplayTimeout,
     kInjectReplayRollover,

@@ -33,6 +33,7 @@ bool RuleSelection::Selects(const std::string& name) const
 bool RunsQuietly(CheckKind kind)
 {
     switch (kind) {
+    case CheckKind::kWriteProbes: /* writes: only when its own name is selected */
     case CheckKind::kAerClear:
     case CheckKind::kRetrain:
     case CheckKind::kDisableEnable:
