@@ -106,15 +106,14 @@ TEST_F(ReportTool, ConsoleJsonJunitAndRules) {
     /* qorbsim.ini, arguments; exit status, lines on standard output, longest line on standard error, rules (JSON,
      * JUnit), text in the output */
     const std::vector<std::tuple<std::string, std::string, int, size_t, size_t, size_t, std::string>> rows = {
-        {"", "", 0, 66, 0, 64, "SKIP  DLL.4.2#1.1      03:00.0  injected Bad DLLP: no ZEB test card above 03:00.0"},
-        {"", "--quiet", 0, 1, 0, 64,
-            "qorb check: 37 passed, 0 failed, 27 skipped; XML log qorb-check.xml, JUnit report"},
-        {"", "-v --no-inject", 0, 66, 160, 64, "CFG 4.2.1 : SKIP injected Bad DLLP"},
-        {aer, "--platform one.xml -q", 1, 2, 0, 16, "FAIL  EM.2.1#1.1       06:00.0  AER status clear at start: AER "},
-        {"", "--rules 'CFG.1.*'", 0, 18, 0, 16, "PASS  CFG.1.4#1.1      04:00.1"},
+        {"", "", 0, 105, 0, 493, "SKIP  DLL.4.2#1.1      03:00.0  injected Bad DLLP: no ZEB test card above 03:00.0"},
+        {"", "--quiet", 0, 1, 0, 493, "qorb check: 41 passed, 0 failed, 27 skipped; 493 rules: 466 passed, 0 failed, 27 skipped"},
+        {"", "-v --no-inject", 0, 105, 200, 493, "CFG 4.2.1 : SKIP injected Bad DLLP"},
+        {aer, "--platform one.xml -q", 1, 2, 0, 136, "FAIL  EM.2.1#1.1       06:00.0  AER status clear at start: AER "},
+        {"", "--rules 'CFG.1.*'", 0, 57, 0, 445, "PASS  CFG.1.4#1.1      04:00.1"},
         {"", "--rules 'PHYLINK.3.2*,DLL.4.1*' -q", 0, 1, 0, 8, "qorb check: 5 passed, 0 failed, 3 skipped"},
         {"", "--rules NONE", 0, 2, 0, 0, "qorb check: 0 passed, 0 failed, 0 skipped"},
-        {"[platform]\ndump = loop.txt\n[link]\ntraining_ms = 0\n", "--platform loop.xml --no-inject", 1, 18, 0, 16,
+        {"[platform]\ndump = loop.txt\n[link]\ntraining_ms = 0\n", "--platform loop.xml --no-inject", 1, 24, 0, 85,
             "PASS  CFG.1.4#1.1      01:00.0  PCI Express capability and link: present once at 50 (found by walking "
             "the list, which loops back to 40 after it), version 2, Endpoint, link x4"}};
     for (const auto& [ini, args, status, lines, longest, rules, text] : rows) {

@@ -304,9 +304,9 @@ TEST_F(Tool, ChecksEveryDutOfAPlatform) {
              "~PASS  CFG.1.1#1.1      03:00.0  DUT present: DUT 1 5153:1010 found at 03:00.0\nPASS  PHYLINK.3.1#1.1  "
              "09:00.0  link retrain: retrained from 08:00.0; 09:00.0 answers, link still x8\nPASS  DLL.4.1#1.1      "
              "09:00.0  injected Bad TLP: Bad TLP status set\nSKIP  DLL.4.1#1.1      04:00.1  injected Bad TLP: no ZEB "
-             "test card above 04:00.1\nqorb check: 41 passed, 0 failed, 27 skipped; XML log qorb-check.xml, JUnit "
-             "report junit.xml\n!FAIL"},
-        {"", "@junit.xml", 0, "", "~<testsuites name=\"qorb check\" tests=\"68\" failures=\"0\" skipped=\"27\""},
+             "test card above 04:00.1\nqorb check: 41 passed, 0 failed, 27 skipped; 493 rules: 466 passed, 0 "
+             "failed, 27 skipped; XML log qorb-check.xml, JUnit report junit.xml\n!FAIL"},
+        {"", "@junit.xml", 0, "", "~<testsuites name=\"qorb check\" tests=\"493\" failures=\"0\" skipped=\"27\""},
         {"", "@check.log", 0, "",
             "~Flow Control Protocol Error Status bit ) (Expected : SET) Actual value (SET)::\nevidence in the trace: 2 "
             "(an UpdateFC-NP DLLP"},

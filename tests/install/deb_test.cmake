@@ -51,7 +51,7 @@ if(PYTHON)
   file(GLOB_RECURSE module ${root}/usr/lib/python3/dist-packages/qorb/_qorb*.so)
   set(ENV{PYTHONPATH} ${root}/usr/lib/python3/dist-packages)
   run(${PYTHON} -c "import qorb\nwith qorb.open('sim') as p: print(len(p.scan()), qorb.driver_path('sim'))")
-  if(NOT module OR NOT OUT MATCHES "^19 ${root}/usr/lib")
+  if(NOT module OR NOT OUT MATCHES "^21 ${root}/usr/lib")
     message(FATAL_ERROR "the packaged Python package printed: ${OUT}")
   endif()
   # The plugin is announced through the pytest11 entry point.
