@@ -107,7 +107,8 @@ TEST_F(ReportTool, ConsoleJsonJunitAndRules) {
      * JUnit), text in the output */
     const std::vector<std::tuple<std::string, std::string, int, size_t, size_t, size_t, std::string>> rows = {
         {"", "", 0, 105, 0, 493, "SKIP  DLL.4.2#1.1      03:00.0  injected Bad DLLP: no ZEB test card above 03:00.0"},
-        {"", "--quiet", 0, 1, 0, 493, "qorb check: 41 passed, 0 failed, 27 skipped; 493 rules: 466 passed, 0 failed, 27 skipped"},
+        {"", "--quiet", 0, 1, 0, 493,
+            "qorb check: 41 passed, 0 failed, 27 skipped; 493 rules: 466 passed, 0 failed, 27 skipped"},
         {"", "-v --no-inject", 0, 105, 200, 493, "CFG 4.2.1 : SKIP injected Bad DLLP"},
         {aer, "--platform one.xml -q", 1, 2, 0, 136, "FAIL  EM.2.1#1.1       06:00.0  AER status clear at start: AER "},
         {"", "--rules 'CFG.1.*'", 0, 57, 0, 445, "PASS  CFG.1.4#1.1      04:00.1"},

@@ -155,8 +155,9 @@ std::vector<std::string> ConsoleLines(const CheckResult& r, bool quiet)
     }
     for (const RuleFamily& f : Families(r))
         if (!quiet || f.verdict == Outcome::kFail)
-            lines.push_back(Line(f.verdict, f.name + ".*", r.dut,
-                f.structure + (r.kind == CheckKind::kWriteProbes ? " write probes: " : ": ") + f.message));
+            lines.push_back(
+                Line(f.verdict, f.name + ".*", r.dut,
+                     f.structure + (r.kind == CheckKind::kWriteProbes ? " write probes: " : ": ") + f.message));
     return lines;
 }
 
