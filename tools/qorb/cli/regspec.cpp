@@ -167,8 +167,10 @@ std::string ParseRegisterSpec(const std::string& text, bool withValue, RegisterS
     }
     if (!named) {
         uint64_t offset = 0;
-        if (!ParseHexField(baseText, 0xfff, &offset))
+        if (!ParseHexField(baseText, 0xffffffffu, &offset))
             return "Unknown register \"" + baseText + "\" in " + text;
+        if (offset > 0xfff)
+            return CheckRegisterAddress(static_cast<uint32_t>(offset), 1);
         regSpec.offset += static_cast<uint32_t>(offset);
     }
     if (regSpec.width == 0)
@@ -202,8 +204,11 @@ std::string ParseRegisterSpec(const std::string& text, bool withValue, RegisterS
 
 std::string CheckRegisterAddress(uint32_t address, unsigned width)
 {
+    if (address >= 4096)
+        return "Register number " + Hex(address, 3) + " out of range: configuration space has 4096 bytes, 000 to fff";
     if (address + width > 4096)
-        return "Register " + Hex(address, 3) + " lies outside the 4096-byte configuration space";
+        return "Register number " + Hex(address, 3) + " out of range for a " + std::to_string(8 * width) +
+               "-bit access: configuration space has 4096 bytes, 000 to fff";
     if (address % width != 0)
         return "Unaligned register address " + Hex(address, 3) + " for a " + std::to_string(8 * width) +
                "-bit access";
