@@ -25,7 +25,7 @@ std::string HeadLine(const Function& f)
 {
     using qorbcli::Hex;
     std::string line = f.Slot() + " " + Hex(f.Vendor(), 4) + ":" + Hex(f.DeviceId(), 4) + " " +
-                       qorbcli::ClassName(f.header[0x0b], f.header[0x0a]);
+        qorbcli::ClassName(f.header[0x0b], f.header[0x0a]);
     if (!qorbcli::VendorName(f.Vendor()).empty())
         line += ": " + qorbcli::VendorDeviceText(f.Vendor(), f.DeviceId());
     return line;
@@ -74,8 +74,9 @@ void PrintList(const Function& f, const qorbcli::RawCapList& lists, const Librar
 void AddCapsCommand(CLI::App& app)
 {
     auto options = std::make_shared<CapsOptions>();
-    CLI::App* cmd = app.add_subcommand("caps", "List the capabilities of functions from their registers, legacy then "
-                                               "extended: offsets, IDs, names, sizes and the library's reach");
+    CLI::App* cmd = app.add_subcommand("caps",
+                                       "List the capabilities of functions from their registers, legacy then "
+                                       "extended: offsets, IDs, names, sizes and the library's reach");
     options->selection.AddOptions(cmd);
     options->details.AddOptions(cmd);
     cmd->add_flag("--json", options->json, "Print the lists as JSON");

@@ -1,6 +1,7 @@
 /* qorb scan: every function the library's scan finds. */
 #include <linux/pci_regs.h>
 
+#include "inspect.h"
 #include "json.h"
 #include "names.h"
 #include <CLI/CLI.hpp>
@@ -13,6 +14,7 @@ namespace {
 
 struct ScanOptions {
     Selection selection;
+    DetailOptions details;
     bool json = false;
 };
 
@@ -66,6 +68,7 @@ void AddScanCommand(CLI::App& app)
     CLI::App* cmd = app.add_subcommand("scan", "List every function the library's scan finds: location, class, "
                                                "IDs and PCI Express port type");
     options->selection.AddOptions(cmd);
+    options->details.AddOptions(cmd);
     cmd->add_flag("--json", options->json, "Print the functions as a JSON array");
     cmd->callback([options] {
         options->selection.Parse();
@@ -78,8 +81,11 @@ void AddScanCommand(CLI::App& app)
             fputs(list.Dump().c_str(), Out());
             return;
         }
-        for (const Function& f : found)
+        for (const Function& f : found) {
             PrintLine(f);
+            Device record = OpenFunction(f);
+            PrintDetails(record.Get(), options->details);
+        }
     });
 }
 

@@ -76,7 +76,7 @@ std::string SizeText(const qorbcli::RawCap& cap)
 std::string Reach(const qorbcli::RawCap& cap, const LibraryReach& reach)
 {
     return std::string("library walk") + (reach.walk.count(cap.offset) ? "+" : "-") + " lookup" +
-           (reach.lookup.count(cap.offset) ? "+" : "-");
+        (reach.lookup.count(cap.offset) ? "+" : "-");
 }
 
 } // namespace
@@ -102,14 +102,13 @@ LibraryReach ReachOf(void* device)
 std::string CapLine(const qorbcli::RawCap& cap, const LibraryReach& reach)
 {
     return Where(cap) + " " + qorbcli::Hex(cap.id, cap.extended ? 4 : 2) + " " + cap.name + ", " + SizeText(cap) +
-           ", " + Reach(cap, reach);
+        ", " + Reach(cap, reach);
 }
 
 void DetailOptions::AddOptions(CLI::App* cmd)
 {
     cmd->add_flag("-v", verbose, "Decode the capabilities as lspci does: -v their names, -vv their registers");
-    cmd->add_flag("-x", hex,
-                  "Hex dump of configuration space as lspci prints it: -x 64 bytes, -xxx 256, -xxxx 4096");
+    cmd->add_flag("-x", hex, "Hex dump of configuration space as lspci prints it: -x 64 bytes, -xxx 256, -xxxx 4096");
 }
 
 void PrintDetails(void* device, const DetailOptions& options, const LibraryReach* reach)

@@ -17,22 +17,31 @@ bool Applies(FieldWhen when, const std::vector<uint8_t>& image, const RawCap& ca
     bool root = t == PCI_EXP_TYPE_ROOT_PORT || t == PCI_EXP_TYPE_RC_EC;
     uint32_t msi = ImageGet(image, cap.offset + PCI_MSI_FLAGS, 2);
     switch (when) {
-    case FieldWhen::kAlways: return true;
+    case FieldWhen::kAlways:
+        return true;
     case FieldWhen::kEndpoint:
         return t == PCI_EXP_TYPE_ENDPOINT || t == PCI_EXP_TYPE_LEG_END || t == PCI_EXP_TYPE_RC_END;
     case FieldWhen::kUpstream:
         return t == PCI_EXP_TYPE_ENDPOINT || t == PCI_EXP_TYPE_LEG_END || t == PCI_EXP_TYPE_UPSTREAM ||
-               t == PCI_EXP_TYPE_PCI_BRIDGE;
+            t == PCI_EXP_TYPE_PCI_BRIDGE;
     case FieldWhen::kPort:
         return t == PCI_EXP_TYPE_ROOT_PORT || t == PCI_EXP_TYPE_DOWNSTREAM || t == PCI_EXP_TYPE_PCIE_BRIDGE;
-    case FieldWhen::kSlot: return e.slot;
-    case FieldWhen::kRoot: return root;
-    case FieldWhen::kLink: return t != PCI_EXP_TYPE_RC_END && t != PCI_EXP_TYPE_RC_EC;
-    case FieldWhen::kV2: return e.version >= 2;
-    case FieldWhen::kV2Slot: return e.version >= 2 && e.slot;
-    case FieldWhen::kMsi32: return !(msi & PCI_MSI_FLAGS_64BIT);
-    case FieldWhen::kMsi64: return msi & PCI_MSI_FLAGS_64BIT;
-    case FieldWhen::kMsiMask: return msi & PCI_MSI_FLAGS_MASKBIT;
+    case FieldWhen::kSlot:
+        return e.slot;
+    case FieldWhen::kRoot:
+        return root;
+    case FieldWhen::kLink:
+        return t != PCI_EXP_TYPE_RC_END && t != PCI_EXP_TYPE_RC_EC;
+    case FieldWhen::kV2:
+        return e.version >= 2;
+    case FieldWhen::kV2Slot:
+        return e.version >= 2 && e.slot;
+    case FieldWhen::kMsi32:
+        return !(msi & PCI_MSI_FLAGS_64BIT);
+    case FieldWhen::kMsi64:
+        return msi & PCI_MSI_FLAGS_64BIT;
+    case FieldWhen::kMsiMask:
+        return msi & PCI_MSI_FLAGS_MASKBIT;
     }
     return false;
 }
@@ -69,18 +78,28 @@ std::string Value(const Field& f, uint32_t reg)
     unsigned bits = f.hi - f.lo + 1u;
     uint32_t value = bits >= 32 ? reg : (reg >> f.lo) & ((1u << bits) - 1);
     switch (f.format) {
-    case FieldFormat::kDecimal: return std::to_string(value);
-    case FieldFormat::kHex: return Hex(value, static_cast<int>((bits + 3) / 4));
-    case FieldFormat::kInPlace: return Hex(bits >= 32 ? reg : value << f.lo, 8);
+    case FieldFormat::kDecimal:
+        return std::to_string(value);
+    case FieldFormat::kHex:
+        return Hex(value, static_cast<int>((bits + 3) / 4));
+    case FieldFormat::kInPlace:
+        return Hex(bits >= 32 ? reg : value << f.lo, 8);
     case FieldFormat::kName:
         return f.names && value < f.names->size() && (*f.names)[value] ? (*f.names)[value] : "unknown";
-    case FieldFormat::kBytes128: return std::to_string(128u << (value & 7));
-    case FieldFormat::kPowerOf2: return std::to_string(1u << (value & 31));
-    case FieldFormat::kPlusOne: return std::to_string(value + 1);
-    case FieldFormat::kSpeed: return LinkSpeedText(value);
-    case FieldFormat::kSpeeds: return Speeds(value);
-    case FieldFormat::kPower: return Power(value);
-    default: return "";
+    case FieldFormat::kBytes128:
+        return std::to_string(128u << (value & 7));
+    case FieldFormat::kPowerOf2:
+        return std::to_string(1u << (value & 31));
+    case FieldFormat::kPlusOne:
+        return std::to_string(value + 1);
+    case FieldFormat::kSpeed:
+        return LinkSpeedText(value);
+    case FieldFormat::kSpeeds:
+        return Speeds(value);
+    case FieldFormat::kPower:
+        return Power(value);
+    default:
+        return "";
     }
 }
 

@@ -18,43 +18,43 @@ namespace qorbcli {
 
 /* How a field's value is shown. */
 enum class FieldFormat : uint8_t {
-    kFlag,       /* name+ or name- */
-    kDecimal,    /* the value in decimal, in place of %s */
-    kHex,        /* the value in hex, as many digits as the field's bits need */
-    kInPlace,    /* the field's bits at their place in the register, 8 hex digits */
-    kName,       /* names[value], "unknown" past the table */
-    kBytes128,   /* 128 << value */
-    kPowerOf2,   /* 1 << value */
-    kPlusOne,    /* value + 1 */
-    kSpeed,      /* link speed code: "8GT/s" */
-    kSpeeds,     /* Supported Link Speeds vector: "2.5-8GT/s" */
-    kPower,      /* slot power: value in bits 7:0 of the field, scale in bits 9:8 */
-    kText,       /* the text alone */
-    kBreak,      /* a new line */
+    kFlag, /* name+ or name- */
+    kDecimal, /* the value in decimal, in place of %s */
+    kHex, /* the value in hex, as many digits as the field's bits need */
+    kInPlace, /* the field's bits at their place in the register, 8 hex digits */
+    kName, /* names[value], "unknown" past the table */
+    kBytes128, /* 128 << value */
+    kPowerOf2, /* 1 << value */
+    kPlusOne, /* value + 1 */
+    kSpeed, /* link speed code: "8GT/s" */
+    kSpeeds, /* Supported Link Speeds vector: "2.5-8GT/s" */
+    kPower, /* slot power: value in bits 7:0 of the field, scale in bits 9:8 */
+    kText, /* the text alone */
+    kBreak, /* a new line */
 };
 
 /* Where a field applies. */
 enum class FieldWhen : uint8_t {
     kAlways,
-    kEndpoint,   /* endpoints (Device Capabilities latencies, FLR, ...) */
-    kUpstream,   /* functions on the upstream end of a link (Slot Power Limit) */
-    kPort,       /* ports with a Slot or downstream side */
-    kSlot,       /* Slot Implemented */
-    kRoot,       /* root ports and event collectors */
-    kLink,       /* functions with a link */
-    kV2,         /* capability version 2 or later */
+    kEndpoint, /* endpoints (Device Capabilities latencies, FLR, ...) */
+    kUpstream, /* functions on the upstream end of a link (Slot Power Limit) */
+    kPort, /* ports with a Slot or downstream side */
+    kSlot, /* Slot Implemented */
+    kRoot, /* root ports and event collectors */
+    kLink, /* functions with a link */
+    kV2, /* capability version 2 or later */
     kV2Slot,
-    kMsi32,      /* MSI without 64-bit addresses */
+    kMsi32, /* MSI without 64-bit addresses */
     kMsi64,
-    kMsiMask,    /* MSI with per-vector masking */
+    kMsiMask, /* MSI with per-vector masking */
 };
 
 struct Field {
-    uint16_t at;          /* register offset in the capability; 4 bytes are read there */
-    uint8_t lo, hi;       /* bit range */
+    uint16_t at; /* register offset in the capability; 4 bytes are read there */
+    uint8_t lo, hi; /* bit range */
     FieldFormat format;
-    const char* text;     /* the name, or a pattern with %s; a leading ',', ';', '/', ')' or '|' joins
-                             it to the item before without a blank ('|' is not printed) */
+    const char* text; /* the name, or a pattern with %s; a leading ',', ';', '/', ')' or '|' joins
+                         it to the item before without a blank ('|' is not printed) */
     FieldWhen when = FieldWhen::kAlways;
     const std::vector<const char*>* names = nullptr;
 };
@@ -70,7 +70,7 @@ struct FieldLine {
 struct CapDecoder {
     bool extended;
     uint16_t id;
-    std::vector<FieldLine> lines;   /* the first is the title that -v prints */
+    std::vector<FieldLine> lines; /* the first is the title that -v prints */
 };
 
 /* The decoder tables. */

@@ -13,12 +13,12 @@ namespace {
 
 /* Registers of the PCI Express Base Specification that <linux/pci_regs.h>
  * does not name. */
-constexpr uint32_t kMsiExtendedData = 0x0200;          /* MSI Message Control: Extended Message Data Capable */
-constexpr uint32_t kRcecAssocBuses = 0x08;             /* RCEC Endpoint Association: bus numbers, version 2 */
-constexpr uint32_t kRcldLinkEntries = 0x05;            /* Root Complex Link Declaration: number of link entries */
-constexpr uint32_t kAcsEgressControl = 0x0020;         /* ACS Capability: Egress Control */
-constexpr uint32_t kDpcRootPortExtensions = 0x0020;    /* DPC Capability: RP Extensions for DPC */
-constexpr uint32_t kDvsecHeader2 = 0x08;               /* DVSEC Header 2: DVSEC ID */
+constexpr uint32_t kMsiExtendedData = 0x0200; /* MSI Message Control: Extended Message Data Capable */
+constexpr uint32_t kRcecAssocBuses = 0x08; /* RCEC Endpoint Association: bus numbers, version 2 */
+constexpr uint32_t kRcldLinkEntries = 0x05; /* Root Complex Link Declaration: number of link entries */
+constexpr uint32_t kAcsEgressControl = 0x0020; /* ACS Capability: Egress Control */
+constexpr uint32_t kDpcRootPortExtensions = 0x0020; /* DPC Capability: RP Extensions for DPC */
+constexpr uint32_t kDvsecHeader2 = 0x08; /* DVSEC Header 2: DVSEC ID */
 
 unsigned RoundUp4(unsigned n) { return (n + 3) & ~3u; }
 
@@ -34,7 +34,7 @@ int ExpressSize(const ExpressInfo& e)
 {
     bool link = e.portType != PCI_EXP_TYPE_RC_END && e.portType != PCI_EXP_TYPE_RC_EC;
     bool slot = e.portType == PCI_EXP_TYPE_ROOT_PORT || e.portType == PCI_EXP_TYPE_DOWNSTREAM ||
-                e.portType == PCI_EXP_TYPE_PCIE_BRIDGE;
+        e.portType == PCI_EXP_TYPE_PCIE_BRIDGE;
     if (e.version >= 2) {
         if (!link)
             return PCI_CAP_EXP_RC_ENDPOINT_SIZEOF_V2;
@@ -82,7 +82,7 @@ int AcsSize(const std::vector<uint8_t>& image, uint32_t at)
     uint32_t cap = ImageGet(image, at + PCI_ACS_CAP, 2);
     if (!(cap & kAcsEgressControl))
         return 8;
-    uint32_t bits = cap >> 8 ? cap >> 8 : 256;   /* Egress Control Vector Size, 0 meaning 256 */
+    uint32_t bits = cap >> 8 ? cap >> 8 : 256; /* Egress Control Vector Size, 0 meaning 256 */
     return 8 + static_cast<int>(RoundUp4((bits + 7) / 8));
 }
 
@@ -108,24 +108,34 @@ int LegacySize(const std::vector<uint8_t>& image, const RawCap& cap, const Expre
 {
     uint32_t at = cap.offset;
     switch (cap.id) {
-    case PCI_CAP_ID_PM: return PCI_PM_SIZEOF;
-    case PCI_CAP_ID_AGP: return PCI_AGP_SIZEOF;
-    case PCI_CAP_ID_VPD: return PCI_CAP_VPD_SIZEOF;
+    case PCI_CAP_ID_PM:
+        return PCI_PM_SIZEOF;
+    case PCI_CAP_ID_AGP:
+        return PCI_AGP_SIZEOF;
+    case PCI_CAP_ID_VPD:
+        return PCI_CAP_VPD_SIZEOF;
     case PCI_CAP_ID_SLOTID:
     case PCI_CAP_ID_CHSWP:
-    case PCI_CAP_ID_DBG: return 4;
+    case PCI_CAP_ID_DBG:
+        return 4;
     case PCI_CAP_ID_SHPC:
-    case PCI_CAP_ID_SSVID: return 8;
-    case PCI_CAP_ID_MSI: return MsiSize(ImageGet(image, at + PCI_MSI_FLAGS, 2));
-    case PCI_CAP_ID_MSIX: return PCI_CAP_MSIX_SIZEOF;
-    case PCI_CAP_ID_EXP: return express.offset == cap.offset ? ExpressSize(express) : -1;
+    case PCI_CAP_ID_SSVID:
+        return 8;
+    case PCI_CAP_ID_MSI:
+        return MsiSize(ImageGet(image, at + PCI_MSI_FLAGS, 2));
+    case PCI_CAP_ID_MSIX:
+        return PCI_CAP_MSIX_SIZEOF;
+    case PCI_CAP_ID_EXP:
+        return express.offset == cap.offset ? ExpressSize(express) : -1;
     case PCI_CAP_ID_VNDR:
-    case PCI_CAP_ID_AF: return static_cast<int>(ImageGet(image, at + 2, 1));
+    case PCI_CAP_ID_AF:
+        return static_cast<int>(ImageGet(image, at + 2, 1));
     case PCI_CAP_ID_SATA:
         return (ImageGet(image, at + PCI_SATA_REGS, 1) & PCI_SATA_REGS_MASK) == PCI_SATA_REGS_INLINE
-                   ? PCI_SATA_SIZEOF_LONG
-                   : PCI_SATA_SIZEOF_SHORT;
-    case PCI_CAP_ID_EA: return EaSize(image, at);
+            ? PCI_SATA_SIZEOF_LONG
+            : PCI_SATA_SIZEOF_SHORT;
+    case PCI_CAP_ID_EA:
+        return EaSize(image, at);
     case PCI_CAP_ID_PCIX:
         if ((ImageGet(image, PCI_HEADER_TYPE, 1) & 0x7f) == PCI_HEADER_TYPE_BRIDGE)
             return ImageGet(image, at + PCI_X_BRIDGE_SSTATUS, 2) & PCI_X_SSTATUS_VERS ? 0x20 : 0x10;
@@ -134,7 +144,8 @@ int LegacySize(const std::vector<uint8_t>& image, const RawCap& cap, const Expre
         uint32_t type = ImageGet(image, at + 3, 1) & HT_3BIT_CAP_MASK;
         return type == HT_CAPTYPE_SLAVE ? HT_CAP_SIZEOF_LONG : type == HT_CAPTYPE_HOST ? HT_CAP_SIZEOF_SHORT : -1;
     }
-    default: return -1;
+    default:
+        return -1;
     }
 }
 
@@ -149,46 +160,76 @@ int ExtendedSize(const std::vector<uint8_t>& image, const RawCap& cap, const Exp
     }
     case PCI_EXT_CAP_ID_VC:
     case PCI_EXT_CAP_ID_VC9:
-    case PCI_EXT_CAP_ID_MFVC: return VcSize(image, at);
-    case PCI_EXT_CAP_ID_DSN: return PCI_EXT_CAP_DSN_SIZEOF;
-    case PCI_EXT_CAP_ID_PWR: return PCI_EXT_CAP_PWR_SIZEOF;
-    case PCI_EXT_CAP_ID_RCLD: return 0x10 + 0x10 * static_cast<int>(ImageGet(image, at + kRcldLinkEntries, 1));
-    case PCI_EXT_CAP_ID_RCILC: return 0x0c;
-    case PCI_EXT_CAP_ID_RCEC: return cap.version >= 2 ? kRcecAssocBuses + 4 : kRcecAssocBuses;
-    case PCI_EXT_CAP_ID_RCRB: return 0x14;
+    case PCI_EXT_CAP_ID_MFVC:
+        return VcSize(image, at);
+    case PCI_EXT_CAP_ID_DSN:
+        return PCI_EXT_CAP_DSN_SIZEOF;
+    case PCI_EXT_CAP_ID_PWR:
+        return PCI_EXT_CAP_PWR_SIZEOF;
+    case PCI_EXT_CAP_ID_RCLD:
+        return 0x10 + 0x10 * static_cast<int>(ImageGet(image, at + kRcldLinkEntries, 1));
+    case PCI_EXT_CAP_ID_RCILC:
+        return 0x0c;
+    case PCI_EXT_CAP_ID_RCEC:
+        return cap.version >= 2 ? kRcecAssocBuses + 4 : kRcecAssocBuses;
+    case PCI_EXT_CAP_ID_RCRB:
+        return 0x14;
     case PCI_EXT_CAP_ID_VNDR:
-    case PCI_EXT_CAP_ID_DVSEC: return static_cast<int>(PCI_VNDR_HEADER_LEN(ImageGet(image, at + PCI_VNDR_HEADER, 4)));
-    case PCI_EXT_CAP_ID_ACS: return AcsSize(image, at);
-    case PCI_EXT_CAP_ID_ARI: return PCI_EXT_CAP_ARI_SIZEOF;
-    case PCI_EXT_CAP_ID_ATS: return PCI_EXT_CAP_ATS_SIZEOF;
-    case PCI_EXT_CAP_ID_SRIOV: return PCI_EXT_CAP_SRIOV_SIZEOF;
+    case PCI_EXT_CAP_ID_DVSEC:
+        return static_cast<int>(PCI_VNDR_HEADER_LEN(ImageGet(image, at + PCI_VNDR_HEADER, 4)));
+    case PCI_EXT_CAP_ID_ACS:
+        return AcsSize(image, at);
+    case PCI_EXT_CAP_ID_ARI:
+        return PCI_EXT_CAP_ARI_SIZEOF;
+    case PCI_EXT_CAP_ID_ATS:
+        return PCI_EXT_CAP_ATS_SIZEOF;
+    case PCI_EXT_CAP_ID_SRIOV:
+        return PCI_EXT_CAP_SRIOV_SIZEOF;
     case PCI_EXT_CAP_ID_MCAST:
         return express.portType == PCI_EXP_TYPE_ENDPOINT ? PCI_EXT_CAP_MCAST_ENDPOINT_SIZEOF : 0x30;
-    case PCI_EXT_CAP_ID_PRI: return PCI_EXT_CAP_PRI_SIZEOF;
+    case PCI_EXT_CAP_ID_PRI:
+        return PCI_EXT_CAP_PRI_SIZEOF;
     case PCI_EXT_CAP_ID_REBAR:
     case 0x24: /* VF Resizable BAR */ {
-        uint32_t bars = (ImageGet(image, at + PCI_REBAR_CTRL, 4) & PCI_REBAR_CTRL_NBAR_MASK) >> PCI_REBAR_CTRL_NBAR_SHIFT;
+        uint32_t bars =
+            (ImageGet(image, at + PCI_REBAR_CTRL, 4) & PCI_REBAR_CTRL_NBAR_MASK) >> PCI_REBAR_CTRL_NBAR_SHIFT;
         return 4 + 8 * static_cast<int>(bars);
     }
     case PCI_EXT_CAP_ID_DPA:
         return PCI_DPA_BASE_SIZEOF +
-               static_cast<int>(RoundUp4((ImageGet(image, at + PCI_DPA_CAP, 4) & PCI_DPA_CAP_SUBSTATE_MASK) + 1));
-    case PCI_EXT_CAP_ID_TPH: return TphSize(image, at);
-    case PCI_EXT_CAP_ID_LTR: return PCI_EXT_CAP_LTR_SIZEOF;
-    case PCI_EXT_CAP_ID_SECPCI: return width ? 0x0c + static_cast<int>(RoundUp4(2 * width)) : -1;
-    case PCI_EXT_CAP_ID_PASID: return PCI_EXT_CAP_PASID_SIZEOF;
-    case 0x1c: /* LN Requester */ return 8;
-    case PCI_EXT_CAP_ID_DPC: return DpcSize(image, at);
-    case PCI_EXT_CAP_ID_L1SS: return 0x10;
-    case PCI_EXT_CAP_ID_PTM: return 0x0c;
-    case 0x21: /* FRS Queueing */ return 0x10;
-    case 0x22: /* Readiness Time Reporting */ return 0x0c;
-    case PCI_EXT_CAP_ID_DLF: return 0x0c;
-    case PCI_EXT_CAP_ID_PL_16GT: return width ? 0x20 + static_cast<int>(RoundUp4(width)) : -1;
-    case 0x27: /* Lane Margining at the Receiver */ return width ? 8 + 4 * width : -1;
-    case 0x29: /* Native PCIe Enclosure Management */ return 0x10;
-    case PCI_EXT_CAP_ID_DOE: return 0x18;
-    default: return -1;
+            static_cast<int>(RoundUp4((ImageGet(image, at + PCI_DPA_CAP, 4) & PCI_DPA_CAP_SUBSTATE_MASK) + 1));
+    case PCI_EXT_CAP_ID_TPH:
+        return TphSize(image, at);
+    case PCI_EXT_CAP_ID_LTR:
+        return PCI_EXT_CAP_LTR_SIZEOF;
+    case PCI_EXT_CAP_ID_SECPCI:
+        return width ? 0x0c + static_cast<int>(RoundUp4(2 * width)) : -1;
+    case PCI_EXT_CAP_ID_PASID:
+        return PCI_EXT_CAP_PASID_SIZEOF;
+    case 0x1c: /* LN Requester */
+        return 8;
+    case PCI_EXT_CAP_ID_DPC:
+        return DpcSize(image, at);
+    case PCI_EXT_CAP_ID_L1SS:
+        return 0x10;
+    case PCI_EXT_CAP_ID_PTM:
+        return 0x0c;
+    case 0x21: /* FRS Queueing */
+        return 0x10;
+    case 0x22: /* Readiness Time Reporting */
+        return 0x0c;
+    case PCI_EXT_CAP_ID_DLF:
+        return 0x0c;
+    case PCI_EXT_CAP_ID_PL_16GT:
+        return width ? 0x20 + static_cast<int>(RoundUp4(width)) : -1;
+    case 0x27: /* Lane Margining at the Receiver */
+        return width ? 8 + 4 * width : -1;
+    case 0x29: /* Native PCIe Enclosure Management */
+        return 0x10;
+    case PCI_EXT_CAP_ID_DOE:
+        return 0x18;
+    default:
+        return -1;
     }
 }
 
@@ -218,12 +259,13 @@ std::string DescribedName(const std::vector<uint8_t>& image, const RawCap& cap)
         return name + ": Len=" + Hex2(ImageGet(image, cap.offset + 2, 1));
     uint32_t header = ImageGet(image, cap.offset + PCI_VNDR_HEADER, 4);
     if (cap.extended && cap.id == PCI_EXT_CAP_ID_VNDR)
-        return name + ": ID=" + Hex(PCI_VNDR_HEADER_ID(header), 4) + " Rev=" +
-               std::to_string(PCI_VNDR_HEADER_REV(header)) + " Len=" + Hex(PCI_VNDR_HEADER_LEN(header), 3);
+        return name + ": ID=" + Hex(PCI_VNDR_HEADER_ID(header), 4) +
+            " Rev=" + std::to_string(PCI_VNDR_HEADER_REV(header)) + " Len=" + Hex(PCI_VNDR_HEADER_LEN(header), 3);
     if (cap.extended && cap.id == PCI_EXT_CAP_ID_DVSEC)
-        return name + ": Vendor=" + Hex(PCI_VNDR_HEADER_ID(header), 4) + " ID=" +
-               Hex(ImageGet(image, cap.offset + kDvsecHeader2, 2), 4) + " Rev=" +
-               std::to_string(PCI_VNDR_HEADER_REV(header)) + " Len=" + std::to_string(PCI_VNDR_HEADER_LEN(header));
+        return name + ": Vendor=" + Hex(PCI_VNDR_HEADER_ID(header), 4) +
+            " ID=" + Hex(ImageGet(image, cap.offset + kDvsecHeader2, 2), 4) +
+            " Rev=" + std::to_string(PCI_VNDR_HEADER_REV(header)) +
+            " Len=" + std::to_string(PCI_VNDR_HEADER_LEN(header));
     return name;
 }
 
@@ -237,16 +279,20 @@ std::string EndFinding(const qorb_caps::List& list, bool extended, size_t imageS
     std::string at = Hex(list.at, digits);
     switch (list.end) {
     case qorb_caps::End::kEnd:
-    case qorb_caps::End::kNoList: return "";
+    case qorb_caps::End::kNoList:
+        return "";
     case qorb_caps::End::kIntoHeader:
         return std::string("the ") + which + " list points into the header: pointer " + at + after;
     case qorb_caps::End::kOutOfSpace:
         if (!extended && imageSize < qorb_caps::kLegacyEnd)
-            return "the legacy list continues at " + at + after + ", beyond the " + std::to_string(imageSize) +
-                   " bytes that could be read";
+            return "the legacy list at " + at + " cannot be read: only " + std::to_string(imageSize) +
+                " bytes of configuration space could be read" +
+                (imageSize <= 64 ? " (reading beyond the header needs root)" : "");
         return std::string("the ") + which + " list points outside configuration space: pointer " + at + after;
-    case qorb_caps::End::kLoop: return std::string("the ") + which + " list loops back to " + at + after;
-    case qorb_caps::End::kAllOnes: return "the extended header at " + at + after + " reads ffffffff";
+    case qorb_caps::End::kLoop:
+        return std::string("the ") + which + " list loops back to " + at + after;
+    case qorb_caps::End::kAllOnes:
+        return "the extended header at " + at + after + " reads ffffffff";
     case qorb_caps::End::kTooMany:
         return std::string("the ") + which + " list holds more capabilities than fit; the walk stopped at " + at;
     }

@@ -21,25 +21,25 @@ struct ExpressInfo {
     bool present = false;
     uint16_t offset = 0;
     unsigned version = 0, portType = 0;
-    unsigned maxWidth = 0;     /* Link Capabilities, lanes */
-    bool slot = false;         /* Slot Implemented */
-    bool tlpPrefix = false;    /* End-End TLP Prefix Supported (Device Capabilities 2) */
+    unsigned maxWidth = 0; /* Link Capabilities, lanes */
+    bool slot = false; /* Slot Implemented */
+    bool tlpPrefix = false; /* End-End TLP Prefix Supported (Device Capabilities 2) */
 };
 
 struct RawCap {
     uint16_t offset = 0;
     uint16_t id = 0;
     bool extended = false;
-    uint8_t version = 0;   /* extended capabilities */
-    int size = -1;         /* bytes; -1 when no register defines it */
-    std::string name;      /* lspci's, with the vendor-specific identification */
+    uint8_t version = 0; /* extended capabilities */
+    int size = -1; /* bytes; -1 when no register defines it */
+    std::string name; /* lspci's, with the vendor-specific identification */
 };
 
 struct RawCapList {
-    std::vector<RawCap> caps;            /* the legacy list, then the extended list, in walk order */
-    std::vector<std::string> findings;   /* what is wrong with the lists, one sentence each */
+    std::vector<RawCap> caps; /* the legacy list, then the extended list, in walk order */
+    std::vector<std::string> findings; /* what is wrong with the lists, one sentence each */
     ExpressInfo express;
-    bool extendedWalked = false;         /* the function has a PCI Express capability and extended space */
+    bool extendedWalked = false; /* the function has a PCI Express capability and extended space */
 };
 
 /* image: the function's configuration bytes from offset 0 (64, 256 or 4096,

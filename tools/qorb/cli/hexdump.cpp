@@ -14,7 +14,8 @@ size_t HexDumpLength(int xCount, const std::vector<uint8_t>& image)
     else if (xCount == 3)
         length = 256;
     else if (xCount > 0)
-        length = image.size() > PCI_HEADER_TYPE && (image[PCI_HEADER_TYPE] & 0x7f) == PCI_HEADER_TYPE_CARDBUS ? 128 : 64;
+        length =
+            image.size() > PCI_HEADER_TYPE && (image[PCI_HEADER_TYPE] & 0x7f) == PCI_HEADER_TYPE_CARDBUS ? 128 : 64;
     length = length < image.size() ? length : image.size();
     return length & ~size_t(15);
 }

@@ -2,6 +2,10 @@
  * looked up through libpci as lspci does. */
 #include "names.h"
 
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+
 extern "C" {
 #include <pci/pci.h>
 }
@@ -10,7 +14,19 @@ namespace qorbcli {
 
 namespace {
 
-void Quiet(char*, ...) {}
+void Quiet(char*, ...) { }
+
+/* libpci's errors do not return. */
+[[noreturn]] void Fatal(char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    fputs("qorb: libpci: ", stderr);
+    vfprintf(stderr, format, args);
+    fputs("\n", stderr);
+    va_end(args);
+    exit(2);
+}
 
 /* One libpci handle for the process: the database is read once, at the
  * first lookup. A missing database gives numbers, not an error. */
@@ -19,6 +35,8 @@ pci_access* Access()
     static pci_access* access = [] {
         pci_access* a = pci_alloc();
         a->warning = Quiet;
+        a->debug = Quiet;
+        a->error = Fatal;
         return a;
     }();
     return access;

@@ -208,7 +208,7 @@ std::string CheckRegisterAddress(uint32_t address, unsigned width)
         return "Register number " + Hex(address, 3) + " out of range: configuration space has 4096 bytes, 000 to fff";
     if (address + width > 4096)
         return "Register number " + Hex(address, 3) + " out of range for a " + std::to_string(8 * width) +
-               "-bit access: configuration space has 4096 bytes, 000 to fff";
+            "-bit access: configuration space has 4096 bytes, 000 to fff";
     if (address % width != 0)
         return "Unaligned register address " + Hex(address, 3) + " for a " + std::to_string(8 * width) +
                "-bit access";
