@@ -20,7 +20,11 @@ bool Applies(FieldWhen when, const std::vector<uint8_t>& image, const RawCap& ca
     case FieldWhen::kAlways:
         return true;
     case FieldWhen::kEndpoint:
-        return t == PCI_EXP_TYPE_ENDPOINT || t == PCI_EXP_TYPE_LEG_END || t == PCI_EXP_TYPE_RC_END;
+        return t == PCI_EXP_TYPE_ENDPOINT || t == PCI_EXP_TYPE_LEG_END;
+    case FieldWhen::kNotSwitch:
+        return t != PCI_EXP_TYPE_UPSTREAM && t != PCI_EXP_TYPE_DOWNSTREAM;
+    case FieldWhen::kDownstream:
+        return t == PCI_EXP_TYPE_DOWNSTREAM;
     case FieldWhen::kUpstream:
         return t == PCI_EXP_TYPE_ENDPOINT || t == PCI_EXP_TYPE_LEG_END || t == PCI_EXP_TYPE_UPSTREAM ||
             t == PCI_EXP_TYPE_PCI_BRIDGE;
@@ -94,6 +98,8 @@ std::string Value(const Field& f, uint32_t reg)
         return std::to_string(value + 1);
     case FieldFormat::kSpeed:
         return LinkSpeedText(value);
+    case FieldFormat::kTarget:
+        return LinkSpeedText(value ? value : 1);
     case FieldFormat::kSpeeds:
         return Speeds(value);
     case FieldFormat::kPower:
@@ -146,7 +152,10 @@ std::vector<std::string> DecodeCapability(const std::vector<uint8_t>& image, con
                 start = true;
                 continue;
             }
-            std::string item = Item(f, ImageGet(image, cap.offset + f.at, 4));
+            uint32_t reg = ImageGet(image, cap.offset + f.at, 4);
+            if (f.ifMask && (f.ifValue == kAnySet ? !(reg & f.ifMask) : (reg & f.ifMask) != f.ifValue))
+                continue;
+            std::string item = Item(f, reg);
             joinFirst = joinFirst || (text.empty() && Joins(f.text));
             text += (start || Joins(f.text) ? "" : " ") + item;
             start = false;

@@ -26,6 +26,7 @@ enum class FieldFormat : uint8_t {
     kBytes128, /* 128 << value */
     kPowerOf2, /* 1 << value */
     kPlusOne, /* value + 1 */
+    kTarget, /* Target Link Speed: as kSpeed, 0 (not implemented before version 2) read as 2.5GT/s */
     kSpeed, /* link speed code: "8GT/s" */
     kSpeeds, /* Supported Link Speeds vector: "2.5-8GT/s" */
     kPower, /* slot power: value in bits 7:0 of the field, scale in bits 9:8 */
@@ -36,7 +37,9 @@ enum class FieldFormat : uint8_t {
 /* Where a field applies. */
 enum class FieldWhen : uint8_t {
     kAlways,
-    kEndpoint, /* endpoints (Device Capabilities latencies, FLR, ...) */
+    kEndpoint, /* endpoints with a link (Device Capabilities latencies, FLR, ...) */
+    kNotSwitch, /* all but switch ports (Read Completion Boundary) */
+    kDownstream, /* switch downstream ports */
     kUpstream, /* functions on the upstream end of a link (Slot Power Limit) */
     kPort, /* ports with a Slot or downstream side */
     kSlot, /* Slot Implemented */
@@ -57,7 +60,10 @@ struct Field {
                          it to the item before without a blank ('|' is not printed) */
     FieldWhen when = FieldWhen::kAlways;
     const std::vector<const char*>* names = nullptr;
+    uint32_t ifMask = 0; /* when not 0: shown only when the register's bits under the mask */
+    uint32_t ifValue = 0; /* equal this value (kAnySet: are not all clear) */
 };
+constexpr uint32_t kAnySet = 0xffffffffu;
 
 /* One line of lspci's decoding: a label ("DevCap:") and its fields; a title
  * line has the empty label. */

@@ -28,7 +28,17 @@ Field Pick(uint16_t at, uint8_t lo, uint8_t hi, const char* text, const Names& n
 {
     return {at, lo, hi, FieldFormat::kName, text, when, &names};
 }
-Field Text(const char* text, W when = W::kAlways) { return {0, 0, 0, FieldFormat::kText, text, when, nullptr}; }
+Field Text(const char* text, W when = W::kAlways, uint16_t at = 0)
+{
+    return {at, 0, 0, FieldFormat::kText, text, when, nullptr};
+}
+/* The field, shown only when the register's bits under mask equal value. */
+Field If(Field f, uint32_t mask, uint32_t value)
+{
+    f.ifMask = mask;
+    f.ifValue = value;
+    return f;
+}
 const Field kBr = {0, 0, 0, FieldFormat::kBreak, "", W::kAlways, nullptr};
 
 /* The AER error bits of <qorb_common/aer_bits.h> as flags of one register. */
@@ -183,14 +193,17 @@ std::vector<CapDecoder> Build()
            {Val(PCI_EXP_LNKCAP, 24, 31, F::kDecimal, "Port #%s"), Val(PCI_EXP_LNKCAP, 0, 3, F::kSpeed, ", Speed %s"),
             Val(PCI_EXP_LNKCAP, 4, 9, F::kDecimal, ", Width x%s"),
             Pick(PCI_EXP_LNKCAP, 10, 11, ", ASPM %s", kAspmSupport),
-            Pick(PCI_EXP_LNKCAP, 12, 14, ", Exit Latency L0s %s", kL0sLatency),
-            Pick(PCI_EXP_LNKCAP, 15, 17, ", L1 %s", kL1Latency), kBr, Flag(PCI_EXP_LNKCAP, 18, "ClockPM"),
-            Flag(PCI_EXP_LNKCAP, 19, "Surprise"), Flag(PCI_EXP_LNKCAP, 20, "LLActRep"),
-            Flag(PCI_EXP_LNKCAP, 21, "BwNot"), Flag(PCI_EXP_LNKCAP, 22, "ASPMOptComp")}},
+            If(Text(", Exit Latency", W::kAlways, PCI_EXP_LNKCAP), PCI_EXP_LNKCAP_ASPMS, kAnySet),
+            If(Pick(PCI_EXP_LNKCAP, 12, 14, "L0s %s", kL0sLatency), PCI_EXP_LNKCAP_ASPM_L0S, PCI_EXP_LNKCAP_ASPM_L0S),
+            If(Pick(PCI_EXP_LNKCAP, 15, 17, ", L1 %s", kL1Latency), PCI_EXP_LNKCAP_ASPMS, PCI_EXP_LNKCAP_ASPMS),
+            If(Pick(PCI_EXP_LNKCAP, 15, 17, "L1 %s", kL1Latency), PCI_EXP_LNKCAP_ASPMS, PCI_EXP_LNKCAP_ASPM_L1), kBr,
+            Flag(PCI_EXP_LNKCAP, 18, "ClockPM"), Flag(PCI_EXP_LNKCAP, 19, "Surprise"),
+            Flag(PCI_EXP_LNKCAP, 20, "LLActRep"), Flag(PCI_EXP_LNKCAP, 21, "BwNot"),
+            Flag(PCI_EXP_LNKCAP, 22, "ASPMOptComp")}},
           {"LnkCtl:",
            W::kLink,
-           {Pick(PCI_EXP_LNKCTL, 0, 1, "ASPM %s", kAspmControl), Pick(PCI_EXP_LNKCTL, 3, 3, "; RCB %s bytes", kRcb),
-            Flag(PCI_EXP_LNKCTL, 4, ", Disabled"), Flag(PCI_EXP_LNKCTL, 5, "Retrain"),
+           {Pick(PCI_EXP_LNKCTL, 0, 1, "ASPM %s", kAspmControl),
+            Pick(PCI_EXP_LNKCTL, 3, 3, "; RCB %s bytes", kRcb, W::kNotSwitch), Flag(PCI_EXP_LNKCTL, 4, ", Disabled"),
             Flag(PCI_EXP_LNKCTL, 6, "CommClk"), kBr, Flag(PCI_EXP_LNKCTL, 7, "ExtSynch"),
             Flag(PCI_EXP_LNKCTL, 8, "ClockPM"), Flag(PCI_EXP_LNKCTL, 9, "AutWidDis"), Flag(PCI_EXP_LNKCTL, 10, "BWInt"),
             Flag(PCI_EXP_LNKCTL, 11, "AutBWInt")}},
@@ -271,8 +284,9 @@ std::vector<CapDecoder> Build()
             Flag(PCI_EXP_LNKCAP2, 24, "2Retimers"), Flag(PCI_EXP_LNKCAP2, 31, "DRS")}},
           {"LnkCtl2:",
            W::kV2,
-           {Val(PCI_EXP_LNKCTL2, 0, 3, F::kSpeed, "Target Link Speed: %s"),
-            Flag(PCI_EXP_LNKCTL2, 4, ", EnterCompliance"), Flag(PCI_EXP_LNKCTL2, 5, "SpeedDis"), kBr,
+           {Val(PCI_EXP_LNKCTL2, 0, 3, F::kTarget, "Target Link Speed: %s"),
+            Flag(PCI_EXP_LNKCTL2, 4, ", EnterCompliance"), Flag(PCI_EXP_LNKCTL2, 5, "SpeedDis"),
+            Pick(PCI_EXP_LNKCTL2, 6, 6, ", Selectable De-emphasis: %s", kDeemphasis, W::kDownstream), kBr,
             Pick(PCI_EXP_LNKCTL2, 7, 9, "Transmit Margin: %s", kMargin),
             Flag(PCI_EXP_LNKCTL2, 10, ", EnterModifiedCompliance"), Flag(PCI_EXP_LNKCTL2, 11, "ComplianceSOS"), kBr,
             Pick(PCI_EXP_LNKCTL2, 12, 15, "Compliance Preset/De-emphasis: %s", kPresets)}},
