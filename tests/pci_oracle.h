@@ -36,7 +36,8 @@ struct Function {
         return value;
     }
     uint32_t HeaderType() const { return bytes[0x0E] & 0x7F; }
-    uint32_t Secondary() const { return HeaderType() == 1 ? bytes[0x19] : 0x100; } /* bus below a bridge */
+    /* The bus below a bridge, PCI-to-PCI or CardBus (both keep it at 0x19); 0x100 for other functions. */
+    uint32_t Secondary() const { return HeaderType() % 3 && bytes[0x0B] == 0x06 ? bytes[0x19] : 0x100; }
 };
 
 /* The functions of a dump file, or of this machine for "", in location order. */

@@ -104,8 +104,8 @@ TEST(ToolCli, SelectorsAndRegisterOperands) {
     /* -s or -d; the error (its start) or bus, slot, function / vendor, device, class (-1: any; 5: left alone) */
     const std::vector<std::tuple<const char*, bool, std::string, int, int, int>> selectors
         = {{"1c", true, "", -1, 0x1c, -1}, {"2:", true, "", 2, -1, -1}, {"0000:ff:1f.7", true, "", 0xff, 0x1f, 7},
-            {"*:*.*", true, "", -1, -1, -1}, {"100:0.0", true, "Invalid bus", 5, 5, 5},
-            {"1:0:0.0", true, "Invalid domain number (only domain 0000", 5, 5, 5},
+            {"*:*.*", true, "", -1, -1, -1}, {"100:0.0", true, "Invalid bus", 5, 5, 5}, {"1:0:0.0", true, "", 0, 0, 0},
+            {"1:2:0:0.0", true, "Invalid slot selector (too many", 5, 5, 5},
             {"10ee:7024:0604", false, "", 0x10ee, 0x7024, 0x0604}, {"1:2:10000", false, "Invalid class", 5, 5, 5},
             {"18086:1", false, "Invalid vendor", 5, 5, 5}};
     for (const auto& [text, slot, error, a, b, c] : selectors) {
@@ -239,28 +239,27 @@ TEST_F(Tool, InspectsAndDrivesFunctions) {
              "!prog"},
         {kSmall, "scan --json -d ::0600", 0, "", "~[\n  {\n    \"slot\": \"00:00.0\",\n    \"port_type\": null,\n"},
         {kSmall, "tree", 0, "",
-            "00:00.0 [5153:1000] Host bridge\n00:01.0 [5153:1001] Root Port\n\\- 01:00.0 [5153:2000] Endpoint\n02:00.0 "
-            "[5153:3000] RAM memory\n03:00.0 [8086:10d3] Ethernet controller\n"},
+            "-+-[0000:00]-+-00.0\n |           \\-01.0 (x4 8GT/s; max x4 8GT/s)-[01]----00.0\n +-[0000:02]---00.0\n "
+            "\\-[0000:03]---00.0\n"},
         {kSmall, "caps -d :2000", 0, "",
             "01:00.0 5153:2000 Ethernet controller\n  [40] 01 Power Management, size 0x08, library walk+ lookup+\n  "
-            "[50] 10 "
-            "Express, size 0x34, library walk+ lookup+\n  [100 v1] 0001 Advanced Error Reporting, size 0x2c, library "
+            "[50] 10 Express, size 0x34, library walk+ lookup+\n  [100 v1] 0001 Advanced Error Reporting, size 0x2c, library "
             "walk+ lookup+\n  [140 v1] 0003 Device Serial Number, size 0x0c, library walk+ lookup+\n"},
         {kSmall, "caps -s 02:00.0", 0, "", "02:00.0 5153:3000 RAM memory\n  (no capabilities)\n"},
         {kSmall, "caps -s 03:00.0", 1, "",
             "~03:00.0 8086:10d3 Ethernet controller: Intel Corporation 82574L\n  finding: the legacy list at c8 cannot "
-            "be "
-            "read: only 64 bytes\n!(no capab"},
+            "be read: only 64 bytes\n!(no capab"},
         {kSmall, "caps --json", 1, "", "~\"capabilities\": []\n\"offset\": 256,\n\"size\": 44,\n\"findings\": [\n  "},
         {kSmall, "read -s 1: 0x10.l VENDOR_ID CAP_EXP+12.w ECAP_AER+0.l", 0, "", "f7c0000c\n5153\n0000\n14010001\n"},
         {kSmall, "read -v -s 01:00.0 COMMAND CAP_EXP+0.b", 0, "", "01:00.0 @004 = 0000\n01:00.0 @050 = 10\n"},
         {kSmall, "write -v -s 1: 0x04.w=0x0146 COMMAND=0:4", 0, "", "01:00.0 @004 <- 0146\n01:00.0 @004 <- 0142\n"},
         {kSmall, "read -s 00:00.0 CAP_EXP+0.w", 1, "qorb: 00:00.0: no capability for CAP_EXP+0.w\n"},
         {kAerSet, "aer --clear -s 06:00.0", 0, "",
-            "~06:00.0 Advanced Error Reporting [100]\n  UESta:  Train- DLP- SDES- TLP- FCP- CmpltTO- CmpltAbrt- "
-            "UnxCmplt- RxOF- MalfTLP- ECRC- UnsupReq+ ACSViol-\n  CESta:  RxErr- BadTLP+ BadDLLP- Rollover- Timeout- "
-            "AdvNonFatalErr- CorrIntErr- HeaderOF-\n  cleared: UESta 00000000, CESta 00000000\n"},
-        {"", "aer -s 00:00.0", 1, "~qorb: 00:00.0: no usable Advanced Error Reporting capability: QORB :: PCIE"},
+            "~06:00.0 Advanced Error Reporting [100]\n  UESta:  00100000 Train- DLP- SDES- TLP- FCP- CmpltTO- "
+            "CmpltAbrt- UnxCmplt- RxOF- MalfTLP- ECRC- UnsupReq+ ACSViol-\n  CESta:  00000040 RxErr- BadTLP+ BadDLLP- "
+            "Rollover- Timeout- AdvNonFatalErr- CorrIntErr- HeaderOF-\n  cleared: UESta 00100000 -> 00000000, CESta "
+            "00000040 -> 00000000\n"},
+        {"", "aer -s 00:00.0", 1, "qorb: 00:00.0: no Advanced Error Reporting capability\n"},
         {"", "link retrain -s 06:00.0", 0, "", "06:00.0: link retrained at 00:02.0, x4 at 8GT/s\n"},
         {"", "link disable -s 06:00.0", 0, "", "06:00.0: link disabled at 00:02.0\n"},
         {"", "link enable -s 06:00.0", 0, "", "06:00.0: link enabled at 00:02.0, x4 at 8GT/s\n"},
@@ -277,7 +276,8 @@ TEST_F(Tool, InspectsAndDrivesFunctions) {
 
 /* Bad arguments, absent devices, a driver that does not open, a file that cannot be written: status 2. */
 TEST_F(Tool, RefusesWhatItCannotDo) {
-    Run({{"", "", 2, "qorb: A subcommand is required (see qorb --help)\n"}, {"", "aer", 2, "~qorb: aer needs -s"},
+    Run({{"", "", 2, "qorb: A subcommand is required (see qorb --help)\n"},
+        {"", "aer --clear", 2, "~qorb: aer --clear needs -s or -d"},
         {"", "write 0x04.w=1", 2, "~qorb: write needs -s or -d"},
         {"", "zeb inject bad-dllp --dllp-type zz", 2, "qorb: --dllp-type zz: expected a hexadecimal byte\n"},
         {"", "zeb -s 06:00.0 info", 2, "~qorb: 06:00.0 is not a ZEB"}, {kSmall, "zeb arm", 2, "~qorb: no ZEB"},
@@ -286,8 +286,10 @@ TEST_F(Tool, RefusesWhatItCannotDo) {
         {"", "read -s 05:00.0 COMMAND", 2, "qorb: no function matches -s 05:00.0\n"},
         {"", "link retrain -s 00:", 2, "~qorb: -s 00: matches 6 functions; link retrain acts on one"},
         {"", "--driver ./missing.so scan", 2, "qorb: driver ./missing.so: No such file or directory\n"},
-        {"[platform]\ndump = nowhere.txt\n", "scan", 2, "~qorbsim: nowhere.txt: cannot open\nqorb: cannot open /"},
-        {"", "check --platform missing.xml", 2, "~\nqorb: cannot read the platform file missing.xml: QORB"},
+        {"[platform]\ndump = nowhere.txt\n", "scan", 2,
+            "~qorb: cannot open /\nQORB_DRIVER_INIT_FAILED (0x80000001): the configuration driver did not start "
+            "(qorbsim: nowhere.txt: cannot open"},
+        {"", "check --platform missing.xml", 2, "qorb: platform file missing.xml: No such file or directory\n"},
         {"", "check --platform none.xml", 2, "qorb: the platform file none.xml names no DUT\n"},
         {"", "check --platform one.xml --xml /none/log.xml", 2, "~qorb: cannot write the XML log /none/log.xml"},
         {"", "check --platform absent.xml --junit /dev/full", 2, "~qorb: cannot write the JUnit report /dev/full\n",

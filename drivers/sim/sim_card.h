@@ -85,6 +85,7 @@ private:
     uint32_t m_actions = 0;
     uint16_t m_sequence[2] = {0, 0};
     uint8_t m_tag = 0;
+    friend struct StateFile; /* saves and restores the state (sim_state.cpp) */
 };
 
 } // namespace qorbsim

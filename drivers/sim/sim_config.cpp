@@ -11,6 +11,8 @@
 
 #include <ini.h>
 
+#include <qorb_common/driver_domains.h>
+
 #include "sim_image.h"
 
 namespace qorbsim {
@@ -129,6 +131,19 @@ bool OnSetting(SimConfig& config, const char* section, const char* name, const c
         config.dumps.push_back(value);
         return true;
     }
+    if (s == "platform" && (key == "domain" || key == "state")) {
+        auto domain = ParseDomain(value);
+        if (key == "state" ? !*value : !domain) {
+            Report("%s: [platform] %s = '%s': expected %s", kConfigFile, name, value,
+                   key == "state" ? "a file name" : "a PCI domain of 1 to 8 hex digits");
+            return false;
+        }
+        if (key == "state")
+            config.stateFile = value;
+        else
+            config.domain = *domain, config.domainChosen = true;
+        return true;
+    }
     if (s == "link" && key == "training_ms") {
         auto number = Number(value, kMaxTrainingMs);
         if (!number) {
@@ -160,11 +175,8 @@ int OnValue(void* user, const char* section, const char* name, const char* value
     return 1;
 }
 
-} // namespace
-
-bool LoadConfig(SimConfig& config)
+bool ReadConfigFile(SimConfig& config)
 {
-    config = SimConfig{};
     FILE* file = fopen(kConfigFile, "r");
     if (!file) {
         if (errno == ENOENT)
@@ -185,6 +197,35 @@ bool LoadConfig(SimConfig& config)
         return false;
     }
     return state.ok;
+}
+
+} // namespace
+
+std::optional<uint32_t> ParseDomain(const char* text)
+{
+    const char* digits = strncasecmp(text, "0x", 2) == 0 ? text + 2 : text;
+    size_t n = strlen(digits);
+    if (n == 0 || n > 8 || strspn(digits, "0123456789abcdefABCDEF") != n)
+        return std::nullopt;
+    return static_cast<uint32_t>(strtoul(digits, nullptr, 16));
+}
+
+bool LoadConfig(SimConfig& config)
+{
+    config = SimConfig{};
+    if (!ReadConfigFile(config))
+        return false;
+    const char* domain = getenv(qorb_domains::kVariable);
+    if (domain) {
+        auto value = ParseDomain(domain);
+        if (!value) {
+            Report("%s=%s: expected a PCI domain of 1 to 8 hex digits", qorb_domains::kVariable, domain);
+            return false;
+        }
+        config.domain = *value;
+        config.domainChosen = true;
+    }
+    return true;
 }
 
 } // namespace qorbsim

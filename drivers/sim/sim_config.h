@@ -39,6 +39,9 @@ struct FunctionSettings {
 struct SimConfig {
     bool fromFile = false;            /* a configuration file was read */
     std::vector<std::string> dumps;   /* [platform] dump, in file order */
+    uint32_t domain = 0; /* [platform] domain: the PCI domain served */
+    bool domainChosen = false; /* by the file or QORB_DOMAIN: other domains are left out quietly */
+    std::string stateFile; /* [platform] state: registers kept across opens */
     uint32_t trainingMs = kDefaultTrainingMs;   /* [link] training_ms */
     std::vector<FunctionSettings> functions;    /* one per function named, in file order */
 };
@@ -47,6 +50,9 @@ struct SimConfig {
  * a file that cannot be read or holds anything the simulator does not know
  * is reported on standard error and answers false. */
 bool LoadConfig(SimConfig& config);
+
+/* A PCI domain as Linux writes it: 1 to 8 hex digits, "0x" allowed. */
+std::optional<uint32_t> ParseDomain(const char* text);
 
 } // namespace qorbsim
 

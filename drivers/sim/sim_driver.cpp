@@ -8,7 +8,7 @@
  * the one it described.
  *
  * ReadConfigEx(domain, bus, device, function, offset) reads 4 bytes at the
- * offset into the buffer and answers the byte count (0 outside domain 0,
+ * offset into the buffer and answers the byte count (0 outside the domain served,
  * for an absent function, or past the function's bytes; short at the end).
  *
  * QueryMcfgTable answers the simulated ECAM window: base 0xE0000000, start
@@ -16,10 +16,13 @@
  * non-zero length: the simulator serves configuration space directly, so the
  * window limits nothing. */
 #include <qorb/qorb_driver.h>
+#include <qorb_common/driver_domains.h>
 
 #include <memory>
+#include <type_traits>
 
 #include "sim_platform.h"
+#include "sim_state.h"
 
 namespace qorbsim {
 namespace {
@@ -36,6 +39,7 @@ constexpr uint32_t kContextBase = 0x51530000;
 std::unique_ptr<Platform> g_platform;
 uint32_t g_context = 0;
 uint32_t g_opens = 0;
+std::string g_stateFile; /* [platform] state, saved at close */
 
 Platform* Current(uint32_t context)
 {
@@ -55,6 +59,11 @@ uint32_t OpenDriver(uint32_t* context)
         Report("the simulated platform was not loaded; the driver does not open");
         return 0;
     }
+    if (!config.stateFile.empty() && !RestoreState(*platform, config.stateFile)) {
+        Report("the simulated platform was not loaded; the driver does not open");
+        return 0;
+    }
+    g_stateFile = config.stateFile;
     g_platform = std::move(platform);
     g_context = kContextBase + (++g_opens & 0xFFFF);
     *context = g_context;
@@ -87,7 +96,7 @@ uint32_t ReadConfig(uint32_t context, uint32_t bus, uint32_t dev, uint32_t fn, u
 uint32_t ReadConfigEx(uint32_t context, uint32_t domain, uint32_t bus, uint32_t dev, uint32_t fn, uint32_t offset,
                       uint8_t* buffer)
 {
-    if (domain != 0)
+    if (!Current(context) || domain != g_platform->Domain())
         return 0;
     return ReadConfig(context, bus, dev, fn, offset, kReadExLength, buffer);
 }
@@ -103,6 +112,8 @@ uint32_t CloseDriver(uint32_t context)
 {
     if (!Current(context))
         return 0;
+    if (!g_stateFile.empty())
+        SaveState(*g_platform, g_stateFile);
     g_platform.reset();
     g_context = 0;
     return 1;
@@ -113,6 +124,19 @@ uint32_t CloseDriver(uint32_t context)
 Platform* OpenedPlatform() { return g_platform.get(); }
 
 } // namespace qorbsim
+
+extern "C" QORB_DRIVER_EXPORT uint32_t QorbDriver_Domains(uint32_t* served, uint32_t* domains, uint32_t max)
+{
+    qorbsim::Platform* p = qorbsim::OpenedPlatform();
+    if (!p || !served || (!domains && max))
+        return 0;
+    *served = p->Domain();
+    const std::vector<uint32_t>& all = p->Domains();
+    for (uint32_t i = 0; i < max && i < all.size(); ++i)
+        domains[i] = all[i];
+    return static_cast<uint32_t>(all.size());
+}
+static_assert(std::is_same_v<decltype(&QorbDriver_Domains), qorb_domains::DomainsFn>);
 
 extern "C" QORB_DRIVER_EXPORT uint32_t ConfigDriver_GetInterface(_CONFIG_DRIVER_INTERFACE_t* table)
 {

@@ -89,6 +89,7 @@ private:
     std::array<uint8_t, kConfigSpaceSize> m_rw1c{};
     std::vector<Capability> m_legacyCaps;
     std::vector<Capability> m_extendedCaps;
+    friend struct StateFile; /* saves and restores the state (sim_state.cpp) */
 };
 
 /* Sets the read-only and write-one-to-clear bits of the registers the

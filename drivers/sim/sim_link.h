@@ -57,6 +57,7 @@ private:
     std::vector<SimFunction*> m_functions;
     std::vector<Port> m_ports;
     Clock::duration m_trainingTime{};
+    friend struct StateFile; /* saves and restores the state (sim_state.cpp) */
 };
 
 } // namespace qorbsim

@@ -3,6 +3,8 @@
 
 #include <linux/pci_regs.h>
 
+#include <algorithm>
+
 #include "sim_builtin.h"
 #include "sim_dump.h"
 
@@ -21,15 +23,19 @@ bool Platform::Load(const SimConfig& config)
             ok = ReadDumpFile(path, images) && ok;
     }
     int otherDomains = 0;
+    m_domain = config.domain;
     for (const FunctionImage& image : images) {
-        if (image.domain != 0) {
+        if (std::find(m_domains.begin(), m_domains.end(), image.domain) == m_domains.end())
+            m_domains.insert(std::upper_bound(m_domains.begin(), m_domains.end(), image.domain), image.domain);
+        if (image.domain != m_domain) {
             ++otherDomains;
             continue;
         }
         ok = Add(image) && ok;
     }
-    if (otherDomains)
-        Report("%d function(s) outside PCI domain 0 skipped: only domain 0 is simulated", otherDomains);
+    if (otherDomains && !config.domainChosen)
+        Report("%d function(s) outside PCI domain %x skipped: only domain %x is simulated", otherDomains, m_domain,
+               m_domain);
     if (!ok || !ApplyListBreaks(config))
         return false;
     std::vector<SimFunction*> all;

@@ -52,6 +52,10 @@ public:
 
     LinkModel& Links() { return m_links; }
 
+    /* The PCI domain served, and every domain the dumps hold (ascending). */
+    uint32_t Domain() const { return m_domain; }
+    const std::vector<uint32_t>& Domains() const { return m_domains; }
+
     /* The test card one of whose two functions is at the location. */
     ZebCard* CardAt(uint32_t bus, uint32_t dev, uint32_t fn) const;
     /* The nearest test card above a bus (whose monitored link leads to it). */
@@ -78,6 +82,9 @@ private:
     LinkModel m_links;
     std::vector<std::unique_ptr<ZebCard>> m_cards;
     std::vector<int> m_cardOfBus;   /* per bus: the nearest card above it, or -1 */
+    uint32_t m_domain = 0;
+    std::vector<uint32_t> m_domains;
+    friend struct StateFile; /* saves and restores the state (sim_state.cpp) */
 };
 
 /* The platform of the open driver; null while it is closed. */

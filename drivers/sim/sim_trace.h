@@ -56,6 +56,7 @@ private:
     std::vector<uint8_t> m_bytes;
     bool m_full = false;
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+    friend struct StateFile; /* saves and restores the state (sim_state.cpp) */
 };
 
 } // namespace qorbsim

@@ -7,6 +7,9 @@
  *     allow_writes = no                    ; yes/no, true/false, on/off, 1/0
  *     mcfg = /sys/firmware/acpi/tables/MCFG
  *
+ * The environment variable QORB_DOMAIN (hex, as the key) overrides the
+ * domain; the qorb tool's --domain sets it.
+ *
  * Every key is optional and the file itself is too. A file that is there but
  * holds anything else (another section, an unknown key, a value that does
  * not parse) stops the open with a message naming the line: a mistyped
@@ -19,6 +22,7 @@
 #include <strings.h>
 
 #include <ini.h>
+#include <qorb_common/driver_domains.h>
 
 #include "sysfs_driver.h"
 
@@ -115,11 +119,8 @@ int Handler(void* user, const char* section, const char* key, const char* value)
     return 1;
 }
 
-} // namespace
-
-bool LoadSettings(const char* file, Settings* settings)
+bool ReadSettingsFile(const char* file, Settings* settings)
 {
-    *settings = Settings{};
     FILE* stream = fopen(file, "re");
     if (!stream) {
         if (errno == ENOENT)
@@ -133,6 +134,22 @@ bool LoadSettings(const char* file, Settings* settings)
     if (line != 0) {
         const char* why = (line == state.errorLine) ? state.error.c_str() : "syntax error";
         fprintf(stderr, "qorbsysfs: %s line %d: %s\n", file, line, why);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool LoadSettings(const char* file, Settings* settings)
+{
+    *settings = Settings{};
+    if (!ReadSettingsFile(file, settings))
+        return false;
+    const char* domain = getenv(qorb_domains::kVariable);
+    if (domain && !ParseDomain(domain, &settings->domain)) {
+        fprintf(stderr, "qorbsysfs: %s=%s: expected a PCI domain of 1 to 8 hex digits\n", qorb_domains::kVariable,
+                domain);
         return false;
     }
     return true;

@@ -59,6 +59,7 @@ struct Index {
     bool writable = false;                 /* files are opened for writing too */
     size_t kept = 0;                       /* files held open */
     size_t maxKept = 0;                    /* at most this many */
+    std::vector<uint32_t> domains; /* every domain under root, ascending */
 };
 
 inline uint32_t LocationOf(uint32_t bus, uint32_t dev, uint32_t fn)

@@ -20,8 +20,10 @@
 #include <string.h>
 
 #include <new>
+#include <type_traits>
 
 #include <qorb/qorb_driver.h>
+#include <qorb_common/driver_domains.h>
 
 #include "sysfs_driver.h"
 
@@ -173,6 +175,19 @@ uint32_t CloseDriver(uint32_t context)
 
 } // namespace
 } // namespace qorbsysfs
+
+extern "C" QORB_DRIVER_EXPORT uint32_t QorbDriver_Domains(uint32_t* served, uint32_t* domains, uint32_t max)
+{
+    qorbsysfs::Driver* driver = qorbsysfs::g_driver;
+    if (!driver || !served || (!domains && max))
+        return 0;
+    *served = driver->settings.domain;
+    const std::vector<uint32_t>& all = driver->index.domains;
+    for (uint32_t i = 0; i < max && i < all.size(); ++i)
+        domains[i] = all[i];
+    return static_cast<uint32_t>(all.size());
+}
+static_assert(std::is_same_v<decltype(&QorbDriver_Domains), qorb_domains::DomainsFn>);
 
 extern "C" QORB_DRIVER_EXPORT uint32_t ConfigDriver_GetInterface(_CONFIG_DRIVER_INTERFACE_t* table)
 {

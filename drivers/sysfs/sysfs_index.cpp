@@ -20,6 +20,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "sysfs_driver.h"
 
 namespace qorbsysfs {
@@ -120,7 +122,12 @@ bool BuildIndex(const std::string& root, uint32_t domain, bool writable, Index* 
             break;
         }
         uint32_t entryDomain, bus, dev, fn;
-        if (!ParseFunctionName(entry->d_name, &entryDomain, &bus, &dev, &fn) || entryDomain != domain)
+        if (!ParseFunctionName(entry->d_name, &entryDomain, &bus, &dev, &fn))
+            continue;
+        auto known = std::lower_bound(index->domains.begin(), index->domains.end(), entryDomain);
+        if (known == index->domains.end() || *known != entryDomain)
+            index->domains.insert(known, entryDomain);
+        if (entryDomain != domain)
             continue;
         std::string path = root + "/" + entry->d_name + "/config";
         struct stat st;
@@ -185,6 +192,7 @@ void CloseIndex(Index* index)
     index->functions.clear();
     index->slot.fill(-1);
     index->kept = 0;
+    index->domains.clear();
 }
 
 } // namespace qorbsysfs

@@ -22,7 +22,7 @@ list(GET libdir 0 libdir)
 get_filename_component(libdir ${libdir} DIRECTORY)
 foreach(path include/qorb/qorb.h include/qorb/qorb_types.h include/qorb/qorb_driver.h ${libdir}/libqorbsim.so
              ${libdir}/cmake/qorb/qorbConfig.cmake ${libdir}/pkgconfig/qorb.pc bin/qorb
-             share/qorb/examples/builtin-platform.xml share/qorb/examples/typical_test.cpp)
+             share/qorb/examples/builtin-platform.xml share/qorb/examples/typical_test.cpp share/man/man1/qorb.1)
   if(NOT EXISTS ${prefix}/${path})
     message(FATAL_ERROR "not installed: ${path}")
   endif()

@@ -25,7 +25,7 @@ cd /run/qorb && printf '[sysfs]\nallow_writes = yes\n' > qorbsysfs.ini
 stty -echo
 block dump dump
 block scan $Q scan --json
-block tree $Q tree
+block tree $Q tree --json
 block caps $Q caps --json
 block check $Q check --platform /qorb/platform.xml
 while IFS='|' read -r seq slot inject before after <&3; do

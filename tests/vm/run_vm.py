@@ -184,14 +184,8 @@ def checks(blocks, injected, work):
     diff("qorb scan", {e["slot"]: ("%s:%s" % (e["vendor_id"], e["device_id"]), e["port_type"], e["port_type_name"])
                        for e in json_block("scan") or []},
          {s: (f["ids"], PORT_TYPES.get(f["type"]), f["type"]) for s, f in functions.items()})
-    parents, stack = {}, []   # qorb tree's drawing
-    for match in filter(None, map(re.compile(r"([0-9a-f]{2}:[0-9a-f]{2}\.[0-7]) \[").search, blocks["tree"][0])):
-        del stack[match.start() // 3:]
-        parents[match[1]] = (stack or [None])[-1]
-        stack.append(match[1])
-    need(blocks["tree"][1] == 0, "qorb tree exited with %s" % blocks["tree"][1])
-    diff("qorb tree", parents, {   # a switch downstream port hangs below the port above its switch
-        s: ([None] + f["above"])[-1 - (f["type"] == "Downstream Port")] for s, f in functions.items()})
+    diff("qorb tree", {e["slot"]: e["upstream"] for e in json_block("tree") or []},   # the bridge it sits below
+         {s: ([None] + f["above"])[-1] for s, f in functions.items()})
     want = {}
     for slot, f in functions.items():
         for kind, width, offsets in (("legacy", 1, [o for o in f["caps"] if o < 0x100]),

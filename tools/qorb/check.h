@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "checklist.h"
+#include "platform_file.h"
 #include "tool.h"
 
 namespace qorbtool {
@@ -32,6 +33,17 @@ struct CheckSettings {
     bool linkChecks = true;
     bool injectChecks = true;
 };
+
+/* The DUTs of a run, each with the criteria FindDevice takes. */
+struct DutList {
+    std::string source; /* "platform FILE", or how the list was made */
+    std::vector<qorbcli::PlatformDut> duts;
+};
+/* The DUTs of the platform file, checked by the tool before the library
+ * reads it; without one, those of the simulated platform's example file on
+ * the simulated driver, else the PCI Express endpoints of the scan. Throws
+ * a UsageError. */
+DutList LoadDuts(const std::string& platform, const Session& session);
 
 /* The checks; each fills the outcome, message and details of its result. */
 void CheckConfigHeader(const CheckDut& dut, qorbcli::CheckResult& r);

@@ -1,6 +1,10 @@
-/* qorb aer: the Advanced Error Reporting status of functions, decoded as
- * lspci prints it; --clear writes the set status bits back to clear them. */
-#include "config_rules.h"
+/* qorb aer: the Advanced Error Reporting registers of functions, read raw
+ * and decoded by the tool; without a selection one line per function that
+ * has the capability. --clear writes the set status bits back to clear
+ * them and shows the values before and after. */
+#include <linux/pci_regs.h>
+
+#include "aer_regs.h"
 #include "names.h"
 #include <CLI/CLI.hpp>
 #include <qorb_common/aer_bits.h>
@@ -45,73 +49,139 @@ namespace {
 struct AerOptions {
     Selection selection;
     bool clear = false;
+    bool json = false;
 };
 
-constexpr uint32_t kUncorrectableStatus = 0x04;
-constexpr uint32_t kCorrectableStatus = 0x10;
+/* The status registers --clear writes (all write-one-to-clear): the value
+ * read is written back, which clears exactly the bits that were set. */
+struct StatusRegister {
+    const char* name;
+    uint32_t reg;
+    uint32_t qorbcli::AerRegisters::*value;
+    bool rootOnly;
+};
+constexpr StatusRegister kStatusRegisters[] = {
+    {"UESta", PCI_ERR_UNCOR_STATUS, &qorbcli::AerRegisters::uncStatus, false},
+    {"CESta", PCI_ERR_COR_STATUS, &qorbcli::AerRegisters::corStatus, false},
+    {"RootSta", PCI_ERR_ROOT_STATUS, &qorbcli::AerRegisters::rootStatus, true},
+};
 
-void Print(const std::string& slot, uint32_t offset, const _PCIE_ADV_ERR_REP_CAP_STRUCT_t& aer)
+/* Clears the set status bits; the registers as read afterwards in *after.
+ * One line on standard error per write that fails. */
+bool Clear(void* device, const std::string& slot, const qorbcli::AerRegisters& before, qorbcli::AerRegisters* after)
 {
-    FILE* out = Out();
-    fprintf(out, "%s Advanced Error Reporting [%s]\n", slot.c_str(), qorbcli::Hex(offset, 3).c_str());
-    fprintf(out, "  UESta:  %s\n", qorbcli::DecodeUncorrectable(aer.uncorrectableErrorStatus).c_str());
-    fprintf(out, "  UEMsk:  %s\n", qorbcli::DecodeUncorrectable(aer.uncorrectableErrorMask).c_str());
-    fprintf(out, "  UESvrt: %s\n", qorbcli::DecodeUncorrectable(aer.uncorrectableErrorSeverity).c_str());
-    fprintf(out, "  CESta:  %s\n", qorbcli::DecodeCorrectable(aer.correctableErrorStatus).c_str());
-    fprintf(out, "  CEMsk:  %s\n", qorbcli::DecodeCorrectable(aer.correctableErrorMask).c_str());
-    fprintf(out, "  AERCap: First Error Pointer: %s\n",
-            qorbcli::Hex(aer.capabilitiesAndControl & 0x1f, 2).c_str());
-}
-
-/* One function; false when its status could not be had or stays set after
- * clearing. */
-bool ShowOne(const Function& f, bool clear)
-{
-    Device record = OpenFunction(f);
-    QORB_ADVERR_INFO_t info;
-    _QORB_STATUS_t status = QORB_ADVERR_Util_GetAdvErrorRepCap(record.Get(), &info);
-    if (status != QORB_SUCCESS) {
-        QORB_FreeCapabilityHandle(info.capHandle);
-        fprintf(stderr, "qorb: %s: no usable Advanced Error Reporting capability: %s\n", f.Slot().c_str(),
-                StatusText(status).c_str());
+    bool ok = true;
+    for (const StatusRegister& r : kStatusRegisters) {
+        uint32_t value = before.*r.value & (r.rootOnly ? qorb_aer::kRootStatusBits : ~0u);
+        if (!value || (r.rootOnly && !before.root))
+            continue;
+        uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+        uint32_t n = sizeof bytes;
+        _QORB_STATUS_t status = WriteConfigSpace(device, bytes, before.offset + r.reg, &n);
+        if (status != QORB_SUCCESS || n != sizeof bytes) {
+            fprintf(stderr, "qorb: %s: clearing %s failed: %s\n", slot.c_str(), r.name, StatusText(status).c_str());
+            ok = false;
+        }
+    }
+    if (!qorbcli::ReadAer(ReadConfigImage(device), after)) {
+        fprintf(stderr, "qorb: %s: the AER capability cannot be read after clearing\n", slot.c_str());
         return false;
     }
-    uint32_t offset = 0;
-    GetCapOffset(info.capHandle, &offset);
-    Print(f.Slot(), offset, info.aer);
-    bool ok = true;
-    if (clear) {
-        /* Both status registers are write-one-to-clear: writing back what
-         * was read clears exactly the bits that were set. */
-        struct {
-            uint32_t reg;
-            uint32_t value;
-        } writes[] = {{kUncorrectableStatus, info.aer.uncorrectableErrorStatus},
-                      {kCorrectableStatus, info.aer.correctableErrorStatus}};
-        for (auto& w : writes) {
-            uint32_t n = 4;
-            uint8_t bytes[4] = {static_cast<uint8_t>(w.value), static_cast<uint8_t>(w.value >> 8),
-                                static_cast<uint8_t>(w.value >> 16), static_cast<uint8_t>(w.value >> 24)};
-            status = WriteCapability(info.capHandle, bytes, w.reg, &n);
-            if (status != QORB_SUCCESS) {
-                fprintf(stderr, "qorb: %s: clearing AER status failed: %s\n", f.Slot().c_str(),
-                        StatusText(status).c_str());
-                ok = false;
-            }
-        }
-        QORB_ADVERR_INFO_t after;
-        if (QORB_ADVERR_Util_GetAdvErrorRepCap(record.Get(), &after) == QORB_SUCCESS) {
-            fprintf(Out(), "  cleared: UESta %s, CESta %s\n", qorbcli::Hex(after.aer.uncorrectableErrorStatus, 8).c_str(),
-                    qorbcli::Hex(after.aer.correctableErrorStatus, 8).c_str());
-            if (after.aer.uncorrectableErrorStatus || after.aer.correctableErrorStatus) {
-                fprintf(stderr, "qorb: %s: AER status bits are still set after clearing\n", f.Slot().c_str());
-                ok = false;
-            }
-        }
-        QORB_FreeCapabilityHandle(after.capHandle);
+    if (after->AnySet()) {
+        fprintf(stderr, "qorb: %s: AER status bits are still set after clearing\n", slot.c_str());
+        ok = false;
     }
-    QORB_FreeCapabilityHandle(info.capHandle);
     return ok;
+}
+
+std::string ClearedText(const qorbcli::AerRegisters& before, const qorbcli::AerRegisters& after)
+{
+    std::string text;
+    for (const StatusRegister& r : kStatusRegisters)
+        if (!r.rootOnly || before.root)
+            text += std::string(text.empty() ? "" : ", ") + r.name + " " + qorbcli::Hex(before.*r.value, 8) + " -> " +
+                qorbcli::Hex(after.*r.value, 8);
+    return text;
+}
+
+qorbcli::Json ClearedJson(const qorbcli::AerRegisters& after)
+{
+    qorbcli::Json out = qorbcli::Json::Object();
+    for (const StatusRegister& r : kStatusRegisters)
+        out.Set(r.name, r.rootOnly && !after.root ? qorbcli::Json() : qorbcli::Json(after.*r.value));
+    return out;
+}
+
+/* Whether a function has extended configuration space the tool could not
+ * read: a PCI Express function read by a process that may see only the
+ * header. */
+bool ExtendedUnreadable(const Function& f, const std::vector<uint8_t>& image)
+{
+    return f.portType >= 0 && image.size() < 4096;
+}
+
+void Run(const AerOptions& o)
+{
+    o.selection.Parse();
+    const bool all = !o.selection.Given();
+    if (all && o.clear)
+        throw UsageError("aer --clear needs -s or -d: it writes to the functions it clears");
+    Session session;
+    std::vector<Function> found = Scan(o.selection);
+    if (!all && found.empty())
+        throw UsageError("no function matches " + o.selection.Text());
+    qorbcli::Json json = qorbcli::Json::Array();
+    int unreadable = 0;
+    size_t shown = 0;
+    for (const Function& f : found) {
+        Device record = OpenFunction(f);
+        std::vector<uint8_t> image = ReadConfigImage(record.Get());
+        qorbcli::AerRegisters aer;
+        if (!qorbcli::ReadAer(image, &aer)) {
+            unreadable += ExtendedUnreadable(f, image);
+            /* A selection of several functions shows those that have AER. */
+            if (found.size() == 1) {
+                fprintf(stderr, "qorb: %s: no Advanced Error Reporting capability%s\n", f.Slot().c_str(),
+                        ExtendedUnreadable(f, image) ? " found: the extended configuration space cannot be read "
+                                                       "(reading beyond the header needs root)"
+                                                     : "");
+                ExitStatus() = kExitFailed;
+            }
+            continue;
+        }
+        shown++;
+        qorbcli::AerRegisters after;
+        bool cleared = o.clear && Clear(record.Get(), f.Slot(), aer, &after);
+        if (o.clear && !cleared)
+            ExitStatus() = kExitFailed;
+        if (o.json) {
+            qorbcli::Json entry = qorbcli::AerJson(aer, f.Slot());
+            if (o.clear)
+                entry.Set("after_clear", cleared ? ClearedJson(after) : qorbcli::Json());
+            json.Push(entry);
+        } else if (all) {
+            fprintf(Out(), "%s %s\n", f.Slot().c_str(), qorbcli::AerSummary(aer).c_str());
+        } else {
+            fprintf(Out(), "%s Advanced Error Reporting [%s]\n", f.Slot().c_str(), qorbcli::Hex(aer.offset, 3).c_str());
+            for (const std::string& line : qorbcli::AerLines(aer))
+                fprintf(Out(), "  %s\n", line.c_str());
+            if (o.clear && cleared)
+                fprintf(Out(), "  cleared: %s\n", ClearedText(aer, after).c_str());
+        }
+    }
+    if (!all && found.size() > 1 && shown == 0) {
+        fprintf(stderr, "qorb: none of the %zu functions %s matches has Advanced Error Reporting\n", found.size(),
+                o.selection.Text().c_str());
+        ExitStatus() = kExitFailed;
+    }
+    if (o.json)
+        fputs(json.Dump().c_str(), Out());
+    if (all && unreadable)
+        fprintf(stderr,
+                "qorb: the extended configuration space of %d PCI Express function%s cannot be read (reading "
+                "beyond the header needs root); %s left out\n",
+                unreadable, unreadable == 1 ? "" : "s", unreadable == 1 ? "it is" : "they are");
 }
 
 } // namespace
@@ -119,21 +189,16 @@ bool ShowOne(const Function& f, bool clear)
 void AddAerCommand(CLI::App& app)
 {
     auto options = std::make_shared<AerOptions>();
-    CLI::App* cmd = app.add_subcommand("aer", "Decode the Advanced Error Reporting status of functions");
+    CLI::App* cmd = app.add_subcommand(
+        "aer",
+        "Decode the Advanced Error Reporting registers of functions; without -s or -d, one line for each "
+        "function that has them, its status values and the bits set");
     options->selection.AddOptions(cmd);
-    cmd->add_flag("--clear", options->clear, "Clear the status bits that are set (write-one-to-clear)");
-    cmd->callback([options] {
-        options->selection.Parse();
-        if (!options->selection.Given())
-            throw UsageError("aer needs -s or -d");
-        Session session;
-        std::vector<Function> found = Scan(options->selection);
-        if (found.empty())
-            throw UsageError("no function matches " + options->selection.Text());
-        for (const Function& f : found)
-            if (!ShowOne(f, options->clear))
-                ExitStatus() = kExitFailed;
-    });
+    cmd->add_flag("--clear", options->clear,
+                  "Clear the status bits that are set (write-one-to-clear) and show the values before and after; "
+                  "needs -s or -d");
+    cmd->add_flag("--json", options->json, "Print every register and each of its bits as JSON");
+    cmd->callback([options] { Run(*options); });
 }
 
 } // namespace qorbtool

@@ -95,28 +95,6 @@ private:
     qorbcli::CheckReport m_report;
 };
 
-std::string DescribeEntry(const _QORB_DAT_INFO_t& info, int i)
-{
-    uint32_t flags = info.dutFindFlags[i];
-    const _QORB_DEVICE_FIND_INFO_t& f = info.dutFindInfo[i];
-    std::string text = "DUT " + std::to_string(i + 1);
-    std::string what;
-    if (flags & (QORB_FIND_VENDOR_ID | QORB_FIND_DEVICE_ID))
-        what = qorbcli::Hex(f.vendorId, 4) + ":" + qorbcli::Hex(f.deviceId, 4);
-    if (flags & QORB_FIND_LOCATION)
-        what += (what.empty() ? "" : " at ") + qorbcli::SlotText(static_cast<uint8_t>(f.busNumber), f.deviceNumber,
-                                                                 f.functionNumber);
-    return what.empty() ? text : text + " " + what;
-}
-
-void CheckWritable(const std::string& path, const char* what)
-{
-    FILE* f = fopen(path.c_str(), "a");
-    if (!f)
-        throw UsageError(std::string("cannot write the ") + what + " " + path + ": " + strerror(errno));
-    fclose(f);
-}
-
 void* MakeLog(_QORB_LOG_TYPE_t type, const std::string& name)
 {
     void* log = nullptr;
@@ -160,47 +138,36 @@ void CheckOneDut(Runner& runner, const CheckLogs& logs, const CheckSettings& set
 
 int RunCheck(CheckOptions& o)
 {
-    std::string platform = o.platform;
-    if (platform.empty()) {
-        platform = FindShippedFile("builtin-platform.xml", {QORB_TOOL_REL_DATADIR, QORB_TOOL_DATADIR});
-        if (platform.empty())
-            throw UsageError("the example platform file builtin-platform.xml is not installed; give --platform FILE");
-    }
-    _QORB_DAT_INFO_t info;
-    memset(&info, 0, sizeof info);
-    std::vector<char> name(platform.begin(), platform.end());
-    name.push_back('\0');
-    _QORB_STATUS_t status = parseDatFile(name.data(), &info);
-    std::unique_ptr<_QORB_DAT_INFO_t, void (*)(_QORB_DAT_INFO_t*)> owner(&info, QORB_FreeDatInfo);
-    if (status != QORB_SUCCESS)
-        throw UsageError("cannot read the platform file " + platform + ": " + StatusText(status));
-    if (info.dutCount <= 0)
-        throw UsageError("the platform file " + platform + " names no DUT");
-
-    CheckWritable(o.xml, "XML log");
+    /* Every output file is written under a temporary name and appears only
+     * when the run is complete; a folder that cannot be written stops the
+     * run before it starts. */
+    OutputFile xml(o.xml, "XML log");
+    std::unique_ptr<OutputFile> text, junit;
     if (!o.log.empty())
-        CheckWritable(o.log, "text log");
+        text = std::make_unique<OutputFile>(o.log, "text log");
     if (!o.junit.empty())
-        CheckWritable(o.junit, "JUnit report");
+        junit = std::make_unique<OutputFile>(o.junit, "JUnit report");
 
     Session session;
-    fprintf(Out(), "qorb check: platform %s, %d DUT%s, driver %s\n", platform.c_str(), info.dutCount,
-            info.dutCount == 1 ? "" : "s", session.DriverText().c_str());
+    DutList list = LoadDuts(o.platform, session);
+    int count = static_cast<int>(list.duts.size());
+    fprintf(Out(), "qorb check: %s, %d DUT%s, driver %s\n", list.source.c_str(), count, count == 1 ? "" : "s",
+            session.DriverText().c_str());
 
     CheckLogs logs;
-    logs.xml = MakeLog(QORB_LOG_TYPE_XML, o.xml);
+    logs.xml = MakeLog(QORB_LOG_TYPE_XML, xml.WritePath());
     logs.console = MakeLog(QORB_LOG_TYPE_CONSOLE, "");
-    if (!o.log.empty())
-        logs.text = MakeLog(QORB_LOG_TYPE_RAW_TEXT, o.log);
+    if (text)
+        logs.text = MakeLog(QORB_LOG_TYPE_RAW_TEXT, text->WritePath());
     o.settings.linkChecks = !o.noLink;
     o.settings.injectChecks = !o.noInject;
 
     Runner runner(logs);
-    int duts = std::min<int>(info.dutCount, QORB_MAX_DUTS);
-    for (int i = 0; i < duts; i++) {
-        std::string entry = DescribeEntry(info, i);
+    for (int i = 0; i < count; i++) {
+        qorbcli::PlatformDut& dut = list.duts[i];
+        std::string entry = qorbcli::DescribeDut(i, dut.flags, dut.find);
         void* device = nullptr;
-        status = FindDevice(session.Instance(), &device, info.dutFindFlags[i], &info.dutFindInfo[i]);
+        _QORB_STATUS_t status = FindDevice(session.Instance(), &device, dut.flags, &dut.find);
         std::string slot = device ? DeviceSlot(device) : entry;
         runner.Run(CheckKind::kPresent, slot, device, [&](CheckResult& r) {
             if (status == QORB_SUCCESS) {
@@ -228,11 +195,13 @@ int RunCheck(CheckOptions& o)
         if (log)
             CloseLog(log);
     const qorbcli::CheckReport& report = runner.Report();
-    if (!o.junit.empty()) {
-        FILE* f = fopen(o.junit.c_str(), "w");
-        if (!f || fputs(report.JUnitXml().c_str(), f) < 0 || fclose(f) != 0)
-            throw UsageError("cannot write the JUnit report " + o.junit);
-    }
+    if (junit)
+        junit->Write(report.JUnitXml());
+    xml.Commit();
+    if (text)
+        text->Commit();
+    if (junit)
+        junit->Commit();
     fprintf(Out(), "qorb check: %s; XML log %s%s%s\n", report.Summary().c_str(), o.xml.c_str(),
             o.junit.empty() ? "" : ", JUnit report ", o.junit.c_str());
     return report.Passed() ? kExitOk : kExitFailed;
@@ -245,7 +214,8 @@ void AddCheckCommand(CLI::App& app)
     auto o = std::make_shared<CheckOptions>();
     CLI::App* cmd = app.add_subcommand("check", "Run the compliance checklist on every DUT of a platform file");
     cmd->add_option("--platform", o->platform,
-                    "Platform file (XML) naming the DUTs; default: the example file of the simulated platform");
+                    "Platform file (XML) naming the DUTs; default: the example file on the simulated driver, the "
+                    "PCI Express endpoints of the scan on any other");
     cmd->add_option("--xml", o->xml, "XML log file")->capture_default_str();
     cmd->add_option("--log", o->log, "Also write a text log to this file");
     cmd->add_option("--junit", o->junit, "Also write the results as a JUnit XML report to this file");

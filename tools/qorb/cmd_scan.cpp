@@ -1,4 +1,4 @@
-/* qorb scan: every function the library's scan finds. */
+/* qorb scan: every function of the domain served, then the domains. */
 #include <linux/pci_regs.h>
 
 #include "inspect.h"
@@ -36,12 +36,27 @@ void PrintLine(const Function& f)
     fprintf(Out(), "%s\n", line.c_str());
 }
 
+/* The last line: the domain served and every domain the driver found. */
+void PrintDomains()
+{
+    std::string line = "domain " + DomainText(Globals().domain) + " served";
+    if (Globals().domains.empty()) {
+        line += " (the driver does not list the domains it found)";
+    } else {
+        line += "; domains present:";
+        for (uint32_t domain : Globals().domains)
+            line += " " + DomainText(domain);
+    }
+    fprintf(Out(), "%s\n", line.c_str());
+}
+
 qorbcli::Json ToJson(const Function& f)
 {
     using qorbcli::Hex;
     using qorbcli::Json;
     Json entry = Json::Object();
     entry.Set("slot", f.Slot())
+        .Set("domain", DomainText(Globals().domain))
         .Set("bus", f.bus)
         .Set("device", f.dev)
         .Set("function", f.fn)
@@ -65,8 +80,9 @@ qorbcli::Json ToJson(const Function& f)
 void AddScanCommand(CLI::App& app)
 {
     auto options = std::make_shared<ScanOptions>();
-    CLI::App* cmd = app.add_subcommand("scan", "List every function the library's scan finds: location, class, "
-                                               "IDs and PCI Express port type");
+    CLI::App* cmd = app.add_subcommand("scan",
+                                       "List every function of the domain served (buses 00-ff): location, "
+                                       "class, IDs and PCI Express port type; then the domains present");
     options->selection.AddOptions(cmd);
     options->details.AddOptions(cmd);
     cmd->add_flag("--json", options->json, "Print the functions as a JSON array");
@@ -86,6 +102,7 @@ void AddScanCommand(CLI::App& app)
             Device record = OpenFunction(f);
             PrintDetails(record.Get(), options->details);
         }
+        PrintDomains();
     });
 }
 

@@ -1,8 +1,9 @@
 /* qorb: command-line tool of the qorb PCI Express compliance library.
  *
  * Exit status: 0 success, 1 when a check or an operation fails, 2 for bad
- * arguments, absent devices and driver failures. Every error is one line on
- * standard error. */
+ * arguments, absent devices and driver failures. Every problem is one line
+ * on standard error; the library's own diagnostics are shown only with
+ * --debug. */
 #include <string.h>
 
 #include <iostream>
@@ -31,6 +32,9 @@ int main(int argc, char** argv)
                    "Configuration driver: sim, sysfs, or the path of a driver library. Without it, "
                    "ini/VERDAapp.ini in the current directory names the driver, else the simulated one is used");
     app.add_flag("--debug", Globals().debug, "Show the library's diagnostic lines on standard error");
+    app.add_option("--domain", Globals().domainText,
+                   "PCI domain (segment) the driver serves, hex (default: the driver's setting, else 0000); "
+                   "passed to the simulated and sysfs drivers as QORB_DOMAIN");
 
     AddScanCommand(app);
     AddTreeCommand(app);
@@ -53,17 +57,19 @@ int main(int argc, char** argv)
             fputs(err.str().c_str(), stderr);
             return status;
         }
-        fprintf(stderr, "qorb: %s (see qorb --help)\n", e.what());
+        fprintf(stderr, "qorb: %s (see qorb --help)\n", OneLine(e.what()).c_str());
         return kExitUsage;
     } catch (const UsageError& e) {
-        fprintf(stderr, "qorb: %s\n", e.what());
+        fflush(Out());
+        fprintf(stderr, "qorb: %s\n", OneLine(e.what()).c_str());
         return kExitUsage;
     } catch (const OperationFailed& e) {
         fflush(Out());
-        fprintf(stderr, "qorb: %s\n", e.what());
+        fprintf(stderr, "qorb: %s\n", OneLine(e.what()).c_str());
         return kExitFailed;
     } catch (const std::exception& e) {
-        fprintf(stderr, "qorb: %s\n", e.what());
+        fflush(Out());
+        fprintf(stderr, "qorb: %s\n", OneLine(e.what()).c_str());
         return kExitUsage;
     }
     fflush(Out());

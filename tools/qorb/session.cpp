@@ -1,6 +1,8 @@
 /* Opening the library, scanning for functions and reading their registers. */
+#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <limits.h>
 #include <string.h>
 #include <unistd.h>
@@ -8,15 +10,15 @@
 #include <linux/pci_regs.h>
 
 #include "names.h"
+#include "status.h"
 #include <CLI/CLI.hpp>
+#include <qorb_common/driver_domains.h>
 
 #include "tool.h"
 
 namespace qorbtool {
 
 namespace {
-
-FILE* g_out = stdout;
 
 /* Physical base of memory-mapped configuration space, used when the driver
  * cannot report one. */
@@ -50,32 +52,7 @@ std::string DriverPath(const std::string& choice)
 
 } // namespace
 
-FILE* Out() { return g_out; }
-
-void InitOutput(bool libraryDiagnostics)
-{
-    fflush(stdout);
-    int results = dup(STDOUT_FILENO);
-    if (results < 0)
-        return;
-    FILE* out = fdopen(results, "w");
-    if (!out) {
-        close(results);
-        return;
-    }
-    setvbuf(out, nullptr, _IOLBF, 0);
-    int target = libraryDiagnostics ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY);
-    if (target >= 0) {
-        dup2(target, STDOUT_FILENO);
-        close(target);
-    }
-    g_out = out;
-}
-
-std::string StatusText(uint32_t status)
-{
-    return std::string(QORBGetErrorDesc(status)) + " (0x" + qorbcli::Hex(status, 8) + ")";
-}
+std::string StatusText(uint32_t status, const std::string& sentence) { return qorbcli::StatusLine(status, sentence); }
 
 GlobalOptions& Globals()
 {
@@ -104,30 +81,92 @@ std::string FindShippedFile(const std::string& name, const std::vector<std::stri
     return "";
 }
 
+namespace {
+
+/* --domain goes to the drivers through the environment (both shipped
+ * drivers read QORB_DOMAIN); a malformed value stops the tool first. */
+void PassDomain()
+{
+    const std::string& text = Globals().domainText;
+    if (text.empty())
+        return;
+    uint64_t domain = 0;
+    if (!qorbcli::ParseHexField(text, 0xffffffffull, &domain))
+        throw UsageError("--domain " + text + ": expected a PCI domain of 1 to 8 hex digits");
+    setenv(qorb_domains::kVariable, DomainText(static_cast<uint32_t>(domain)).c_str(), 1);
+    Globals().domain = static_cast<uint32_t>(domain);
+}
+
+/* The domains the open driver reports through its QorbDriver_Domains
+ * export, when it has one. */
+void AskDomains(const std::string& path)
+{
+    Globals().domains.clear();
+    void* driver = path.empty() ? nullptr : dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!driver)
+        return;
+    auto domains = reinterpret_cast<qorb_domains::DomainsFn>(dlsym(driver, qorb_domains::kExport));
+    uint32_t served = 0;
+    std::vector<uint32_t> list(64);
+    uint32_t n = domains ? domains(&served, list.data(), static_cast<uint32_t>(list.size())) : 0;
+    if (n) {
+        list.resize(n < list.size() ? n : list.size());
+        Globals().domain = served;
+        Globals().domains = list;
+    }
+    dlclose(driver);
+}
+
+} // namespace
+
+std::string DomainText(uint32_t domain)
+{
+    char text[16];
+    snprintf(text, sizeof text, "%04x", domain);
+    return text;
+}
+
 Session::Session()
 {
+    PassDomain();
     const std::string& choice = Globals().driver;
+    std::string path;
     _QORB_STATUS_t status;
+    Quiet quiet;
     if (choice.empty() && Readable("ini/VERDAapp.ini")) {
         /* The library's own convention: the INI file names a driver that
          * sits in the current directory. */
         m_driverText = "the driver named in ini/VERDAapp.ini";
         status = OpenQORB(&m_instance, 0, kDefaultConfigBase, nullptr, nullptr);
     } else {
-        std::string path = DriverPath(choice.empty() ? "sim" : choice);
-        if (!Readable(path))
+        path = DriverPath(choice.empty() ? "sim" : choice);
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0 || !Readable(path))
             throw UsageError("driver " + path + ": " + strerror(errno));
+        if (!S_ISREG(st.st_mode))
+            throw UsageError("driver " + path + ": not a file (give the path of a driver library, sim or sysfs)");
         m_driverText = path;
+        m_simulated = path.size() >= 13 && path.compare(path.size() - 13, 13, "libqorbsim.so") == 0;
         status = OpenQORBEx(&m_instance, 0, path.c_str(), kDefaultConfigBase, 0);
     }
+    /* The drivers' own lines say what went wrong; the library's are shown
+     * only with --debug. */
+    std::string why;
+    for (const std::string& line : quiet.DriverLines())
+        if (status == QORB_SUCCESS)
+            fprintf(stderr, "%s\n", line.c_str());
+        else
+            why += (why.empty() ? " (" : "; ") + line;
     if (status != QORB_SUCCESS) {
         m_instance = nullptr;
-        throw UsageError("cannot open " + m_driverText + ": " + StatusText(status));
+        throw UsageError("cannot open " + m_driverText + ": " + StatusText(status) + (why.empty() ? "" : why + ")"));
     }
+    AskDomains(path);
 }
 
 Session::~Session()
 {
+    Quiet quiet;
     if (m_instance)
         CloseQORB(m_instance);
 }
@@ -149,7 +188,11 @@ void Device::Reset()
     m_handle = nullptr;
 }
 
-std::string Function::Slot() const { return qorbcli::SlotText(bus, dev, fn); }
+std::string Function::Slot() const
+{
+    std::string slot = qorbcli::SlotText(bus, dev, fn);
+    return Globals().domain ? DomainText(Globals().domain) + ":" + slot : slot;
+}
 
 void Selection::AddOptions(CLI::App* cmd)
 {
@@ -266,18 +309,23 @@ std::string DeviceSlot(void* device)
 {
     uint8_t bus = 0, dev = 0, fn = 0;
     QORB_GetDeviceProperties(device, &bus, &dev, &fn, nullptr, nullptr);
-    return qorbcli::SlotText(bus, dev, fn);
+    Function f;
+    f.bus = bus, f.dev = dev, f.fn = fn;
+    return f.Slot();
 }
 
 std::vector<Function> Scan(const Selection& selection)
 {
-    /* The searches never visit bus 255. */
     const qorbcli::SlotSelector& s = selection.slot;
-    int busFirst = s.bus >= 0 ? s.bus : 0, busLast = s.bus >= 0 ? s.bus : 254;
+    if (s.domain >= 0 && s.domain != Globals().domain)
+        throw UsageError("-s " + selection.slotText + ": domain " + DomainText(static_cast<uint32_t>(s.domain)) +
+                         " is not the one served (" + DomainText(Globals().domain) + "); choose it with --domain " +
+                         DomainText(static_cast<uint32_t>(s.domain)));
+    int busFirst = s.bus >= 0 ? s.bus : 0, busLast = s.bus >= 0 ? s.bus : 255;
     int devFirst = s.dev >= 0 ? s.dev : 0, devLast = s.dev >= 0 ? s.dev : 31;
     int fnFirst = s.fn >= 0 ? s.fn : 0, fnLast = s.fn >= 0 ? s.fn : 7;
     std::vector<Function> found;
-    for (int bus = busFirst; bus <= busLast && bus <= 254; bus++) {
+    for (int bus = busFirst; bus <= busLast; bus++) {
         for (int dev = devFirst; dev <= devLast; dev++) {
             for (int fn = fnFirst; fn <= fnLast; fn++) {
                 void* handle = nullptr;

@@ -41,14 +41,63 @@ struct OperationFailed : std::runtime_error {
  * them (discarded, or sent to standard error with --debug). */
 FILE* Out();
 void InitOutput(bool libraryDiagnostics);
+/* The text on one line: line breaks become blanks, trailing ones go. */
+std::string OneLine(std::string text);
 
-/* "QORB :: ... (0x80000016)" for a status. */
-std::string StatusText(uint32_t status);
+/* While it lives, what the library and the driver print on standard output
+ * and standard error (the library's diagnostics for open and platform file
+ * errors) is captured rather than shown; with --debug it is shown as
+ * printed. Around the calls that print on standard error. */
+class Quiet {
+public:
+    Quiet();
+    ~Quiet();
+    /* Ends the capture and answers the lines the drivers printed
+     * ("qorbsim: ..."), the only ones the tool passes on. */
+    std::vector<std::string> DriverLines();
+    Quiet(const Quiet&) = delete;
+    Quiet& operator=(const Quiet&) = delete;
+
+private:
+    void Restore();
+    int m_capture = -1, m_savedOut = -1, m_savedErr = -1;
+};
+
+/* An output file that appears under its name only when it is complete: it
+ * is written under a temporary name in the same folder and renamed by
+ * Commit(); dropped when the tool stops before. A name that is not a
+ * regular file (a device such as /dev/stdout) is written in place. The
+ * constructor throws a UsageError naming `what` when the folder cannot be
+ * written. */
+class OutputFile {
+public:
+    OutputFile(const std::string& path, const char* what);
+    ~OutputFile();
+    const std::string& Path() const { return m_path; }
+    const std::string& WritePath() const { return m_writePath; } /* where to write until Commit() */
+    void Write(const std::string& text); /* the whole content; throws a UsageError */
+    void Commit(); /* throws a UsageError */
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+private:
+    std::string m_path, m_what, m_writePath;
+    bool m_temporary = false;
+};
+
+/* "QORB_DEVICE_NOT_FOUND (0x80000016): no function matches the search" for
+ * a status; the sentence given replaces the status's own. */
+std::string StatusText(uint32_t status, const std::string& sentence = "");
 
 /* Options every subcommand shares. */
 struct GlobalOptions {
     std::string driver;            /* "", "sim", "sysfs" or a path */
     bool debug = false;
+    std::string domainText; /* --domain, "" when not given */
+    /* Filled when the session opens: the PCI domain served and every domain
+     * the driver found (empty when the driver does not say). */
+    uint32_t domain = 0;
+    std::vector<uint32_t> domains;
 };
 GlobalOptions& Globals();
 
@@ -63,12 +112,15 @@ public:
     ~Session();
     void* Instance() const { return m_instance; }
     const std::string& DriverText() const { return m_driverText; }
+    /* Whether the driver is the simulated one (libqorbsim.so). */
+    bool Simulated() const { return m_simulated; }
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
 private:
     void* m_instance = nullptr;
     std::string m_driverText;
+    bool m_simulated = false;
 };
 
 /* A device record, closed at the end unless released. */
@@ -86,6 +138,9 @@ public:
 private:
     void* m_handle = nullptr;
 };
+
+/* A domain as Linux writes it: four hex digits at least. */
+std::string DomainText(uint32_t domain);
 
 /* What the scan learns of one function. */
 struct Function {
@@ -109,8 +164,9 @@ struct Selection {
     std::string Text() const;
 };
 
-/* The library's scan: every location the selection allows is probed with
- * FindDevice by location, in bus order. */
+/* The scan: every location the selection allows, buses 0 to 255, is
+ * probed with FindDevice by location, in bus order. (The library's own
+ * searches stop at bus 254; a probe by location reaches bus 255 too.) */
 std::vector<Function> Scan(const Selection& selection);
 /* Exactly one function, or a UsageError naming why not. */
 Function ScanOne(const Selection& selection, const char* command);

@@ -73,13 +73,12 @@ std::string ParseSlotSelector(const std::string& text, SlotSelector* out)
     if (parts.size() > 3)
         return "Invalid slot selector (too many colons)";
     std::string slotFunc = parts.back();
-    if (parts.size() == 3) {
-        /* The library reaches one PCI segment: only domain 0 exists. */
-        int domain = -1;
-        if (!ParseWildField(parts[0], 0xffff, &domain))
+    uint64_t domain = 0;
+    if (parts.size() == 3 && !IsWild(parts[0])) {
+        /* The driver serves one domain; the tool checks the selector's. */
+        if (!ParseHexField(parts[0], 0xffffffffull, &domain))
             return "Invalid domain number";
-        if (domain > 0)
-            return "Invalid domain number (only domain 0000 is reachable)";
+        sel.domain = static_cast<int64_t>(domain);
     }
     if (parts.size() >= 2 && !ParseWildField(parts[parts.size() - 2], 0xff, &sel.bus))
         return "Invalid bus number";

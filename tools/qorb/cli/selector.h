@@ -15,6 +15,7 @@ struct SlotSelector {
     int bus = -1;   /* -1: any */
     int dev = -1;
     int fn = -1;
+    int64_t domain = -1; /* -1: any; the tool compares it with the domain served */
     bool Matches(uint8_t b, uint8_t d, uint8_t f) const
     {
         return (bus < 0 || bus == b) && (dev < 0 || dev == d) && (fn < 0 || fn == f);
