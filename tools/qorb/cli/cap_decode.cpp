@@ -21,6 +21,12 @@ bool Applies(FieldWhen when, const std::vector<uint8_t>& image, const RawCap& ca
         return true;
     case FieldWhen::kEndpoint:
         return t == PCI_EXP_TYPE_ENDPOINT || t == PCI_EXP_TYPE_LEG_END;
+    case FieldWhen::kAnyEndpoint:
+        return t == PCI_EXP_TYPE_ENDPOINT || t == PCI_EXP_TYPE_LEG_END || t == PCI_EXP_TYPE_RC_END;
+    case FieldWhen::kPciBridge:
+        return t == PCI_EXP_TYPE_PCI_BRIDGE;
+    case FieldWhen::kBridgeHeader:
+        return (ImageGet(image, PCI_HEADER_TYPE, 1) & 0x7f) != PCI_HEADER_TYPE_NORMAL;
     case FieldWhen::kNotSwitch:
         return t != PCI_EXP_TYPE_UPSTREAM && t != PCI_EXP_TYPE_DOWNSTREAM;
     case FieldWhen::kDownstream:
@@ -114,6 +120,8 @@ std::string Item(const Field& f, uint32_t reg)
     const char* text = f.text[0] == '|' ? f.text + 1 : f.text;
     if (f.format == FieldFormat::kFlag)
         return std::string(text) + ((reg >> f.lo) & 1 ? "+" : "-");
+    if (f.format == FieldFormat::kFlagClear)
+        return std::string(text) + ((reg >> f.lo) & 1 ? "-" : "+");
     if (f.format == FieldFormat::kText)
         return text;
     std::string pattern = text;

@@ -19,6 +19,7 @@ namespace qorbcli {
 /* How a field's value is shown. */
 enum class FieldFormat : uint8_t {
     kFlag, /* name+ or name- */
+    kFlagClear, /* name+ when the bit is clear (active-low bits such as B2_B3#) */
     kDecimal, /* the value in decimal, in place of %s */
     kHex, /* the value in hex, as many digits as the field's bits need */
     kInPlace, /* the field's bits at their place in the register, 8 hex digits */
@@ -38,6 +39,9 @@ enum class FieldFormat : uint8_t {
 enum class FieldWhen : uint8_t {
     kAlways,
     kEndpoint, /* endpoints with a link (Device Capabilities latencies, FLR, ...) */
+    kAnyEndpoint, /* endpoints, root complex integrated ones too */
+    kPciBridge, /* PCI Express to PCI/PCI-X bridges */
+    kBridgeHeader, /* type 1 and type 2 headers */
     kNotSwitch, /* all but switch ports (Read Completion Boundary) */
     kDownstream, /* switch downstream ports */
     kUpstream, /* functions on the upstream end of a link (Slot Power Limit) */

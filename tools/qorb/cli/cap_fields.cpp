@@ -98,6 +98,8 @@ const Names kPresets = {"-6dB de-emphasis, 0dB preshoot",
                         "Reserved"};
 const Names kDeemphasis = {"-6dB", "-3.5dB"};
 const Names kCrosslink = {"unsupported", "Upstream Port", "Downstream Port", "reserved"};
+const Names kLnCls = {"Not Supported", "64byte cachelines", "128byte cachelines", "Reserved"};
+const Names kPrefixes = {"4", "1", "2", "3"};
 const Names kAuxCurrent = {"0", "55", "100", "160", "220", "270", "320", "375"};
 const Names kPowerStates = {"D0", "D1", "D2", "D3hot"};
 
@@ -106,20 +108,22 @@ std::vector<CapDecoder> Build()
     using F = FieldFormat;
     std::vector<CapDecoder> d;
 
-    d.push_back({false,
-                 PCI_CAP_ID_PM,
-                 {{"", W::kAlways, {Val(PCI_PM_PMC, 0, 2, F::kDecimal, "version %s")}},
-                  {"Flags:",
-                   W::kAlways,
-                   {Flag(PCI_PM_PMC, 3, "PMEClk"), Flag(PCI_PM_PMC, 5, "DSI"), Flag(PCI_PM_PMC, 9, "D1"),
-                    Flag(PCI_PM_PMC, 10, "D2"), Pick(PCI_PM_PMC, 6, 8, "AuxCurrent=%smA", kAuxCurrent),
-                    Flag(PCI_PM_PMC, 11, "PME(D0"), Flag(PCI_PM_PMC, 12, ",D1"), Flag(PCI_PM_PMC, 13, ",D2"),
-                    Flag(PCI_PM_PMC, 14, ",D3hot"), Flag(PCI_PM_PMC, 15, ",D3cold"), Text(")")}},
-                  {"Status:",
-                   W::kAlways,
-                   {Pick(PCI_PM_CTRL, 0, 1, "%s", kPowerStates), Flag(PCI_PM_CTRL, 3, "NoSoftRst"),
-                    Flag(PCI_PM_CTRL, 8, "PME-Enable"), Val(PCI_PM_CTRL, 9, 12, F::kDecimal, "DSel=%s"),
-                    Val(PCI_PM_CTRL, 13, 14, F::kDecimal, "DScale=%s"), Flag(PCI_PM_CTRL, 15, "PME")}}}});
+    d.push_back(
+        {false,
+         PCI_CAP_ID_PM,
+         {{"", W::kAlways, {Val(PCI_PM_PMC, 0, 2, F::kDecimal, "version %s")}},
+          {"Flags:",
+           W::kAlways,
+           {Flag(PCI_PM_PMC, 3, "PMEClk"), Flag(PCI_PM_PMC, 5, "DSI"), Flag(PCI_PM_PMC, 9, "D1"),
+            Flag(PCI_PM_PMC, 10, "D2"), Pick(PCI_PM_PMC, 6, 8, "AuxCurrent=%smA", kAuxCurrent),
+            Flag(PCI_PM_PMC, 11, "PME(D0"), Flag(PCI_PM_PMC, 12, ",D1"), Flag(PCI_PM_PMC, 13, ",D2"),
+            Flag(PCI_PM_PMC, 14, ",D3hot"), Flag(PCI_PM_PMC, 15, ",D3cold"), Text(")")}},
+          {"Status:",
+           W::kAlways,
+           {Pick(PCI_PM_CTRL, 0, 1, "%s", kPowerStates), Flag(PCI_PM_CTRL, 3, "NoSoftRst"),
+            Flag(PCI_PM_CTRL, 8, "PME-Enable"), Val(PCI_PM_CTRL, 9, 12, F::kDecimal, "DSel=%s"),
+            Val(PCI_PM_CTRL, 13, 14, F::kDecimal, "DScale=%s"), Flag(PCI_PM_CTRL, 15, "PME")}},
+          {"Bridge:", W::kAlways, {Flag(PCI_PM_CTRL, 23, "PM"), Field{PCI_PM_CTRL, 22, 22, F::kFlagClear, "B3"}}}}});
 
     d.push_back({false,
                  PCI_CAP_ID_MSI,
@@ -170,9 +174,9 @@ std::vector<CapDecoder> Build()
             Val(PCI_EXP_DEVCAP, 3, 4, F::kDecimal, ", PhantFunc %s"),
             Pick(PCI_EXP_DEVCAP, 6, 8, ", Latency L0s %s", kL0sLatency, W::kEndpoint),
             Pick(PCI_EXP_DEVCAP, 9, 11, ", L1 %s", kL1Latency, W::kEndpoint), kBr, Flag(PCI_EXP_DEVCAP, 5, "ExtTag"),
-            Flag(PCI_EXP_DEVCAP, 12, "AttnBtn", W::kEndpoint), Flag(PCI_EXP_DEVCAP, 13, "AttnInd", W::kEndpoint),
-            Flag(PCI_EXP_DEVCAP, 14, "PwrInd", W::kEndpoint), Flag(PCI_EXP_DEVCAP, 15, "RBE"),
-            Flag(PCI_EXP_DEVCAP, 28, "FLReset", W::kEndpoint),
+            Flag(PCI_EXP_DEVCAP, 12, "AttnBtn", W::kUpstream), Flag(PCI_EXP_DEVCAP, 13, "AttnInd", W::kUpstream),
+            Flag(PCI_EXP_DEVCAP, 14, "PwrInd", W::kUpstream), Flag(PCI_EXP_DEVCAP, 15, "RBE"),
+            Flag(PCI_EXP_DEVCAP, 28, "FLReset", W::kAnyEndpoint),
             Val(PCI_EXP_DEVCAP, 18, 27, F::kPower, "SlotPowerLimit %s", W::kUpstream)}},
           {"DevCtl:",
            W::kAlways,
@@ -180,8 +184,8 @@ std::vector<CapDecoder> Build()
             Flag(PCI_EXP_DEVCTL, 2, "FatalErr"), Flag(PCI_EXP_DEVCTL, 3, "UnsupReq"), kBr,
             Flag(PCI_EXP_DEVCTL, 4, "RlxdOrd"), Flag(PCI_EXP_DEVCTL, 8, "ExtTag"), Flag(PCI_EXP_DEVCTL, 9, "PhantFunc"),
             Flag(PCI_EXP_DEVCTL, 10, "AuxPwr"), Flag(PCI_EXP_DEVCTL, 11, "NoSnoop"),
-            Flag(PCI_EXP_DEVCTL, 15, "FLReset", W::kEndpoint), kBr,
-            Val(PCI_EXP_DEVCTL, 5, 7, F::kBytes128, "MaxPayload %s bytes"),
+            Flag(PCI_EXP_DEVCTL, 15, "FLReset", W::kAnyEndpoint), Flag(PCI_EXP_DEVCTL, 15, "BrConfRtry", W::kPciBridge),
+            kBr, Val(PCI_EXP_DEVCTL, 5, 7, F::kBytes128, "MaxPayload %s bytes"),
             Val(PCI_EXP_DEVCTL, 12, 14, F::kBytes128, ", MaxReadReq %s bytes")}},
           {"DevSta:",
            W::kAlways,
@@ -256,11 +260,14 @@ std::vector<CapDecoder> Build()
             Pick(PCI_EXP_DEVCAP2, 18, 19, "OBFF %s", kObffSupport),
             Flag(PCI_EXP_DEVCAP2, 20, ", ExtFmt"),
             Flag(PCI_EXP_DEVCAP2, 21, "EETLPPrefix"),
+            If(Pick(PCI_EXP_DEVCAP2, 22, 23, ", MaxEETLPPrefixes %s", kPrefixes), PCI_EXP_DEVCAP2_EE_PREFIX,
+               PCI_EXP_DEVCAP2_EE_PREFIX),
             kBr,
-            Pick(PCI_EXP_DEVCAP2, 22, 23, "EmergencyPowerReduction %s", kPowerReduction),
-            Flag(PCI_EXP_DEVCAP2, 24, ", EmergencyPowerReductionInit"),
+            Pick(PCI_EXP_DEVCAP2, 24, 25, "EmergencyPowerReduction %s", kPowerReduction),
+            Flag(PCI_EXP_DEVCAP2, 26, ", EmergencyPowerReductionInit"),
             kBr,
             Flag(PCI_EXP_DEVCAP2, 31, "FRS"),
+            Pick(PCI_EXP_DEVCAP2, 14, 15, "LN System CLS %s,", kLnCls, W::kRoot),
             Flag(PCI_EXP_DEVCAP2, 12, "TPHComp"),
             Flag(PCI_EXP_DEVCAP2, 13, "ExtTPHComp"),
             Flag(PCI_EXP_DEVCAP2, 5, "ARIFwd", W::kPort),
