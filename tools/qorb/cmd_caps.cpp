@@ -42,6 +42,7 @@ qorbcli::Json ToJson(const Function& f, const qorbcli::RawCapList& lists, const 
             entry.Set("version", cap.version);
         entry.Set("name", cap.name)
             .Set("size", cap.size < 0 ? Json() : Json(cap.size))
+            .Set("next", cap.next)
             .Set("library_walk", reach.walk.count(cap.offset) > 0)
             .Set("library_lookup", reach.lookup.count(cap.offset) > 0);
         caps.Push(entry);

@@ -307,6 +307,8 @@ void AddList(RawCapList& out, const qorb_caps::List& list, bool extended, const 
         cap.id = c.id;
         cap.extended = extended;
         cap.version = c.version;
+        cap.next =
+            static_cast<uint16_t>(extended ? ImageGet(image, c.offset, 4) >> 20 : ImageGet(image, c.offset + 1, 1));
         out.caps.push_back(cap);
     }
     std::string finding = EndFinding(list, extended, image.size());

@@ -31,6 +31,7 @@ struct RawCap {
     uint16_t id = 0;
     bool extended = false;
     uint8_t version = 0; /* extended capabilities */
+    uint16_t next = 0; /* the next pointer as read (legacy byte 1, extended bits 31:20) */
     int size = -1; /* bytes; -1 when no register defines it */
     std::string name; /* lspci's, with the vendor-specific identification */
 };
