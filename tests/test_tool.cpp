@@ -243,8 +243,8 @@ TEST_F(Tool, InspectsAndDrivesFunctions) {
             "\\-[0000:03]---00.0\n"},
         {kSmall, "caps -d :2000", 0, "",
             "01:00.0 5153:2000 Ethernet controller\n  [40] 01 Power Management, size 0x08, library walk+ lookup+\n  "
-            "[50] 10 Express, size 0x34, library walk+ lookup+\n  [100 v1] 0001 Advanced Error Reporting, size 0x2c, library "
-            "walk+ lookup+\n  [140 v1] 0003 Device Serial Number, size 0x0c, library walk+ lookup+\n"},
+            "[50] 10 Express, size 0x34, library walk+ lookup+\n  [100 v1] 0001 Advanced Error Reporting, size 0x2c, "
+            "library walk+ lookup+\n  [140 v1] 0003 Device Serial Number, size 0x0c, library walk+ lookup+\n"},
         {kSmall, "caps -s 02:00.0", 0, "", "02:00.0 5153:3000 RAM memory\n  (no capabilities)\n"},
         {kSmall, "caps -s 03:00.0", 1, "",
             "~03:00.0 8086:10d3 Ethernet controller: Intel Corporation 82574L\n  finding: the legacy list at c8 cannot "
