@@ -2,13 +2,13 @@
 # Line and branch coverage per folder of a build made with -DQORB_COVERAGE=ON
 # after its tests ran:  scripts/coverage.sh [BUILD_DIR]   (default build/)
 # Prints one row per folder of the code (Source, include, drivers/*, tools,
-# common) and the total; a gcovr JSON summary is left in BUILD_DIR.
+# common, python: the extension's C++) and the total; a gcovr JSON summary is left in BUILD_DIR.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 summary="$build/coverage-summary.json"
 gcovr --root . --object-directory "$build" --filter 'Source/' --filter 'include/' --filter 'drivers/' \
-  --filter 'tools/' --filter 'common/' --exclude-throw-branches --exclude-unreachable-branches \
+  --filter 'tools/' --filter 'common/' --filter 'python/src/' --exclude-throw-branches --exclude-unreachable-branches \
   --json-summary "$summary" >/dev/null 2>&1
 python3 - "$summary" <<'PY'
 import collections, json, sys

@@ -36,7 +36,7 @@ run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/consumer -B ${WORK_DIR}/consumer -DCMAKE_P
     -DCMAKE_BUILD_TYPE=Release)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
 run(${WORK_DIR}/consumer/consumer)
-if(NOT OUT MATCHES "PCIE CAP DOES NOT EXIST")
+if(NOT OUT MATCHES "PCIE CAP DOES NOT EXIST, 09:00.0 vendor 5153")
   message(FATAL_ERROR "the CMake consumer printed: ${OUT}")
 endif()
 
@@ -45,9 +45,25 @@ set(ENV{PKG_CONFIG_PATH} ${prefix}/${libdir}/pkgconfig)
 run(pkg-config --cflags --libs qorb)
 string(STRIP "${OUT}" flags)
 separate_arguments(flags UNIX_COMMAND "${flags}")
-run(c++ -std=c++20 ${SOURCE_DIR}/consumer/consumer.cpp -o ${WORK_DIR}/consumer-pc ${flags}
+run(pkg-config --variable=driverdir qorb)
+string(STRIP "${OUT}" driverdir)
+run(c++ -std=c++20 ${SOURCE_DIR}/consumer/consumer.cpp -o ${WORK_DIR}/consumer-pc ${flags} -DQORB_DRIVER_DIR="${driverdir}"
     -Wl,-rpath,${prefix}/${libdir})
 run(${WORK_DIR}/consumer-pc)
+
+# The Python package went into the interpreter's site-packages below the prefix.
+file(GLOB_RECURSE module ${prefix}/lib/python3*/_qorb*.so)
+if(PYTHON AND module)
+  get_filename_component(site ${module} DIRECTORY)
+  get_filename_component(site ${site} DIRECTORY)
+  set(ENV{PYTHONPATH} ${site})
+  run(${PYTHON} -c "import qorb\nwith qorb.open('sim') as p: print(p.find(slot='09:00.0').slot, qorb.driver_path('sim'))")
+  if(NOT OUT MATCHES "^09:00.0 ${prefix}/")
+    message(FATAL_ERROR "the installed Python package printed: ${OUT}")
+  endif()
+elseif(PYTHON)
+  message(FATAL_ERROR "the Python package was not installed")
+endif()
 
 # The installed tool finds its driver and the example platform file.
 run(${prefix}/bin/qorb --driver sim scan -s 09:00.0)
