@@ -2,7 +2,7 @@
 # Installs the Debian packages qorb needs to build and test, when missing.
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libexpat1-dev expat
-          libopensm-dev libinih-dev libcli11-dev pciutils libpci-dev binutils gcovr python3 help2man
+          libopensm-dev libinih-dev libcli11-dev pciutils libpci-dev pci.ids binutils gcovr python3 help2man
           pybind11-dev python3-dev python3-pytest doxygen nlohmann-json3-dev)
 # The style checks of .ci/run (scripts/lint.sh) ask for their tools: --lint.
 [ "${1:-}" = "--lint" ] && packages+=(clang-format shellcheck)

@@ -2,6 +2,8 @@
  * writes them ("qorb read -s 01:00.0 0x10.l", "qorb write -s 01:00.0
  * COMMAND=0146", "CAP_EXP+10.w=20:20"). Each operand acts on every selected
  * function in bus order; read prints one value a line. */
+#include "cap_list.h"
+#include "inspect.h"
 #include "names.h"
 #include "regspec.h"
 #include <CLI/CLI.hpp>
@@ -19,18 +21,16 @@ struct RegisterOptions {
 };
 
 /* The offset of the first capability with the ID in the list the operand
- * names; false when the function has none. */
+ * names, from the tool's own walk of the raw registers (the library's walk
+ * stops at IDs its length tables do not know); false when there is none. */
 bool FindCapability(void* device, const qorbcli::RegisterSpec& regSpec, uint32_t* offset)
 {
-    bool extended = regSpec.base == qorbcli::RegisterSpec::kExtendedCap;
-    std::string stop;
-    for (const _QORB_PCI_DEVICE_CAP_INFO_t& info : WalkCapabilities(device, &stop)) {
-        if (info.capabilityId == regSpec.capId && (info.offset >= 0x100) == extended) {
-            *offset = info.offset;
-            return true;
-        }
-    }
-    return false;
+    qorbcli::RawCapList lists = qorbcli::ReadCapLists(ReadImage(device));
+    const qorbcli::RawCap* cap = qorbcli::FindRawCap(lists, regSpec.base == qorbcli::RegisterSpec::kExtendedCap,
+                                                     static_cast<uint16_t>(regSpec.capId));
+    if (cap)
+        *offset = cap->offset;
+    return cap != nullptr;
 }
 
 std::vector<qorbcli::RegisterSpec> ParseOperands(const std::vector<std::string>& operands, bool withValue)
@@ -89,7 +89,12 @@ void RunRegisters(const RegisterOptions& options, bool write)
             _QORB_STATUS_t status = QORB_SUCCESS;
             if (error.empty() && (!write || regSpec.mask != (regSpec.width == 4 ? 0xffffffffu : (1u << 8 * regSpec.width) - 1))) {
                 status = ReadConfigSpace(record.Get(), bytes, address, &n);
-                if (status != QORB_SUCCESS)
+                /* Bytes a function does not have read as all ones, as setpci
+                 * shows them (a function without extended space). A write
+                 * there fails. */
+                for (unsigned b = n; status != QORB_SUCCESS && b < regSpec.width; b++)
+                    bytes[b] = 0xff;
+                if (status != QORB_SUCCESS && write)
                     error = "reading " + text + " failed: " + StatusText(status);
             }
             if (error.empty() && write) {

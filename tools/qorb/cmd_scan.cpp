@@ -1,6 +1,7 @@
 /* qorb scan: every function of the domain served, then the domains. */
 #include <linux/pci_regs.h>
 
+#include "inspect.h"
 #include "json.h"
 #include "names.h"
 #include <CLI/CLI.hpp>
@@ -13,6 +14,7 @@ namespace {
 
 struct ScanOptions {
     Selection selection;
+    DetailOptions details;
     bool json = false;
 };
 
@@ -82,6 +84,7 @@ void AddScanCommand(CLI::App& app)
                                        "List every function of the domain served (buses 00-ff): location, "
                                        "class, IDs and PCI Express port type; then the domains present");
     options->selection.AddOptions(cmd);
+    options->details.AddOptions(cmd);
     cmd->add_flag("--json", options->json, "Print the functions as a JSON array");
     cmd->callback([options] {
         options->selection.Parse();
@@ -94,8 +97,11 @@ void AddScanCommand(CLI::App& app)
             fputs(list.Dump().c_str(), Out());
             return;
         }
-        for (const Function& f : found)
+        for (const Function& f : found) {
             PrintLine(f);
+            Device record = OpenFunction(f);
+            PrintDetails(record.Get(), options->details);
+        }
         PrintDomains();
     });
 }

@@ -1,6 +1,6 @@
 /* Names the qorb tool prints for numbers found in configuration space:
- * class codes, PCI Express port types, capability IDs and link speeds. The
- * wording follows what lspci prints. */
+ * vendors, devices and classes (from pci.ids), PCI Express port types,
+ * capability IDs and link speeds. The wording follows what lspci prints. */
 #ifndef QORB_CLI_NAMES_H
 #define QORB_CLI_NAMES_H
 
@@ -15,9 +15,18 @@ std::string SlotText(uint8_t bus, uint8_t dev, uint8_t fn);
 /* Lower-case hexadecimal, zero-padded to width digits ("%0*x"). */
 std::string Hex(uint64_t value, int width);
 
-/* "Ethernet controller", "PCI bridge"...; the base class name when the
- * sub-class is not known, "Class xxxx" when neither is. */
+/* Names from the PCI ID database (pci.ids) through libpci, as lspci prints
+ * them. ClassName: "Ethernet controller", the base class name with the
+ * number when the sub-class is not known ("Network controller [0233]"),
+ * "Class xxxx" when neither is. The others answer "" for an ID the
+ * database does not hold. */
 std::string ClassName(uint8_t baseClass, uint8_t subClass);
+std::string VendorName(uint16_t vendor);
+std::string DeviceName(uint16_t vendor, uint16_t device);
+std::string SubsystemName(uint16_t vendor, uint16_t device, uint16_t subVendor, uint16_t subDevice);
+/* "Intel Corporation 82574L Gigabit Network Connection", with "Device
+ * xxxx" or "Vendor xxxx Device xxxx" for what the database lacks. */
+std::string VendorDeviceText(uint16_t vendor, uint16_t device);
 
 /* Device/Port Type field: "Endpoint", "Root Port"...; "Unknown type N". */
 std::string PortTypeName(uint32_t portType);

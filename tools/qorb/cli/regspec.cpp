@@ -55,13 +55,14 @@ constexpr NamedCap kLegacyCaps[] = {
 };
 
 constexpr NamedCap kExtendedCaps[] = {
-    {"AER", PCI_EXT_CAP_ID_ERR}, {"VC", PCI_EXT_CAP_ID_VC}, {"DSN", PCI_EXT_CAP_ID_DSN},
-    {"PB", PCI_EXT_CAP_ID_PWR}, {"RCLINK", PCI_EXT_CAP_ID_RCLD}, {"RCILINK", PCI_EXT_CAP_ID_RCILC},
-    {"RCECOLL", PCI_EXT_CAP_ID_RCEC}, {"MFVC", PCI_EXT_CAP_ID_MFVC}, {"VC2", PCI_EXT_CAP_ID_VC9},
-    {"RBCB", PCI_EXT_CAP_ID_RCRB}, {"VNDR", PCI_EXT_CAP_ID_VNDR}, {"ACS", PCI_EXT_CAP_ID_ACS},
-    {"ARI", PCI_EXT_CAP_ID_ARI}, {"ATS", PCI_EXT_CAP_ID_ATS}, {"SRIOV", PCI_EXT_CAP_ID_SRIOV},
-    {"LTR", PCI_EXT_CAP_ID_LTR}, {"SECPCI", PCI_EXT_CAP_ID_SECPCI}, {"DPC", PCI_EXT_CAP_ID_DPC},
-    {"L1PM", PCI_EXT_CAP_ID_L1SS}, {"PTM", PCI_EXT_CAP_ID_PTM},
+    {"AER", PCI_EXT_CAP_ID_ERR},      {"VC", PCI_EXT_CAP_ID_VC},         {"DSN", PCI_EXT_CAP_ID_DSN},
+    {"PB", PCI_EXT_CAP_ID_PWR},       {"RCLINK", PCI_EXT_CAP_ID_RCLD},   {"RCILINK", PCI_EXT_CAP_ID_RCILC},
+    {"RCECOLL", PCI_EXT_CAP_ID_RCEC}, {"MFVC", PCI_EXT_CAP_ID_MFVC},     {"VC2", PCI_EXT_CAP_ID_VC9},
+    {"RBCB", PCI_EXT_CAP_ID_RCRB},    {"VNDR", PCI_EXT_CAP_ID_VNDR},     {"ACS", PCI_EXT_CAP_ID_ACS},
+    {"ARI", PCI_EXT_CAP_ID_ARI},      {"ATS", PCI_EXT_CAP_ID_ATS},       {"SRIOV", PCI_EXT_CAP_ID_SRIOV},
+    {"LTR", PCI_EXT_CAP_ID_LTR},      {"SECPCI", PCI_EXT_CAP_ID_SECPCI}, {"DPC", PCI_EXT_CAP_ID_DPC},
+    {"L1PM", PCI_EXT_CAP_ID_L1SS},    {"PTM", PCI_EXT_CAP_ID_PTM},       {"DVSEC", PCI_EXT_CAP_ID_DVSEC},
+    {"DOE", PCI_EXT_CAP_ID_DOE},
 };
 
 bool StartsWithNoCase(const std::string& text, const char* prefix)
@@ -167,8 +168,10 @@ std::string ParseRegisterSpec(const std::string& text, bool withValue, RegisterS
     }
     if (!named) {
         uint64_t offset = 0;
-        if (!ParseHexField(baseText, 0xfff, &offset))
+        if (!ParseHexField(baseText, 0xffffffffu, &offset))
             return "Unknown register \"" + baseText + "\" in " + text;
+        if (offset > 0xfff)
+            return CheckRegisterAddress(static_cast<uint32_t>(offset), 1);
         regSpec.offset += static_cast<uint32_t>(offset);
     }
     if (regSpec.width == 0)
@@ -202,8 +205,11 @@ std::string ParseRegisterSpec(const std::string& text, bool withValue, RegisterS
 
 std::string CheckRegisterAddress(uint32_t address, unsigned width)
 {
+    if (address >= 4096)
+        return "Register number " + Hex(address, 3) + " out of range: configuration space has 4096 bytes, 000 to fff";
     if (address + width > 4096)
-        return "Register " + Hex(address, 3) + " lies outside the 4096-byte configuration space";
+        return "Register number " + Hex(address, 3) + " out of range for a " + std::to_string(8 * width) +
+            "-bit access: configuration space has 4096 bytes, 000 to fff";
     if (address % width != 0)
         return "Unaligned register address " + Hex(address, 3) + " for a " + std::to_string(8 * width) +
                "-bit access";
