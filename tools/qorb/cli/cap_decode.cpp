@@ -89,6 +89,7 @@ std::string Value(const Field& f, uint32_t reg)
     uint32_t value = bits >= 32 ? reg : (reg >> f.lo) & ((1u << bits) - 1);
     switch (f.format) {
     case FieldFormat::kDecimal:
+    case FieldFormat::kStaWidth:
         return std::to_string(value);
     case FieldFormat::kHex:
         return Hex(value, static_cast<int>((bits + 3) / 4));
@@ -103,6 +104,7 @@ std::string Value(const Field& f, uint32_t reg)
     case FieldFormat::kPlusOne:
         return std::to_string(value + 1);
     case FieldFormat::kSpeed:
+    case FieldFormat::kStaSpeed:
         return LinkSpeedText(value);
     case FieldFormat::kTarget:
         return LinkSpeedText(value ? value : 1);
@@ -128,6 +130,24 @@ std::string Item(const Field& f, uint32_t reg)
     size_t at = pattern.find("%s");
     std::string value = Value(f, reg);
     return at == std::string::npos ? pattern + " " + value : pattern.replace(at, 2, value);
+}
+
+/* lspci's note on a Link Status speed or width against Link Capabilities:
+ * above it is overdriven; below it is downgraded, except on the ports that
+ * face downstream, whose link may run below what they offer. */
+std::string LinkCompare(const Field& f, uint32_t sta, const std::vector<uint8_t>& image, const RawCap& cap,
+                        const ExpressInfo& e)
+{
+    uint32_t lnkcap = ImageGet(image, cap.offset + PCI_EXP_LNKCAP, 4);
+    bool speed = f.format == FieldFormat::kStaSpeed;
+    uint32_t now = speed ? sta & PCI_EXP_LNKSTA_CLS : (sta & PCI_EXP_LNKSTA_NLW) >> PCI_EXP_LNKSTA_NLW_SHIFT;
+    uint32_t most = speed ? lnkcap & PCI_EXP_LNKCAP_SLS : (lnkcap & PCI_EXP_LNKCAP_MLW) >> 4;
+    if (now > most)
+        return " (overdriven)";
+    unsigned t = e.portType;
+    if (now == most || t == PCI_EXP_TYPE_ROOT_PORT || t == PCI_EXP_TYPE_DOWNSTREAM || t == PCI_EXP_TYPE_PCI_BRIDGE)
+        return "";
+    return " (downgraded)";
 }
 
 bool Joins(const char* text) { return strchr(",;:/)|", text[0]) != nullptr; }
@@ -164,6 +184,8 @@ std::vector<std::string> DecodeCapability(const std::vector<uint8_t>& image, con
             if (f.ifMask && (f.ifValue == kAnySet ? !(reg & f.ifMask) : (reg & f.ifMask) != f.ifValue))
                 continue;
             std::string item = Item(f, reg);
+            if (f.format == FieldFormat::kStaSpeed || f.format == FieldFormat::kStaWidth)
+                item += LinkCompare(f, reg, image, cap, express);
             joinFirst = joinFirst || (text.empty() && Joins(f.text));
             text += (start || Joins(f.text) ? "" : " ") + item;
             start = false;

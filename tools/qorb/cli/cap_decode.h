@@ -30,6 +30,8 @@ enum class FieldFormat : uint8_t {
     kTarget, /* Target Link Speed: as kSpeed, 0 (not implemented before version 2) read as 2.5GT/s */
     kSpeed, /* link speed code: "8GT/s" */
     kSpeeds, /* Supported Link Speeds vector: "2.5-8GT/s" */
+    kStaSpeed, /* Link Status speed: as kSpeed, then " (downgraded)" or " (overdriven)" against Link Capabilities */
+    kStaWidth, /* Link Status width: as kDecimal, compared the same way */
     kPower, /* slot power: value in bits 7:0 of the field, scale in bits 9:8 */
     kText, /* the text alone */
     kBreak, /* a new line */

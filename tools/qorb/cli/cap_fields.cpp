@@ -213,7 +213,7 @@ std::vector<CapDecoder> Build()
             Flag(PCI_EXP_LNKCTL, 11, "AutBWInt")}},
           {"LnkSta:",
            W::kLink,
-           {Val(PCI_EXP_LNKSTA, 0, 3, F::kSpeed, "Speed %s"), Val(PCI_EXP_LNKSTA, 4, 9, F::kDecimal, ", Width x%s"),
+           {Val(PCI_EXP_LNKSTA, 0, 3, F::kStaSpeed, "Speed %s"), Val(PCI_EXP_LNKSTA, 4, 9, F::kStaWidth, ", Width x%s"),
             kBr, Flag(PCI_EXP_LNKSTA, 10, "TrErr"), Flag(PCI_EXP_LNKSTA, 11, "Train"),
             Flag(PCI_EXP_LNKSTA, 12, "SlotClk"), Flag(PCI_EXP_LNKSTA, 13, "DLActive"),
             Flag(PCI_EXP_LNKSTA, 14, "BWMgmt"), Flag(PCI_EXP_LNKSTA, 15, "ABWMgmt")}},
