@@ -72,6 +72,19 @@ const char* OutcomeWord(Outcome outcome)
     return "?";
 }
 
+const char* OutcomeName(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::kPass:
+        return "pass";
+    case Outcome::kFail:
+        return "fail";
+    case Outcome::kSkip:
+        return "skip";
+    }
+    return "?";
+}
+
 unsigned CheckReport::Count(Outcome outcome) const
 {
     unsigned n = 0;

@@ -56,6 +56,7 @@ std::string CheckName(const CheckDef& def);
 
 enum class Outcome { kPass, kFail, kSkip };
 const char* OutcomeWord(Outcome outcome); /* "PASS", "FAIL", "SKIP" */
+const char* OutcomeName(Outcome outcome); /* "pass", "fail", "skip": JSON verdicts and HTML classes */
 
 /* One field-level rule evaluated on one DUT: where it looked, what it saw,
  * and the verdict. A check (one line of the console) gathers many. */

@@ -33,19 +33,6 @@ std::vector<TopologyNode> Topology(const std::vector<PlatformFunction>& function
 
 namespace {
 
-const char* VerdictClass(Outcome outcome)
-{
-    switch (outcome) {
-    case Outcome::kPass:
-        return "pass";
-    case Outcome::kFail:
-        return "fail";
-    case Outcome::kSkip:
-        return "skip";
-    }
-    return "";
-}
-
 std::string Esc(const std::string& text) { return XmlEscape(text); }
 
 std::string Num(double value)
@@ -128,7 +115,7 @@ std::string TopologySvg(const std::vector<TopologyNode>& nodes, const std::map<s
                 std::to_string(y + kBoxHeight / 2) + " H" + std::to_string(x) + "\"/>\n";
         }
         auto verdict = verdicts.find(node.slot);
-        std::string cls = verdict == verdicts.end() ? "node" : std::string("node dut ") + VerdictClass(verdict->second);
+        std::string cls = verdict == verdicts.end() ? "node" : std::string("node dut ") + OutcomeName(verdict->second);
         std::string word = verdict == verdicts.end() ? "" : std::string(" ") + OutcomeWord(verdict->second);
         svg += "<g class=\"" + cls + "\" data-slot=\"" + Esc(node.slot) + "\"><title>" +
             Esc(node.slot + " " + node.label + word) + "</title><rect x=\"" + std::to_string(x) + "\" y=\"" +
@@ -218,12 +205,12 @@ std::string Findings(const Dut& dut)
 std::string DutSection(const Dut& dut)
 {
     std::string out = "<section class=\"dut\" id=\"dut-" + Esc(dut.slot) + "\"><h2>DUT " + Esc(dut.slot) +
-        " <span class=\"verdict " + VerdictClass(dut.verdict) + "\">" + OutcomeWord(dut.verdict) +
+        " <span class=\"verdict " + OutcomeName(dut.verdict) + "\">" + OutcomeWord(dut.verdict) +
         "</span></h2>\n<table class=\"checks\"><tr><th>verdict</th><th>check</th><th>title</th>"
         "<th>result</th><th>rules</th></tr>\n";
     for (const CheckResult* r : dut.checks) {
         const CheckDef& def = FindCheck(r->kind);
-        out += "<tr class=\"" + std::string(VerdictClass(r->outcome)) + "\"><td>" + OutcomeWord(r->outcome) + "</td>" +
+        out += "<tr class=\"" + std::string(OutcomeName(r->outcome)) + "\"><td>" + OutcomeWord(r->outcome) + "</td>" +
             Cell(CheckName(def)) + Cell(def.title) + Cell(r->message) + "<td>" +
             std::to_string(r->rules.empty() ? 1 : r->rules.size()) + "</td></tr>\n";
     }

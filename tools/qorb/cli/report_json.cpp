@@ -8,19 +8,6 @@ namespace qorbcli {
 
 namespace {
 
-const char* VerdictWord(Outcome outcome)
-{
-    switch (outcome) {
-    case Outcome::kPass:
-        return "pass";
-    case Outcome::kFail:
-        return "fail";
-    case Outcome::kSkip:
-        return "skip";
-    }
-    return "?";
-}
-
 std::string Bits(const RuleResult& rule)
 {
     return rule.lo == rule.hi ? std::to_string(rule.lo) : std::to_string(rule.hi) + ":" + std::to_string(rule.lo);
@@ -35,7 +22,7 @@ std::string JsonReport(const CheckReport& report)
         const CheckResult& r = *row.check;
         Json o = Json::Object();
         o.Set("dut", r.dut).Set("check", CheckName(FindCheck(r.kind))).Set("rule", row.Name());
-        o.Set("verdict", VerdictWord(row.Verdict()));
+        o.Set("verdict", OutcomeName(row.Verdict()));
         if (row.rule) {
             const RuleResult& rule = *row.rule;
             o.Set("structure", rule.structure).Set("register", rule.reg).Set("field", rule.field);
