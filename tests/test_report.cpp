@@ -143,6 +143,7 @@ TEST_F(ReportTool, HtmlInAHeadlessBrowser) {
     for (const char* slot : {"03:00.0", "06:00.0", "09:00.0", "04:00.1"})
         EXPECT_NE(html.find("<g class=\"node dut pass\" data-slot=\"" + std::string(slot)), std::string::npos) << slot;
     EXPECT_EQ(Count(html, "<figure class=\"timeline\">"), 9u);
+    EXPECT_EQ(Count(html, "<p class=\"none\">No findings.</p>"), 4u); /* every built-in DUT is clean */
     EXPECT_EQ(Count(html, "<script") + Count(html, "src=") + Count(html, "href=") + Count(html, "url("), 0u);
     if (RunCommand("command -v chromium").empty())
         GTEST_SKIP() << "chromium is not installed (apt-get install chromium)";
