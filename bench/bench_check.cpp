@@ -13,6 +13,7 @@
 
 #include "bench_support.h"
 #include "qorb_internal.h"
+#include "verify.h"
 
 namespace {
 
@@ -39,7 +40,8 @@ std::vector<Location> Generated()
 
 /* One function as "lspci -xxxx" text: a root port (type 1 header above bus
  * dev) or an endpoint, each with a PCI Express capability at 0x40 whose link
- * is x4 at 8GT/s, and an AER capability at 0x100. */
+ * is x4 at 8GT/s (2.5 to 8GT/s supported), and an AER capability at 0x100:
+ * every register rule passes on it. */
 void AddFunction(std::string& text, const Location& at)
 {
     uint8_t space[kSpace] = {};
@@ -56,6 +58,7 @@ void AddFunction(std::string& text, const Location& at)
     space[0x40 + PCI_EXP_FLAGS] = static_cast<uint8_t>(0x02 | (port ? PCI_EXP_TYPE_ROOT_PORT : 0) << 4);
     space[0x40 + PCI_EXP_LNKCAP] = 0x43;
     space[0x40 + PCI_EXP_LNKSTA] = 0x43;
+    space[0x40 + PCI_EXP_LNKCAP2] = PCI_EXP_LNKCAP2_SLS_2_5GB | PCI_EXP_LNKCAP2_SLS_5_0GB | PCI_EXP_LNKCAP2_SLS_8_0GB;
     space[0x100] = PCI_EXT_CAP_ID_ERR, space[0x102] = 0x01;
     char line[80];
     snprintf(line, sizeof line, "%02x:%02x.%d function\n", at.bus, at.dev, at.fn);
@@ -167,14 +170,51 @@ void BM_GeneratedBareReads(benchmark::State& state)
     CloseQORB(instance);
 }
 
+/* The verifier in process, without the tool around it: every function's
+ * 4 KiB read through the driver table a double word at a time, as the tool
+ * reads configuration space, then judged by every read-only register rule.
+ * The reference is the same reads alone. */
+void GeneratedReads(benchmark::State& state, bool judge)
+{
+    Prepare(true);
+    void* instance = nullptr;
+    if (OpenQORBEx(&instance, 0, QORB_SIM_DRIVER_PATH, 0, 0) != QORB_SUCCESS)
+        return state.SkipWithError("the simulated driver does not open the generated platform");
+    std::vector<Location> all = Generated();
+    const auto read = g_qorbDriver.table.ReadConfig;
+    const uint32_t context = g_qorbDriver.context;
+    std::vector<uint8_t> space(kSpace);
+    size_t rules = 0;
+    for (auto _ : state) {
+        for (const Location& at : all) {
+            for (uint32_t offset = 0; offset < kSpace; offset += 4)
+                read(context, at.bus, at.dev, at.fn, offset, 4, &space[offset]);
+            if (judge)
+                rules += qorbcli::ReadOnlyRules(space, qorbcli::RuleContext{}).size();
+        }
+        benchmark::DoNotOptimize(space.data());
+    }
+    state.counters["items"] = kFunctions;
+    if (judge)
+        state.counters["rules/fn"] = static_cast<double>(rules) / kFunctions / static_cast<double>(state.iterations());
+    CloseQORB(instance);
+}
+
+void BM_GeneratedVerify(benchmark::State& state) { GeneratedReads(state, true); }
+void BM_GeneratedDwordReads(benchmark::State& state) { GeneratedReads(state, false); }
+
 BENCHMARK(BM_CheckBuiltin)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CheckGenerated)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GeneratedBareReads)->UseRealTime();
+BENCHMARK(BM_GeneratedVerify)->UseRealTime();
+BENCHMARK(BM_GeneratedDwordReads)->UseRealTime();
 
 const bool g_rows = [] {
     using qorbbench::Unit;
     qorbbench::AddRow({"qorb check read-only, 256 fns, per fn", "BM_CheckGenerated/real_time",
                        "BM_GeneratedBareReads/real_time", "bare 4 KiB reads / fn", Unit::PerItem, 3.0});
+    qorbbench::AddRow({"read-only verifier in process, 256 fns, per fn", "BM_GeneratedVerify/real_time",
+                       "BM_GeneratedDwordReads/real_time", "4 KiB dword reads / fn", Unit::PerItem, 3.0});
     qorbbench::AddLimit({"qorb check read-only, built-in platform", "BM_CheckBuiltin/real_time", 0.5});
     return true;
 }();
