@@ -146,35 +146,15 @@ void BM_CheckGenerated(benchmark::State& state)
     state.counters["items"] = kFunctions;
 }
 
-/* The reference: every function's 4 KiB read straight through the driver
- * table, one call per function, into one buffer. */
-void BM_GeneratedBareReads(benchmark::State& state)
-{
-    Prepare(true);
-    void* instance = nullptr;
-    if (OpenQORBEx(&instance, 0, QORB_SIM_DRIVER_PATH, 0, 0) != QORB_SUCCESS)
-        return state.SkipWithError("the simulated driver does not open the generated platform");
-    std::vector<Location> all = Generated();
-    const auto read = g_qorbDriver.table.ReadConfig;
-    const uint32_t context = g_qorbDriver.context;
-    uint8_t buffer[kSpace];
-    for (auto _ : state) {
-        for (const Location& at : all)
-            if (read(context, at.bus, at.dev, at.fn, 0, kSpace, buffer) != kSpace) {
-                state.SkipWithError("a bare read failed");
-                break;
-            }
-        benchmark::DoNotOptimize(buffer);
-    }
-    state.counters["items"] = kFunctions;
-    CloseQORB(instance);
-}
+/* Every generated function's 4 KiB read through the driver table:
+ * - kWhole: one call per function (the tool run's reference);
+ * - kDwords: a double word at a time, as the tool reads configuration space
+ *   (the in-process verifier's reference);
+ * - kJudged: as kDwords, then judged by every read-only register rule (the
+ *   verifier in process, without the tool around it). */
+enum class Reads { kWhole, kDwords, kJudged };
 
-/* The verifier in process, without the tool around it: every function's
- * 4 KiB read through the driver table a double word at a time, as the tool
- * reads configuration space, then judged by every read-only register rule.
- * The reference is the same reads alone. */
-void GeneratedReads(benchmark::State& state, bool judge)
+void GeneratedReads(benchmark::State& state, Reads mode)
 {
     Prepare(true);
     void* instance = nullptr;
@@ -183,25 +163,31 @@ void GeneratedReads(benchmark::State& state, bool judge)
     std::vector<Location> all = Generated();
     const auto read = g_qorbDriver.table.ReadConfig;
     const uint32_t context = g_qorbDriver.context;
+    const uint32_t step = mode == Reads::kWhole ? kSpace : 4;
     std::vector<uint8_t> space(kSpace);
     size_t rules = 0;
     for (auto _ : state) {
         for (const Location& at : all) {
-            for (uint32_t offset = 0; offset < kSpace; offset += 4)
-                read(context, at.bus, at.dev, at.fn, offset, 4, &space[offset]);
-            if (judge)
+            for (uint32_t offset = 0; offset < kSpace; offset += step)
+                if (read(context, at.bus, at.dev, at.fn, offset, step, &space[offset]) != step) {
+                    state.SkipWithError("a read through the driver failed");
+                    CloseQORB(instance);
+                    return;
+                }
+            if (mode == Reads::kJudged)
                 rules += qorbcli::ReadOnlyRules(space, qorbcli::RuleContext{}).size();
         }
         benchmark::DoNotOptimize(space.data());
     }
     state.counters["items"] = kFunctions;
-    if (judge)
+    if (mode == Reads::kJudged)
         state.counters["rules/fn"] = static_cast<double>(rules) / kFunctions / static_cast<double>(state.iterations());
     CloseQORB(instance);
 }
 
-void BM_GeneratedVerify(benchmark::State& state) { GeneratedReads(state, true); }
-void BM_GeneratedDwordReads(benchmark::State& state) { GeneratedReads(state, false); }
+void BM_GeneratedBareReads(benchmark::State& state) { GeneratedReads(state, Reads::kWhole); }
+void BM_GeneratedVerify(benchmark::State& state) { GeneratedReads(state, Reads::kJudged); }
+void BM_GeneratedDwordReads(benchmark::State& state) { GeneratedReads(state, Reads::kDwords); }
 
 BENCHMARK(BM_CheckBuiltin)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CheckGenerated)->UseRealTime()->Unit(benchmark::kMillisecond);
