@@ -1,7 +1,8 @@
 /* Decoding of capability registers in lspci's terms (its -v and -vv lines),
- * driven by small field tables: each field names a register by its offset
- * in the capability, a bit range, lspci's short name and how the value is
- * shown. Covered: the PCI Express capability (Device, Link, Slot and Root
+ * driven by small field tables: each field names a field of the register
+ * model (qorb_common/reg_model.h), which gives its register's offset in the
+ * capability and its bit range, then lspci's short name and how the value
+ * is shown. Covered: the PCI Express capability (Device, Link, Slot and Root
  * registers and their "2" companions), Advanced Error Reporting, Power
  * Management, MSI and MSI-X. Works on a byte image of configuration space. */
 #ifndef QORB_CLI_CAP_DECODE_H
@@ -58,9 +59,17 @@ enum class FieldWhen : uint8_t {
     kMsiMask, /* MSI with per-vector masking */
 };
 
+/* A decoder field's place in the register model: a register of the
+ * capability's structure by its tag, and one of its fields by name. */
+struct ModelRef {
+    const char* reg = nullptr; /* "LNKCAP"; nullptr: the field reads no register (kText, kBreak) */
+    const char* field = nullptr; /* the field's name; nullptr: the whole register, or the field holding bit */
+    const char* last = nullptr; /* with field: the range runs on through this later field */
+    int8_t bit = -1; /* >= 0: that bit alone, counted from the field's lowest bit (or the register's) */
+};
+
 struct Field {
-    uint16_t at; /* register offset in the capability; 4 bytes are read there */
-    uint8_t lo, hi; /* bit range */
+    ModelRef ref;
     FieldFormat format;
     const char* text; /* the name, or a pattern with %s; a leading ',', ';', '/', ')' or '|' joins
                          it to the item before without a blank ('|' is not printed) */
@@ -68,6 +77,10 @@ struct Field {
     const std::vector<const char*>* names = nullptr;
     uint32_t ifMask = 0; /* when not 0: shown only when the register's bits under the mask */
     uint32_t ifValue = 0; /* equal this value (kAnySet: are not all clear) */
+    /* From the model when the tables are built: */
+    uint16_t at = 0; /* register offset in the capability; 4 bytes are read there */
+    uint8_t lo = 0, hi = 0; /* bit range */
+    bool resolved = false; /* the reference names a field of the model */
 };
 constexpr uint32_t kAnySet = 0xffffffffu;
 
@@ -85,8 +98,13 @@ struct CapDecoder {
     std::vector<FieldLine> lines; /* the first is the title that -v prints */
 };
 
-/* The decoder tables. */
+/* The decoder tables, their references resolved. */
 const std::vector<CapDecoder>& CapDecoders();
+
+/* Fills the offset and bit range of every field of the decoder that has a
+ * reference from the model structure of its capability; a reference that
+ * names nothing there, or more than one thing, leaves resolved false. */
+void ResolveFields(CapDecoder& decoder);
 
 /* The title of a capability (lspci's -v text after "Capabilities: [..]"),
  * and with registers also every register line (-vv): a label, a tab, then
