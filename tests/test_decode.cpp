@@ -1,8 +1,9 @@
-/* The tool's register decoding from the register model: every field of the lspci decoder resolves in the model, and
- * references that name nothing (or two things) do not. */
+/* The tool's register decoding from the register model: every field of the lspci decoder resolves in the model,
+ * references that name nothing (or two things) do not, and -vvv decodes the registers of a dump's structures. */
 #include <gtest/gtest.h>
 #include <linux/pci_regs.h>
 #include "cap_decode.h"
+#include "qorb_test_support.h"
 
 using namespace qorbcli;
 
@@ -51,4 +52,37 @@ TEST(Decode, ReferencesResolveToTheModelsBits) {
             EXPECT_EQ(std::make_tuple(int(f.at), int(f.lo), int(f.hi)), std::make_tuple(at, lo, hi)) << what;
         }
     }
+}
+
+/* A downstream port (slot, x2 link, only Hot-Plug Surprise) with extended capabilities whose values would read
+ * differently one bit or one register off; each row is a line -vvv must show. */
+TEST(Decode, ModelRegistersOfEveryStructure) {
+#ifndef QORB_TOOL_PATH
+    GTEST_SKIP() << "the qorb tool is not built";
+#endif
+    qorbtest::ScratchDir dir;
+    qorbtest::ConfigSpace p;
+    p.Header(0x5153, 0x2100, 0, 0x04, 0x06, 0x01).CapPointer(0x40).PcieCap(0x40, 6, 0).Set16(0x42, 0x0162);
+    p.Set32(0x4c, 0x23).Set32(0x54, 0x20).ExtCap(0x100, 0x0d, 0x140).Set32(0x104, 0x0001201f);
+    p.ExtCap(0x140, 0x1d, 0x180).Set32(0x144, 0x503).Set32(0x148, 0x03000005).ExtCap(0x180, 0x1e, 0x1c0);
+    p.Set32(0x184, 0x0029281f).ExtCap(0x1c0, 0x1f, 0x200).Set32(0x1c4, 0xa03).Set32(0x1c8, 0x10);
+    p.ExtCap(0x200, 0x19, 0x240).Set16(0x20e, 0x3947).ExtCap(0x240, 0x15, 0x280).Set32(0x248, 0x340);
+    p.Set32(0x250, 0x502)
+        .ExtCap(0x280, 0x18, 0x300)
+        .Set32(0x284, 0x0d0109e9)
+        .ExtCap(0x300, 0x02, 0)
+        .Set32(0x314, 0x800000ff);
+    qorbtest::WriteFile("p.txt", qorbtest::DumpText({{1, 0, 0, p}}));
+    qorbtest::WriteFile("qorbsim.ini", "[platform]\ndump = p.txt\n");
+    std::string out = qorbtest::RunCommand("'" QORB_TOOL_PATH "' caps -vvv -s 1: 2>&1");
+    for (const char* line : {"HotPlug- Surprise+", "Header: Type 1 header, section 7.5.1.3",
+             "Registers: Access Control Services, section 7.7.8", "[15:8] Egress Control Vector Size=0x20 HwInit",
+             "[16] ACS Source Validation Enable=1 RW", "[148] STA DPC Status and Error Source ID: 03000005",
+             "[2:1] DPC Trigger Reason=0x2 ROS", "[31:16] DPC Error Source ID=0x300 ROS",
+             "[23:19] Port T_POWER_ON Value=0x5 HwInit", "[15:8] Local Clock Granularity=0xa RO",
+             "[7:2] Reserved=0x4 RsvdP", "[20e] LANEEQ Lane Equalization Control (lane 1): 3947",
+             "[11:8] Upstream Port 8.0 GT/s Transmitter Preset=0x9 HwInit",
+             "[250] CTL Resizable BAR Control (entry 1): 00000502", "[13:8] BAR Size=0x5 RW",
+             "[28:26] Max No-Snoop LatencyScale=0x3 RW", "[6] Hot-Plug Capable=0 HwInit", "[7:1] TC/VC Map=0x7f RW"})
+        EXPECT_NE(out.find(line + std::string("\n")), std::string::npos) << line << "\n" << out;
 }

@@ -7,6 +7,7 @@
 #include "cap_decode.h"
 #include "hexdump.h"
 #include "names.h"
+#include "reg_decode.h"
 #include <CLI/CLI.hpp>
 
 #include "tool.h"
@@ -79,6 +80,18 @@ std::string Reach(const qorbcli::RawCap& cap, const LibraryReach& reach)
         (reach.lookup.count(cap.offset) ? "+" : "-");
 }
 
+/* -vvv: the register model's decoding of the structure at offset, its
+ * title after the label and its registers under it. */
+void PrintModel(FILE* out, const DetailOptions& options, const std::vector<uint8_t>& image, const char* label,
+                bool extended, uint32_t offset)
+{
+    if (options.verbose < 3)
+        return;
+    std::vector<std::string> lines = qorbcli::DecodeModelRegisters(image, extended, static_cast<uint16_t>(offset));
+    for (size_t i = 0; i < lines.size(); i++)
+        fprintf(out, "%s%s\n", i ? "\t\t" : label, lines[i].c_str());
+}
+
 } // namespace
 
 LibraryReach ReachOf(void* device)
@@ -107,7 +120,10 @@ std::string CapLine(const qorbcli::RawCap& cap, const LibraryReach& reach)
 
 void DetailOptions::AddOptions(CLI::App* cmd)
 {
-    cmd->add_flag("-v", verbose, "Decode the capabilities as lspci does: -v their names, -vv their registers");
+    cmd->add_flag("-v", verbose,
+                  "Decode the capabilities as lspci does: -v their names, -vv their registers; -vvv adds every "
+                  "register of the header and of each capability the register model knows, field by field with "
+                  "its bits, value and attribute");
     cmd->add_flag("-x", hex, "Hex dump of configuration space as lspci prints it: -x 64 bytes, -xxx 256, -xxxx 4096");
 }
 
@@ -121,6 +137,7 @@ void PrintDetails(void* device, const DetailOptions& options, const LibraryReach
         std::string subsystem = Subsystem(image);
         if (!subsystem.empty())
             fprintf(out, "\tSubsystem: %s\n", subsystem.c_str());
+        PrintModel(out, options, image, "\tHeader: ", false, 0);
         qorbcli::RawCapList lists = qorbcli::ReadCapLists(image);
         for (const qorbcli::RawCap& cap : lists.caps) {
             std::vector<std::string> lines = qorbcli::DecodeCapability(image, cap, lists.express, options.verbose > 1);
@@ -128,6 +145,7 @@ void PrintDetails(void* device, const DetailOptions& options, const LibraryReach
             fprintf(out, "\tCapabilities: %s %s%s\n", Where(cap).c_str(), lines[0].c_str(), extra.c_str());
             for (size_t i = 1; i < lines.size(); i++)
                 fprintf(out, "\t\t%s\n", lines[i].c_str());
+            PrintModel(out, options, image, "\t\tRegisters: ", cap.extended, cap.offset);
         }
         for (const std::string& finding : lists.findings)
             fprintf(out, "\tFinding: %s\n", finding.c_str());
