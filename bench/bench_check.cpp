@@ -199,8 +199,11 @@ BENCHMARK(BM_GeneratedDwordReads);
 
 const bool g_rows = [] {
     using qorbbench::Unit;
+    /* The tool as a user runs it, with its process starts and the driver's
+     * dump parsing, next to one memory copy per function: a figure to
+     * watch, not the verifier's target (the next row). */
     qorbbench::AddRow({"qorb check read-only, 256 fns, per fn", "BM_CheckGenerated/real_time", "BM_GeneratedBareReads",
-                       "bare 4 KiB reads / fn", Unit::PerItem, 3.0});
+                       "bare 4 KiB reads / fn", Unit::PerItem, 0});
     qorbbench::AddRow({"read-only verifier in process, 256 fns, per fn", "BM_GeneratedVerify", "BM_GeneratedDwordReads",
                        "4 KiB dword reads / fn", Unit::PerItem, 3.0});
     qorbbench::AddLimit({"qorb check read-only, built-in platform", "BM_CheckBuiltin/real_time", 0.5});
