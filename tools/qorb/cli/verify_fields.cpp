@@ -26,10 +26,6 @@ void AppendNumber(Name& s, unsigned n)
     s += std::string_view(digits, static_cast<size_t>(end - digits));
 }
 
-} // namespace
-
-namespace {
-
 template <typename Name>
 void AppendRuleName(Name& name, const FieldAt& fa, const char* what, bool bits)
 {
