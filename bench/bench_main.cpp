@@ -32,7 +32,12 @@ public:
             if (run.error_occurred) {
                 r.error = run.error_message;
             } else if (run.iterations > 0) {
-                r.seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
+                /* The clock a benchmark asked for: the wall's ("/real_time")
+                 * or the processor time of its thread. */
+                const std::string name = run.benchmark_name();
+                const bool wall = name.size() >= 10 && name.compare(name.size() - 10, 10, "/real_time") == 0;
+                r.seconds =
+                    (wall ? run.real_accumulated_time : run.cpu_accumulated_time) / static_cast<double>(run.iterations);
                 auto items = run.counters.find("items");
                 if (items != run.counters.end())
                     r.items = items->second;
@@ -40,9 +45,13 @@ public:
                 if (bytes != run.counters.end())
                     r.bytes = bytes->second;
             }
-            fprintf(stderr, "  %-40s %s\n", run.benchmark_name().c_str(),
-                    r.error.empty() ? (std::to_string(r.seconds * 1e3) + " ms x " + std::to_string(run.iterations)).c_str()
-                                    : ("skipped: " + r.error).c_str());
+            std::string shown = r.error.empty()
+                ? std::to_string(r.seconds * 1e3) + " ms x " + std::to_string(run.iterations)
+                : "skipped: " + r.error;
+            for (const auto& [name, counter] : run.counters)
+                if (name != "items" && name != "bytes")
+                    shown += "  " + name + " " + std::to_string(counter.value);
+            fprintf(stderr, "  %-40s %s\n", run.benchmark_name().c_str(), shown.c_str());
             m_results[run.benchmark_name()] = r;
         }
     }

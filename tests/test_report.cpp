@@ -16,8 +16,8 @@ size_t Count(const std::string& text, const std::string& what) {
     return n;
 }
 RuleResult Rule(const char* name, const char* structure, Outcome verdict) {
-    return {
-        name, verdict, structure, "Link Capabilities", "Max Link Speed", 0x5c, 0, 3, 7, "not in the vector", "7.5.3.6"};
+    return {name, verdict, structure, "Link Capabilities", "Max Link Speed", 0x5c, 0, 3, 7, "not in the vector",
+        "7.5.3.6", -1, ""};
 }
 /* 01:00.0 below the root port 00:01.0; its legacy list goes PM 40, Express 50, MSI 60, and back to 40. */
 std::string LoopPlatform() {
@@ -66,6 +66,19 @@ TEST(Report, RulesMakeLinesAndObjects) {
                 "03:00.0Link CapabilitiesMax Link Speed73:0");
         EXPECT_EQ(Count(report.JUnitXml(), "<failure"), failures) << pattern;
         EXPECT_EQ(Count(report.JUnitXml(), "<testcase"), objects) << pattern;
+    }
+}
+
+TEST(Report, RuleNamesKeepEveryCharacter) {
+    // Names are kept in place up to 39 characters and whole beyond.
+    const std::string longest(39, 'a'), longer(40, 'b');
+    for (const std::string& text : {std::string(), longest, longer, longest + longer}) {
+        qorbcli::RuleName built(text.substr(0, text.size() / 2));
+        built += text.substr(text.size() / 2);
+        EXPECT_EQ(built.Str(), text);
+        EXPECT_EQ("<" + built + ">", "<" + text + ">");
+        qorbcli::RuleName copy = built;
+        EXPECT_TRUE(copy == text) << text.size();
     }
 }
 

@@ -98,6 +98,8 @@ TEST(Tree, DomainsBusFfAndStateAcrossCommands) {
     last.Header(0x8086, 0x3c00, 0x08, 0x80, 0x00, 0x00), other.Header(0x1af4, 0x1000, 0x02, 0x00, 0x00, 0x00);
     std::string domain1 = std::regex_replace(DumpText({{2, 0, 0, other}}), std::regex("^02:"), "0001:02:");
     WriteFile("two.txt", DumpText({{0, 0x1c, 0, port}, {1, 0, 0, ep}, {0xff, 0x1e, 3, last}}) + domain1);
+    ConfigSpace narrow = port; /* up at 16GT/s but x2 of x4: degraded by width alone */
+    WriteFile("narrow.txt", DumpText({{0, 0x1c, 0, narrow.Set16(0x52, 0x2024)}, {1, 0, 0, ep}}));
     WriteFile("sys/0000:00:00.0/config", std::string(last.Bytes().begin(), last.Bytes().end()));
     WriteFile("sys/0001:03:00.0/config", std::string(other.Bytes().begin(), other.Bytes().end()));
     WriteFile("qorbsysfs.ini", "[sysfs]\nroot = sys\n");
@@ -109,6 +111,7 @@ TEST(Tree, DomainsBusFfAndStateAcrossCommands) {
         {two, "scan -s 0001:2:0.0", 2, "qorb: -s 0001:2:0.0: domain 0001 is not the one served (0000)"},
         {two, "--domain 10000000z scan", 2, "qorb: --domain 10000000z: expected a PCI domain of 1 to 8 hex digits"},
         {two, "tree", 0, "-+-[0000:00]---1c.0 (down; max x4 16GT/s)-[01]----00.0\n \\-[0000:ff]---1e.3\n"},
+        {"[platform]\ndump = narrow.txt\n", "tree", 0, "1c.0 (x2 16GT/s; max x4 16GT/s; degraded)-[01]"},
         {two, "tree -s ff:", 0, "\\-[0000:ff]---1e.3\n"}, {two, "tree -d ::0200 --json", 0, "00:1c.0\"|01:00.0"},
         {two, "tree -s 5:", 2, "qorb: no function matches -s 5:"},
         {"", "--driver sysfs --domain 0001 scan", 0, "0001:03:00.0 0200: 1af4:1000|domains present: 0000 0001"},

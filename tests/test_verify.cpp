@@ -167,7 +167,7 @@ TEST(Verify, RealDumpFindingsAreDocumented) {
                 snprintf(slot, sizeof slot, "%02x:%02x.%x", f.bus, f.dev, f.fn);
                 std::string row = "| " + name + " | " + slot + " | " + r.rule + " |";
                 if (r.verdict == qorbcli::Outcome::kFail && doc.find(row) == std::string::npos)
-                    missing += row + " " + r.message + "\n";
+                    missing += row + " " + r.Message() + "\n";
             }
     }
     closedir(d);

@@ -67,6 +67,9 @@ struct Function {
 
     uint32_t Get(uint32_t at, uint32_t width) const
     {
+        if (width == 4 && at + 4 <= length && at + 4 > at)
+            return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
+                static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
         uint32_t v = 0;
         for (uint32_t i = 0; i < width && at + i < length; ++i)
             v |= static_cast<uint32_t>(bytes[at + i]) << (8 * i);
@@ -146,7 +149,8 @@ inline unsigned Instances(const Function& f, const Register& r, uint16_t base)
 
 inline Presence RegisterPresence(const Function& f, const Register& r, uint16_t base)
 {
-    const uint32_t msi = f.Get(base + 2, 2);
+    const bool msiLayout = r.cond >= Cond::kMsi32 && r.cond <= Cond::kMsi64Mask;
+    const uint32_t msi = msiLayout ? f.Get(base + 2, 2) : 0;
     const bool is64 = msi & 0x80, mask = msi & 0x100;
     bool cond = true, zero = false;
     switch (r.cond) {
@@ -203,62 +207,67 @@ struct FieldAt {
     uint32_t Mask() const { return (hi >= 31 ? 0xFFFFFFFFu : (1u << (hi + 1)) - 1) & ~((1u << lo) - 1); }
 };
 
+/* Calls visit(const FieldAt&) for every bit range of one register of the
+ * structure (reg: one of p.s->regs) as the function holds it (inside its
+ * configuration bytes): nothing when the register is not there. */
+template <typename Visit>
+void ForEachFieldOf(const Function& f, const Placed& p, const Register& reg, Visit&& visit)
+{
+    const Ports port = PortBit(f.portType);
+    Presence presence = RegisterPresence(f, reg, p.base);
+    if (presence == Presence::kAbsent)
+        return;
+    unsigned instances = Instances(f, reg, p.base);
+    const uint32_t area = p.s->space == Space::kExtended ? qorb_caps::kExtendedEnd : qorb_caps::kLegacyEnd;
+    for (unsigned i = 0; i < instances; ++i) {
+        const uint32_t at = p.base + reg.offset + i * reg.stride;
+        if (at + reg.width > f.length || at + reg.width > area)
+            break;
+        const uint8_t bits = static_cast<uint8_t>(reg.width * 8);
+        /* Without a slot, a downstream port's Presence Detect State is
+         * hardwired to 1 (a device is always there). */
+        if (presence == Presence::kZero && reg.cond == Cond::kSlot && reg.reserved == Attr::kRsvdZ &&
+            (port & kDownstream)) {
+            visit(FieldAt{&p, &reg, at, i, 0, 5, reg.reserved, "Reserved", 0, true});
+            visit(FieldAt{&p, &reg, at, i, 6, 6, Attr::kRO, "Presence Detect State", 0, false});
+            visit(FieldAt{&p, &reg, at, i, 7, 15, reg.reserved, "Reserved", 0, true});
+            continue;
+        }
+        if (presence == Presence::kZero) {
+            visit(FieldAt{&p, &reg, at, i, 0, static_cast<uint8_t>(bits - 1), reg.reserved, "Reserved", 0, true});
+            continue;
+        }
+        uint32_t covered = 0;
+        for (unsigned k = 0; k < reg.count; ++k) {
+            const Field& fd = reg.fields[k];
+            if (!(fd.ports & port) || p.version < fd.minVersion || fd.hi >= bits || IsReserved(fd.attr))
+                continue;
+            FieldAt at1{&p, &reg, at, i, fd.lo, fd.hi, fd.attr, fd.name, fd.flags, false};
+            if (covered & at1.Mask())
+                continue; /* a bit belongs to its first field */
+            covered |= at1.Mask();
+            visit(at1);
+        }
+        /* The rest, in runs, is reserved. */
+        uint32_t rest = ~covered & (bits >= 32 ? 0xFFFFFFFFu : (1u << bits) - 1);
+        while (rest) {
+            const unsigned lo = static_cast<unsigned>(__builtin_ctz(rest));
+            const uint32_t above = ~(rest >> lo); /* its lowest 1: the run's end */
+            const unsigned hi = above ? lo + static_cast<unsigned>(__builtin_ctz(above)) - 1 : 31;
+            visit(FieldAt{&p, &reg, at, i, static_cast<uint8_t>(lo), static_cast<uint8_t>(hi), reg.reserved, "Reserved",
+                          0, false});
+            rest &= hi >= 31 ? 0 : ~0u << (hi + 1);
+        }
+    }
+}
+
 /* Calls visit(const FieldAt&) for every bit range of every register of the
- * structure that the function holds (inside its configuration bytes). */
+ * structure that the function holds. */
 template <typename Visit>
 void ForEachField(const Function& f, const Placed& p, Visit&& visit)
 {
-    const Ports port = PortBit(f.portType);
-    for (unsigned r = 0; r < p.s->count; ++r) {
-        const Register& reg = p.s->regs[r];
-        Presence presence = RegisterPresence(f, reg, p.base);
-        if (presence == Presence::kAbsent)
-            continue;
-        unsigned instances = Instances(f, reg, p.base);
-        const uint32_t area = p.s->space == Space::kExtended ? qorb_caps::kExtendedEnd : qorb_caps::kLegacyEnd;
-        for (unsigned i = 0; i < instances; ++i) {
-            const uint32_t at = p.base + reg.offset + i * reg.stride;
-            if (at + reg.width > f.length || at + reg.width > area)
-                break;
-            const uint8_t bits = static_cast<uint8_t>(reg.width * 8);
-            /* Without a slot, a downstream port's Presence Detect State is
-             * hardwired to 1 (a device is always there). */
-            if (presence == Presence::kZero && reg.cond == Cond::kSlot && reg.reserved == Attr::kRsvdZ &&
-                (port & kDownstream)) {
-                visit(FieldAt{&p, &reg, at, i, 0, 5, reg.reserved, "Reserved", 0, true});
-                visit(FieldAt{&p, &reg, at, i, 6, 6, Attr::kRO, "Presence Detect State", 0, false});
-                visit(FieldAt{&p, &reg, at, i, 7, 15, reg.reserved, "Reserved", 0, true});
-                continue;
-            }
-            if (presence == Presence::kZero) {
-                visit(FieldAt{&p, &reg, at, i, 0, static_cast<uint8_t>(bits - 1), reg.reserved, "Reserved", 0, true});
-                continue;
-            }
-            uint32_t covered = 0;
-            for (unsigned k = 0; k < reg.count; ++k) {
-                const Field& fd = reg.fields[k];
-                if (!(fd.ports & port) || p.version < fd.minVersion || fd.hi >= bits || IsReserved(fd.attr))
-                    continue;
-                FieldAt at1{&p, &reg, at, i, fd.lo, fd.hi, fd.attr, fd.name, fd.flags, false};
-                if (covered & at1.Mask())
-                    continue; /* a bit belongs to its first field */
-                covered |= at1.Mask();
-                visit(at1);
-            }
-            /* The rest, in runs, is reserved. */
-            for (uint8_t lo = 0; lo < bits;) {
-                if (covered & (1u << lo)) {
-                    ++lo;
-                    continue;
-                }
-                uint8_t hi = lo;
-                while (hi + 1 < bits && !(covered & (1u << (hi + 1))))
-                    ++hi;
-                visit(FieldAt{&p, &reg, at, i, lo, hi, reg.reserved, "Reserved", 0, false});
-                lo = static_cast<uint8_t>(hi + 1);
-            }
-        }
-    }
+    for (unsigned r = 0; r < p.s->count; ++r)
+        ForEachFieldOf(f, p, p.s->regs[r], visit);
 }
 
 /* Per byte of configuration space: the bits a write leaves alone, and the

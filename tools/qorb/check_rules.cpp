@@ -35,7 +35,7 @@ void Summarise(qorbcli::CheckResult& r, const std::string& what)
     for (const qorbcli::RuleResult& rule : r.rules)
         if (rule.verdict == Outcome::kFail) {
             ++failed;
-            r.details.push_back(rule.rule + ": " + rule.message);
+            r.details.push_back(rule.rule + ": " + rule.Message());
             if (failed <= 8)
                 names += " " + rule.rule;
         }

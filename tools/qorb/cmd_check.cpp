@@ -270,7 +270,7 @@ int RunCheck(CheckOptions& o)
     const qorbcli::CheckReport& report = runner.Report();
     std::string written = "XML log " + o.xml;
     const std::pair<OutputFile*, std::string> reports[] = {
-        {junit.get(), report.JUnitXml()},
+        {junit.get(), junit ? report.JUnitXml() : ""},
         {json.get(), json ? qorbcli::JsonReport(report) : ""},
         {html.get(), html ? qorbcli::HtmlReport(report, {list.source, session.DriverText()}, PlatformTopology()) : ""}};
     for (const auto& [file, content] : reports)

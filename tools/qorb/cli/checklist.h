@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <qorb/qorb_types.h>
@@ -58,19 +59,82 @@ enum class Outcome { kPass, kFail, kSkip };
 const char* OutcomeWord(Outcome outcome); /* "PASS", "FAIL", "SKIP" */
 const char* OutcomeName(Outcome outcome); /* "pass", "fail", "skip": JSON verdicts and HTML classes */
 
+/* A rule's checklist name, held in its result: up to kInline characters
+ * (every name the verifier makes: "SECPCI.LANEEQ15.RSVD[15:8]") without an
+ * allocation, longer ones whole on the heap. The verifier makes one for
+ * every rule it evaluates. */
+class RuleName {
+public:
+    RuleName() = default;
+    RuleName(std::string_view text) { Append(text); }
+    RuleName(const char* text) : RuleName(std::string_view(text)) { }
+    RuleName(const std::string& text) : RuleName(std::string_view(text)) { }
+
+    RuleName& Append(std::string_view text)
+    {
+        if (m_long.empty() && m_size + text.size() <= kInline) {
+            text.copy(m_inline + m_size, text.size());
+            m_size = static_cast<uint8_t>(m_size + text.size());
+        } else {
+            if (m_long.empty())
+                m_long.assign(m_inline, m_size);
+            m_long += text;
+        }
+        return *this;
+    }
+    RuleName& operator+=(std::string_view text) { return Append(text); }
+    RuleName& operator+=(char c) { return Append(std::string_view(&c, 1)); }
+
+    std::string_view View() const { return m_long.empty() ? std::string_view(m_inline, m_size) : m_long; }
+    operator std::string_view() const { return View(); }
+    std::string Str() const { return std::string(View()); }
+    bool Empty() const { return View().empty(); }
+
+    friend bool operator==(const RuleName& a, std::string_view b) { return a.View() == b; }
+    friend std::string operator+(const RuleName& a, std::string_view b) { return a.Str().append(b); }
+    friend std::string operator+(std::string_view a, const RuleName& b) { return std::string(a).append(b.View()); }
+
+private:
+    static constexpr size_t kInline = 39;
+    char m_inline[kInline] = {};
+    uint8_t m_size = 0;
+    std::string m_long;
+};
+
 /* One field-level rule evaluated on one DUT: where it looked, what it saw,
- * and the verdict. A check (one line of the console) gathers many. */
+ * and the verdict. A check (one line of the console) gathers many. The
+ * names of where it looked are texts of the register model, which live as
+ * long as the program: a verifier run makes only the rule's name and its
+ * message. */
 struct RuleResult {
-    std::string rule; /* checklist name, e.g. "PCIE.LNKCAP.MLS" */
+    RuleName rule; /* checklist name, e.g. "PCIE.LNKCAP.MLS" */
     Outcome verdict = Outcome::kPass;
-    std::string structure; /* "PCI Express", "Type 0 header", ... */
-    std::string reg; /* "Link Capabilities" */
-    std::string field; /* "Max Link Speed" */
+    const char* structure = ""; /* "PCI Express", "Type 0 header", ... */
+    const char* reg = ""; /* "Link Capabilities" */
+    const char* field = ""; /* "Max Link Speed" */
     uint32_t offset = 0; /* the register's offset in configuration space */
     uint8_t lo = 0, hi = 31; /* the field's bit range in the register */
     uint32_t value = 0; /* the field's value as read */
-    std::string message; /* the rule in a sentence, or what broke it */
-    std::string section; /* its section of the PCI Express Base Specification, e.g. "7.5.3.6" */
+    /* The rule in a sentence, or what broke it (Message()): a text of the
+     * program's own, such as the sentence of a rule that passed, is kept as
+     * it is (fixedMessage); one made for this result is madeMessage. */
+    const char* fixedMessage = nullptr;
+    const char* section = ""; /* its section of the PCI Express Base Specification, e.g. "7.5.3.6" */
+    int instance = -1; /* which entry of a repeated register (Resizable BAR, lanes); -1: not repeated */
+    std::string madeMessage;
+
+    std::string Message() const { return fixedMessage ? std::string(fixedMessage) : madeMessage; }
+    void SetMessage(std::string message)
+    {
+        madeMessage = std::move(message);
+        fixedMessage = nullptr;
+    }
+
+    /* The register's name, with the entry of a repeated one: "Resizable BAR Control (2)". */
+    std::string RegisterName() const
+    {
+        return instance < 0 ? std::string(reg) : std::string(reg) + " (" + std::to_string(instance) + ")";
+    }
 };
 
 /* One entry of the test card's trace, kept with an injection check so that

@@ -14,9 +14,17 @@ std::string SlotText(uint8_t bus, uint8_t dev, uint8_t fn)
 
 std::string Hex(uint64_t value, int width)
 {
+    /* Digits from the right, at least width of them ("%0*llx" without
+     * the printf machinery: the verifier formats many). */
     char text[24];
-    snprintf(text, sizeof text, "%0*llx", width, static_cast<unsigned long long>(value));
-    return text;
+    char* at = text + sizeof text;
+    int digits = 0;
+    do {
+        *--at = "0123456789abcdef"[value & 0xF];
+        value >>= 4;
+        ++digits;
+    } while ((value || digits < width) && at > text);
+    return std::string(at, text + sizeof text);
 }
 
 namespace {

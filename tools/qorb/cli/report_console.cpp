@@ -79,7 +79,7 @@ std::string RulesMessage(const std::vector<const RuleResult*>& rules, Outcome ve
     case Outcome::kSkip:
         break;
     }
-    return Counted(rules.size(), "rule") + " skipped" + (first ? ": " + first->message : "");
+    return Counted(rules.size(), "rule") + " skipped" + (first ? ": " + first->Message() : "");
 }
 
 std::string FirstPart(const std::string& name) { return name.substr(0, name.find('.')); }
@@ -99,7 +99,7 @@ bool Narrow(CheckResult& r, const RuleSelection& selection)
         return true;
     std::vector<RuleResult> kept;
     for (RuleResult& rule : r.rules)
-        if (selection.Selects(rule.rule))
+        if (selection.Selects(rule.rule.Str()))
             kept.push_back(std::move(rule));
     r.rules = std::move(kept);
     if (r.rules.empty())
@@ -120,7 +120,8 @@ std::string RuleText(const RuleResult& rule)
     else
         snprintf(bits, sizeof bits, "[%u:%u]", rule.hi, rule.lo);
     snprintf(value, sizeof value, "0x%x", rule.value);
-    return rule.rule + " " + rule.reg + ": " + rule.field + " " + bits + " = " + value + ": " + rule.message;
+    return rule.rule + " " + rule.RegisterName() + ": " + rule.field + " " + bits + " = " + value + ": " +
+        rule.Message();
 }
 
 std::vector<RuleFamily> Families(const CheckResult& r)
@@ -132,7 +133,7 @@ std::vector<RuleFamily> Families(const CheckResult& r)
             if (f.structure == rule.structure)
                 family = &f;
         if (!family) {
-            families.push_back({FirstPart(rule.rule), rule.structure, {}, Outcome::kPass, ""});
+            families.push_back({FirstPart(rule.rule.Str()), rule.structure, {}, Outcome::kPass, ""});
             family = &families.back();
         }
         family->rules.push_back(&rule);
@@ -161,11 +162,11 @@ std::vector<std::string> ConsoleLines(const CheckResult& r, bool quiet)
     return lines;
 }
 
-std::string RuleRow::Name() const { return rule ? rule->rule : CheckName(FindCheck(check->kind)); }
+std::string RuleRow::Name() const { return rule ? rule->rule.Str() : CheckName(FindCheck(check->kind)); }
 
 Outcome RuleRow::Verdict() const { return rule ? rule->verdict : check->outcome; }
 
-std::string RuleRow::Message() const { return rule ? rule->message : check->message; }
+std::string RuleRow::Message() const { return rule ? rule->Message() : check->message; }
 
 std::vector<RuleRow> RuleRows(const CheckReport& report)
 {

@@ -184,8 +184,8 @@ std::string Findings(const Dut& dut)
             snprintf(bits, sizeof bits, rule.lo == rule.hi ? "%u" : "%u:%u", rule.lo == rule.hi ? rule.lo : rule.hi,
                      rule.lo);
             snprintf(value, sizeof value, "0x%x", rule.value);
-            rows += "<tr>" + Cell(rule.rule) + Cell(rule.structure) + Cell(rule.reg) + Cell(rule.field) + Cell(bits) +
-                Cell(value) + Cell(rule.message) + Cell(rule.section) + "</tr>\n";
+            rows += "<tr>" + Cell(rule.rule.Str()) + Cell(rule.structure) + Cell(rule.RegisterName()) +
+                Cell(rule.field) + Cell(bits) + Cell(value) + Cell(rule.Message()) + Cell(rule.section) + "</tr>\n";
         }
         if (r->rules.empty() && r->outcome == Outcome::kFail) {
             std::string text = r->message;

@@ -25,9 +25,9 @@ std::string JsonReport(const CheckReport& report)
         o.Set("verdict", OutcomeName(row.Verdict()));
         if (row.rule) {
             const RuleResult& rule = *row.rule;
-            o.Set("structure", rule.structure).Set("register", rule.reg).Set("field", rule.field);
+            o.Set("structure", rule.structure).Set("register", rule.RegisterName()).Set("field", rule.field);
             o.Set("offset", rule.offset).Set("bits", Bits(rule)).Set("value", rule.value);
-            o.Set("message", rule.message).Set("section", rule.section);
+            o.Set("message", rule.Message()).Set("section", rule.section);
         } else {
             o.Set("structure", Json()).Set("register", Json()).Set("field", Json()).Set("offset", Json());
             o.Set("bits", Json()).Set("value", Json()).Set("message", r.message).Set("section", Json());

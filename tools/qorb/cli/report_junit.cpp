@@ -38,9 +38,10 @@ Case CaseOf(const RuleRow& row)
     if (!row.rule)
         return {CheckName(def) + " " + def.title, r.message, Joined(r.details), r.outcome, r.seconds};
     const RuleResult& rule = *row.rule;
-    std::string where = rule.structure + ", " + rule.reg + ": " + rule.field;
-    return {rule.rule + " " + where, RuleText(rule), where + (rule.section.empty() ? "" : " (" + rule.section + ")"),
-            rule.verdict, r.seconds / static_cast<double>(r.rules.size())};
+    std::string where = std::string(rule.structure) + ", " + rule.RegisterName() + ": " + rule.field;
+    return {rule.rule + " " + where, RuleText(rule),
+            where + (*rule.section ? " (" + std::string(rule.section) + ")" : ""), rule.verdict,
+            r.seconds / static_cast<double>(r.rules.size())};
 }
 
 std::string Counts(size_t tests, unsigned failures, unsigned skipped, double time)

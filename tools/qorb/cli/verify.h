@@ -48,20 +48,30 @@ std::vector<RuleResult> WriteProbes(const std::vector<uint8_t>& space, const Con
 
 /* Helpers shared by the rule files. */
 namespace verify {
-/* "PCIE.LNKCAP" (with the instance of repeated registers). */
-std::string RegisterTag(const qorb_regs::FieldAt& fa);
+/* A rule's checklist name: "PCIE.LNKCAP" (with the entry of a repeated
+ * register), then "." and what, then with bits the field's range:
+ * "PCIE.LNKCAP.RSVD[31:23]". */
+std::string RuleName(const qorb_regs::FieldAt& fa, const char* what, bool bits = false);
+/* A result on the field appended to out, named by RuleName(fa, what, bits),
+ * its message left for the caller. */
+RuleResult& Add(std::vector<RuleResult>& out, const qorb_regs::FieldAt& fa, const char* what, bool bits, bool pass,
+                uint32_t value);
 /* "[9:4]" */
 std::string Bits(unsigned lo, unsigned hi);
-RuleResult Make(const qorb_regs::FieldAt& fa, const std::string& rule, bool pass, uint32_t value,
-                const std::string& message);
+RuleResult Make(const qorb_regs::FieldAt& fa, std::string rule, bool pass, uint32_t value, std::string message);
+/* The same with a message of the program's own (a literal or a table's
+ * text, kept without a copy). */
+RuleResult Make(const qorb_regs::FieldAt& fa, std::string rule, bool pass, uint32_t value, const char* fixedMessage);
 uint32_t FieldValue(const qorb_regs::FieldAt& fa, uint32_t reg);
-/* A rule on no single field of the model (lists, relations). */
-RuleResult Plain(const std::string& rule, bool pass, const std::string& structure, const std::string& reg,
-                 const std::string& field, uint32_t offset, unsigned lo, unsigned hi, uint32_t value,
-                 const std::string& message, const std::string& section);
+/* A rule on no single field of the model (lists, relations); the texts
+ * structure, reg, field and section live as long as the program. */
+RuleResult Plain(std::string rule, bool pass, const char* structure, const char* reg, const char* field,
+                 uint32_t offset, unsigned lo, unsigned hi, uint32_t value, std::string message, const char* section);
 
 /* A field of the function by structure tag, register tag and field name;
- * false when the function does not hold it. */
+ * false when the function does not hold it. The three texts must live as
+ * long as the program (literals, the model's tags): a lookup is resolved
+ * once per set of texts. */
 bool FindField(const qorb_regs::Function& f, const std::vector<qorb_regs::Placed>& placed, const char* structure,
                const char* reg, const char* field, qorb_regs::FieldAt* out);
 const qorb_regs::Placed* FindPlaced(const std::vector<qorb_regs::Placed>& placed, const char* structure);

@@ -39,7 +39,7 @@ const char* EndText(qorb_caps::End end)
 }
 
 void ListRule(std::vector<RuleResult>& out, const char* rule, const char* structure, const qorb_caps::List& list,
-              const std::string& section)
+              const char* section)
 {
     bool ended = list.end == qorb_caps::End::kEnd || list.end == qorb_caps::End::kNoList;
     bool ok = ended && !list.unaligned;
@@ -108,8 +108,8 @@ void BirRule(std::vector<RuleResult>& out, const qorb_regs::Function& f, const s
     uint32_t bir = FieldValue(fa, f.Get(fa.offset, fa.reg->width));
     std::string why;
     bool ok = BarImplemented(f, bir, &why);
-    out.push_back(Make(fa, RegisterTag(fa) + ".BAR", ok, bir,
-                       std::string(field) + " names BAR " + std::to_string(bir) + ": " + why));
+    out.push_back(
+        Make(fa, RuleName(fa, "BAR"), ok, bir, std::string(field) + " names BAR " + std::to_string(bir) + ": " + why));
 }
 
 uint32_t Value(const qorb_regs::Function& f, const FieldAt& fa)
@@ -206,11 +206,11 @@ void CapabilityRules(const qorb_regs::Function& f, const std::vector<Placed>& pl
             uint32_t size = FieldValue(fa, ctl), index = ctl & 7;
             std::string why;
             bool ok = BarImplemented(f, index, &why);
-            out.push_back(Make(fa, RegisterTag(fa) + ".BAR", ok, index,
-                               "BAR Index names BAR " + std::to_string(index) + ": " + why));
+            out.push_back(
+                Make(fa, RuleName(fa, "BAR"), ok, index, "BAR Index names BAR " + std::to_string(index) + ": " + why));
             bool sized = size < 32 && (supported >> size & 1);
             out.push_back(
-                Make(fa, RegisterTag(fa) + ".SIZE", sized, size,
+                Make(fa, RuleName(fa, "SIZE"), sized, size,
                      "BAR Size " + std::to_string(size) + (sized ? " is" : " is not") + " among the supported sizes"));
         });
     }

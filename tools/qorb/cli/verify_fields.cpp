@@ -4,6 +4,11 @@
 
 #include <string.h>
 
+#include <algorithm>
+#include <charconv>
+#include <functional>
+#include <memory>
+
 #include "names.h"
 
 namespace qorbcli {
@@ -11,21 +16,69 @@ namespace verify {
 
 using qorb_regs::FieldAt;
 
-std::string RegisterTag(const FieldAt& fa)
+namespace {
+
+template <typename Name>
+void AppendNumber(Name& s, unsigned n)
 {
-    std::string tag = std::string(fa.where->s->tag) + "." + fa.reg->tag;
+    char digits[12];
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
+    s += std::string_view(digits, static_cast<size_t>(end - digits));
+}
+
+template <typename Name>
+void AppendRuleName(Name& name, const FieldAt& fa, const char* what, bool bits)
+{
+    name += fa.where->s->tag;
+    name += '.';
+    name += fa.reg->tag;
     if (fa.reg->stride)
-        tag += std::to_string(fa.instance);
-    return tag;
+        AppendNumber(name, fa.instance);
+    name += '.';
+    name += what;
+    if (bits) {
+        name += '[';
+        AppendNumber(name, fa.hi);
+        name += ':';
+        AppendNumber(name, fa.lo);
+        name += ']';
+    }
+}
+
+} // namespace
+
+std::string RuleName(const FieldAt& fa, const char* what, bool bits)
+{
+    std::string name;
+    AppendRuleName(name, fa, what, bits);
+    return name;
+}
+
+RuleResult& Add(std::vector<RuleResult>& out, const FieldAt& fa, const char* what, bool bits, bool pass, uint32_t value)
+{
+    /* Filled where it stays: a verifier run makes one for every rule. */
+    RuleResult& r = out.emplace_back();
+    AppendRuleName(r.rule, fa, what, bits);
+    r.verdict = pass ? Outcome::kPass : Outcome::kFail;
+    r.structure = fa.where->s->name;
+    r.reg = fa.reg->name;
+    r.field = fa.name;
+    r.offset = fa.offset;
+    r.lo = fa.lo;
+    r.hi = fa.hi;
+    r.value = value;
+    r.section = fa.where->s->section;
+    if (fa.reg->stride)
+        r.instance = static_cast<int>(fa.instance);
+    return r;
 }
 
 std::string Bits(unsigned lo, unsigned hi) { return "[" + std::to_string(hi) + ":" + std::to_string(lo) + "]"; }
 
 uint32_t FieldValue(const FieldAt& fa, uint32_t reg) { return (reg & fa.Mask()) >> fa.lo; }
 
-RuleResult Plain(const std::string& rule, bool pass, const std::string& structure, const std::string& reg,
-                 const std::string& field, uint32_t offset, unsigned lo, unsigned hi, uint32_t value,
-                 const std::string& message, const std::string& section)
+RuleResult Plain(std::string rule, bool pass, const char* structure, const char* reg, const char* field,
+                 uint32_t offset, unsigned lo, unsigned hi, uint32_t value, std::string message, const char* section)
 {
     RuleResult r;
     r.rule = rule;
@@ -37,18 +90,26 @@ RuleResult Plain(const std::string& rule, bool pass, const std::string& structur
     r.lo = static_cast<uint8_t>(lo);
     r.hi = static_cast<uint8_t>(hi);
     r.value = value;
-    r.message = message;
+    r.madeMessage = std::move(message);
     r.section = section;
     return r;
 }
 
-RuleResult Make(const FieldAt& fa, const std::string& rule, bool pass, uint32_t value, const std::string& message)
+RuleResult Make(const FieldAt& fa, std::string rule, bool pass, uint32_t value, const char* fixedMessage)
 {
-    std::string reg = fa.reg->name;
+    RuleResult r = Plain(std::move(rule), pass, fa.where->s->name, fa.reg->name, fa.name, fa.offset, fa.lo, fa.hi,
+                         value, std::string(), fa.where->s->section);
+    r.fixedMessage = fixedMessage;
     if (fa.reg->stride)
-        reg += " (" + std::to_string(fa.instance) + ")";
-    return Plain(rule, pass, fa.where->s->name, reg, fa.name, fa.offset, fa.lo, fa.hi, value, message,
-                 fa.where->s->section);
+        r.instance = static_cast<int>(fa.instance);
+    return r;
+}
+
+RuleResult Make(const FieldAt& fa, std::string rule, bool pass, uint32_t value, std::string message)
+{
+    RuleResult r = Make(fa, std::move(rule), pass, value, "");
+    r.SetMessage(std::move(message));
+    return r;
 }
 
 const qorb_regs::Placed* FindPlaced(const std::vector<qorb_regs::Placed>& placed, const char* structure)
@@ -59,18 +120,60 @@ const qorb_regs::Placed* FindPlaced(const std::vector<qorb_regs::Placed>& placed
     return nullptr;
 }
 
+namespace {
+
+/* A field named by its texts, resolved against the model once: its
+ * structure and the registers that carry the tag (a structure may hold one
+ * tag at several offsets, one per layout). */
+struct Resolved {
+    const char *structure, *reg, *field;
+    const qorb_regs::Structure* s;
+    std::vector<const qorb_regs::Register*> regs;
+};
+
+const Resolved& Resolve(const char* structure, const char* reg, const char* field)
+{
+    /* Keyed by the texts' addresses: the rules name fields by literals and
+     * the model's own tags, so the set stays as small as the rule files. */
+    thread_local std::vector<std::unique_ptr<Resolved>> known;
+    for (const auto& k : known)
+        if (k->structure == structure && k->reg == reg && k->field == field)
+            return *k;
+    auto k = std::make_unique<Resolved>(Resolved{structure, reg, field, nullptr, {}});
+    for (const qorb_regs::Structure& st : qorb_regs::Structures())
+        if (strcmp(st.tag, structure) == 0) {
+            k->s = &st;
+            for (unsigned r = 0; r < st.count; ++r)
+                if (strcmp(st.regs[r].tag, reg) == 0)
+                    k->regs.push_back(&st.regs[r]);
+        }
+    known.push_back(std::move(k));
+    return *known.back();
+}
+
+} // namespace
+
 bool FindField(const qorb_regs::Function& f, const std::vector<qorb_regs::Placed>& placed, const char* structure,
                const char* reg, const char* field, FieldAt* out)
 {
-    const qorb_regs::Placed* p = FindPlaced(placed, structure);
+    const Resolved& k = Resolve(structure, reg, field);
+    const qorb_regs::Placed* p = nullptr;
+    for (const qorb_regs::Placed& q : placed)
+        if (q.s == k.s) {
+            p = &q;
+            break;
+        }
     bool found = false;
-    if (p)
-        qorb_regs::ForEachField(f, *p, [&](const FieldAt& fa) {
-            if (!found && strcmp(fa.reg->tag, reg) == 0 && strcmp(fa.name, field) == 0) {
+    for (const qorb_regs::Register* r : k.regs) {
+        if (!p || found)
+            break;
+        qorb_regs::ForEachFieldOf(f, *p, *r, [&](const FieldAt& fa) {
+            if (!found && strcmp(fa.name, field) == 0) {
                 *out = fa;
                 found = true;
             }
         });
+    }
     return found;
 }
 
@@ -141,28 +244,79 @@ bool IndicatorAbsent(const qorb_regs::Function& f, const FieldAt& fa)
 
 } // namespace
 
+namespace {
+
+/* The encodings by register of the model, found once, in the order of
+ * their registers' addresses (looked up by register). */
+struct EncodedRegister {
+    const qorb_regs::Structure* s; /* structures may share a register table */
+    const qorb_regs::Register* reg;
+    const Encoding* encoding;
+    std::string sentence; /* "Max Link Speed is a defined link speed (1 to 6)" */
+};
+
+const std::vector<EncodedRegister>& EncodedRegisters()
+{
+    static const std::vector<EncodedRegister> all = [] {
+        std::vector<EncodedRegister> v;
+        for (const Encoding& e : kEncodings)
+            for (const Resolved& k = Resolve(e.structure, e.reg, e.field); const qorb_regs::Register* r : k.regs)
+                v.push_back({k.s, r, &e, std::string(e.field) + " is " + e.what});
+        std::stable_sort(v.begin(), v.end(), [](const EncodedRegister& a, const EncodedRegister& b) {
+            return std::less<const qorb_regs::Register*>()(a.reg, b.reg);
+        });
+        return v;
+    }();
+    return all;
+}
+
+} // namespace
+
 void FieldRules(const qorb_regs::Function& f, const std::vector<qorb_regs::Placed>& placed,
                 std::vector<RuleResult>& out)
 {
+    const qorb_regs::Register* last = nullptr;
+    const qorb_regs::Structure* lastStructure = nullptr;
+    std::vector<const EncodedRegister*> encodings; /* those of the register last visited */
     for (const qorb_regs::Placed& p : placed)
         qorb_regs::ForEachField(f, p, [&](const FieldAt& fa) {
-            uint32_t value = FieldValue(fa, f.Get(fa.offset, fa.reg->width));
             if (qorb_regs::IsReserved(fa.attr)) {
-                std::string what = fa.zeroRegister ? "the register is not implemented by this function and reads 0"
+                const uint32_t value = FieldValue(fa, f.Get(fa.offset, fa.reg->width));
+                const char* what = fa.zeroRegister ? "the register is not implemented by this function and reads 0"
                                                    : "reserved bits read 0";
-                out.push_back(Make(fa, RegisterTag(fa) + ".RSVD" + Bits(fa.lo, fa.hi), value == 0, value,
-                                   value == 0 ? what : what + ", but read " + Hex(value, 0)));
+                RuleResult& r = Add(out, fa, "RSVD", true, value == 0, value);
+                if (value == 0)
+                    r.fixedMessage = what;
+                else
+                    r.madeMessage = what + (", but read " + Hex(value, 0));
                 return;
             }
-            for (const Encoding& e : kEncodings) {
-                if (strcmp(e.structure, fa.where->s->tag) != 0 || strcmp(e.reg, fa.reg->tag) != 0 ||
-                    strcmp(e.field, fa.name) != 0 || IndicatorAbsent(f, fa))
+            if (fa.reg != last || fa.where->s != lastStructure) {
+                last = fa.reg;
+                lastStructure = fa.where->s;
+                encodings.clear();
+                const std::vector<EncodedRegister>& all = EncodedRegisters();
+                auto er = std::lower_bound(all.begin(), all.end(), fa.reg,
+                                           [](const EncodedRegister& e, const qorb_regs::Register* r) {
+                                               return std::less<const qorb_regs::Register*>()(e.reg, r);
+                                           });
+                for (; er != all.end() && er->reg == fa.reg; ++er)
+                    if (er->s == fa.where->s)
+                        encodings.push_back(&*er);
+            }
+            if (encodings.empty())
+                return;
+            const uint32_t value = FieldValue(fa, f.Get(fa.offset, fa.reg->width));
+            for (const EncodedRegister* er : encodings) {
+                const Encoding* e = er->encoding;
+                if (strcmp(e->field, fa.name) != 0 || IndicatorAbsent(f, fa))
                     continue;
-                bool pass = value < 64 && (e.allowed >> value & 1);
-                std::string tag = RegisterTag(fa) + "." + e.tag;
-                out.push_back(Make(fa, tag, pass, value,
-                                   std::string(fa.name) + " is " + e.what +
-                                       (pass ? "" : ", but holds " + std::to_string(value))));
+                bool pass = value < 64 && (e->allowed >> value & 1);
+                RuleResult& r = Add(out, fa, e->tag, false, pass, value);
+                if (pass)
+                    r.fixedMessage = er->sentence.c_str();
+                else
+                    r.madeMessage = er->sentence + ", but holds " + std::to_string(value);
             }
         });
 }
@@ -172,6 +326,7 @@ void FieldRules(const qorb_regs::Function& f, const std::vector<qorb_regs::Place
 std::vector<RuleResult> ReadOnlyRules(const std::vector<uint8_t>& space, const RuleContext& context)
 {
     std::vector<RuleResult> out;
+    out.reserve(128); /* a PCI Express endpoint with the usual capabilities gives about 100 */
     qorb_regs::Function f = qorb_regs::Describe(space.data(), static_cast<uint32_t>(space.size()));
     std::vector<qorb_regs::Placed> placed = qorb_regs::Place(f);
     verify::FieldRules(f, placed, out);

@@ -56,9 +56,16 @@ std::string Speed(uint32_t code)
 
 /* A rule on one field: pass or fail with the message. */
 void On(std::vector<RuleResult>& out, const FieldAt& fa, const char* tag, bool pass, uint32_t value,
-        const std::string& message)
+        std::string message)
 {
-    out.push_back(Make(fa, RegisterTag(fa) + "." + tag, pass, value, message));
+    Add(out, fa, tag, false, pass, value).SetMessage(std::move(message));
+}
+
+/* The same with a sentence of the program's own. */
+void On(std::vector<RuleResult>& out, const FieldAt& fa, const char* tag, bool pass, uint32_t value,
+        const char* sentence)
+{
+    Add(out, fa, tag, false, pass, value).fixedMessage = sentence;
 }
 
 } // namespace
@@ -85,9 +92,11 @@ void PcieRules(const qorb_regs::Function& f, const std::vector<qorb_regs::Placed
     if (FindField(f, placed, "PCIE", "FLAGS", "Slot Implemented", &slot)) {
         bool set = FieldValue(slot, f.Get(slot.offset, 2));
         bool ok = !set || portType == PCI_EXP_TYPE_ROOT_PORT || portType == PCI_EXP_TYPE_DOWNSTREAM;
-        On(out, slot, "SLOT", ok, set,
-           ok ? "Slot Implemented only on a Root Port or Switch Downstream Port"
-              : "Slot Implemented is set on a " + PortTypeName(portType) + "; only downstream ports have slots");
+        if (ok)
+            On(out, slot, "SLOT", ok, set, "Slot Implemented only on a Root Port or Switch Downstream Port");
+        else
+            On(out, slot, "SLOT", ok, set,
+               "Slot Implemented is set on a " + PortTypeName(portType) + "; only downstream ports have slots");
     }
     if (FindField(f, placed, "PCIE", "DEVCTL", "Max_Payload_Size", &mps) &&
         FindField(f, placed, "PCIE", "DEVCAP", "Max_Payload_Size Supported", &mpss)) {
@@ -103,9 +112,11 @@ void PcieRules(const qorb_regs::Function& f, const std::vector<qorb_regs::Placed
         if (FindField(f, placed, "PCIE", "LNKCAP2", "Supported Link Speeds Vector", &slsv)) {
             vector = FieldValue(slsv, f.Get(slsv.offset, 4));
             bool contiguous = (vector & (vector + 1)) == 0;
-            On(out, slsv, "CONTIGUOUS", contiguous, vector,
-               contiguous ? "the supported speeds run from 2.5GT/s without a gap"
-                          : "the Supported Link Speeds Vector " + Hex(vector, 2) + " leaves out a lower speed");
+            if (contiguous)
+                On(out, slsv, "CONTIGUOUS", true, vector, "the supported speeds run from 2.5GT/s without a gap");
+            else
+                On(out, slsv, "CONTIGUOUS", false, vector,
+                   "the Supported Link Speeds Vector " + Hex(vector, 2) + " leaves out a lower speed");
             /* Functions before 3.0 leave the vector 0; Max Link Speed then
              * codes 2.5 or 5 GT/s itself. */
             bool in = vector ? maxSpeed >= 1 && maxSpeed <= 7 && (vector >> (maxSpeed - 1) & 1)
@@ -144,9 +155,12 @@ void PcieRules(const qorb_regs::Function& f, const std::vector<qorb_regs::Placed
     FieldAt version;
     if (pcie && FindField(f, placed, "PCIE", "FLAGS", "Capability Version", &version)) {
         bool ok = pcie->version >= 2 || needV2.empty();
-        On(out, version, "VER_REGS", ok, pcie->version,
-           ok ? "the capability version holds the registers the other structures rely on"
-              : "version 1 has no Device Capabilities 2 or Link Capabilities 2, which " + needV2 + " rely on");
+        if (ok)
+            On(out, version, "VER_REGS", true, pcie->version,
+               "the capability version holds the registers the other structures rely on");
+        else
+            On(out, version, "VER_REGS", false, pcie->version,
+               "version 1 has no Device Capabilities 2 or Link Capabilities 2, which " + needV2 + " rely on");
     }
 }
 

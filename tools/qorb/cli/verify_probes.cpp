@@ -78,17 +78,18 @@ private:
                 names += std::string(names.empty() ? "" : ", ") + fa.name + " " + Bits(fa);
             }
         const FieldAt& report = culprit ? *culprit : fields.front();
-        std::string rule = verify::RegisterTag(report) + ".RO";
+        std::string rule = verify::RuleName(report, "RO");
         RuleResult r = verify::Make(report, rule, written && !changed, after & Full(width), "");
         if (!culprit) {
             r.field = "read-only, hardware-initialised and reserved fields";
             r.lo = 0;
             r.hi = static_cast<uint8_t>(8 * width - 1);
         }
-        r.message = !written ? "the write was refused"
-            : changed ? "written with the complement of its read-only bits (" + Hex(base ^ m.readOnly, 0) + "), " +
-                names + " changed: " + Hex(original, 0) + " became " + Hex(after, 0)
-                      : "the complement of the read-only bits " + Hex(m.readOnly, 0) + " left them unchanged";
+        r.SetMessage(!written ? "the write was refused"
+                         : changed
+                         ? "written with the complement of its read-only bits (" + Hex(base ^ m.readOnly, 0) + "), " +
+                             names + " changed: " + Hex(original, 0) + " became " + Hex(after, 0)
+                         : "the complement of the read-only bits " + Hex(m.readOnly, 0) + " left them unchanged");
         m_out.push_back(r);
     }
 
@@ -108,8 +109,8 @@ private:
             : took                     ? "took " + Hex(want >> fa.lo, 0) + " and was restored"
             : pass                     ? "kept its value: the optional feature is hardwired"
                    : "written " + Hex(want >> fa.lo, 0) + " but read back " + Hex(verify::FieldValue(fa, after), 0);
-        m_out.push_back(verify::Make(fa, verify::RegisterTag(fa) + ".RW" + verify::Bits(fa.lo, fa.hi), pass,
-                                     verify::FieldValue(fa, after), message));
+        m_out.push_back(
+            verify::Make(fa, verify::RuleName(fa, "RW", true), pass, verify::FieldValue(fa, after), message));
     }
 
     void WriteOneToClearProbe(const FieldAt& fa, uint32_t at, uint32_t width, uint32_t original, uint32_t base)
@@ -127,8 +128,8 @@ private:
             : !clearedOnOne ? "a 1 written did not clear it: it reads " + Hex(verify::FieldValue(fa, afterOne), 0)
             : set           ? "a 0 left it set and a 1 cleared it"
                             : "clear, and a 1 written left it clear";
-        m_out.push_back(verify::Make(fa, verify::RegisterTag(fa) + ".RW1C" + verify::Bits(fa.lo, fa.hi), pass,
-                                     verify::FieldValue(fa, afterOne), message));
+        m_out.push_back(
+            verify::Make(fa, verify::RuleName(fa, "RW1C", true), pass, verify::FieldValue(fa, afterOne), message));
     }
 
     static std::string Bits(const FieldAt& fa) { return verify::Bits(fa.lo, fa.hi); }
