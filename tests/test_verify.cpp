@@ -71,6 +71,31 @@ TEST(Verify, EachPlantedDefectFailsExactlyItsRule) {
     EXPECT_EQ(Failed(qorbcli::WriteProbes(s, sim.Access(0x0D, 0, 0))), writes);
 }
 
+/* What a result says: its register (with the entry of a repeated one) and what it saw, on a conventional function whose
+ * list has a misaligned pointer and an endpoint up at x1 with MSI-X and a Resizable BAR. */
+TEST(Verify, ResultsNameTheirRegisterAndWhatTheySaw) {
+    ConfigSpace conv, ep;
+    conv.Header(0x5153, 0x3000, 0x02, 0, 0, 0).CapPointer(0x40).LegacyCap(0x40, PCI_CAP_ID_MSI, 0x51);
+    conv.LegacyCap(0x50, PCI_CAP_ID_PM, 0).Set16(0x52, 3);
+    ep.Header(0x5153, 0x3001, 0x02, 0, 0, 0).Set32(0x10, 0xf7000000).CapPointer(0x40).PcieCap(0x40, 0, 0x70);
+    ep.Set32(0x4c, 0x43).Set16(0x52, 0x13).Set32(0x6c, 0x0e).LegacyCap(0x70, PCI_CAP_ID_MSIX, 0).Set32(0x78, 0x800);
+    ep.ExtCap(0x100, PCI_EXT_CAP_ID_REBAR, 0).Set32(0x104, 0x10).Set32(0x108, 0x20);
+    const std::vector<std::tuple<const ConfigSpace*, const char*, const char*, const char*>> rows = {
+        {&conv, "CAP.LIST", "Capability list",
+            "the list ends with a next pointer of 0; the pointer 051 has a reserved low bit set; 2 capabilities "
+            "walked"},
+        {&conv, "MSI.PORT", "Capability header", "MSI may be implemented by a function without PCI Express capability"},
+        {&ep, "PCIE.LNKSTA.NLW_LE_MAX", "Link Status", "the link is x1, the function is at most x4"},
+        {&ep, "MSIX.TABLE.BAR", "Table Offset/Table BIR", "Table BIR names BAR 0: BAR 0 is implemented"},
+        {&ep, "REBAR.CTL0.BAR", "Resizable BAR Control (0)", "BAR Index names BAR 0: BAR 0 is implemented"}};
+    for (const auto& [space, rule, reg, message] : rows) {
+        std::string seen = "no result";
+        for (const RuleResult& r : qorbcli::ReadOnlyRules(space->Bytes(), {}))
+            if (r.rule == rule) seen = r.RegisterName() + ": " + r.Message();
+        EXPECT_EQ(seen, std::string(reg) + ": " + message) << rule;
+    }
+}
+
 /* Every other function of the built-in platform passes every rule and probe, and the probes restore its bytes
  * (but the status bits they clear); an endpoint is judged by at least 100 rules. */
 TEST(Verify, EveryOtherBuiltinFunctionPassesAndIsRestored) {
