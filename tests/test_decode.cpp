@@ -59,15 +59,18 @@ TEST(Decode, ModelRegistersOfEveryStructure) {
     p.ExtCap(0x200, 0x19, 0x240).Set16(0x20e, 0x3947).ExtCap(0x240, 0x15, 0x280).Set32(0x248, 0x340);
     p.Set32(0x250, 0x502).ExtCap(0x280, 0x18, 0x300).Set32(0x284, 0x0d0109e9).ExtCap(0x300, 2, 0);
     p.Set32(0x314, 0x800000ff);
-    qorbtest::WriteFile("p.txt", qorbtest::DumpText({{1, 0, 0, p}}));
+    qorbtest::ConfigSpace e; /* an endpoint with an Attention Button but no Attention Indicator */
+    e.Header(0x5153, 0x2101, 0x02, 0, 0, 0).CapPointer(0x40).PcieCap(0x40, 0, 0).Set32(0x44, 0x1000);
+    qorbtest::WriteFile("p.txt", qorbtest::DumpText({{1, 0, 0, p}, {2, 0, 0, e}}));
     qorbtest::WriteFile("qorbsim.ini", "[platform]\ndump = p.txt\n");
-    std::string out = qorbtest::RunCommand("'" QORB_TOOL_PATH "' caps -vvv -s 1: 2>&1");
-    for (const char* line : {"HotPlug- Surprise+", "Header: Type 1 header, section 7.5.1.3",
-             "Registers: Access Control Services, section 7.7.8", "[15:8] Egress Control Vector Size=0x20 HwInit",
-             "[16] ACS Source Validation Enable=1 RW", "[148] STA DPC Status and Error Source ID: 03000005",
-             "[2:1] DPC Trigger Reason=0x2 ROS", "[31:16] DPC Error Source ID=0x300 ROS",
-             "[23:19] Port T_POWER_ON Value=0x5 HwInit", "[15:8] Local Clock Granularity=0xa RO",
-             "[7:2] Reserved=0x4 RsvdP", "[20e] LANEEQ Lane Equalization Control (lane 1): 3947",
+    std::string out = qorbtest::RunCommand("'" QORB_TOOL_PATH "' caps -vvv 2>&1");
+    for (const char* line : {"HotPlug- Surprise+", "ExtTag- AttnBtn+ AttnInd- PwrInd- RBE- FLReset- SlotPowerLimit 0W",
+             "Header: Type 1 header, section 7.5.1.3", "Registers: Access Control Services, section 7.7.8",
+             "[15:8] Egress Control Vector Size=0x20 HwInit", "[16] ACS Source Validation Enable=1 RW",
+             "[148] STA DPC Status and Error Source ID: 03000005", "[2:1] DPC Trigger Reason=0x2 ROS",
+             "[31:16] DPC Error Source ID=0x300 ROS", "[23:19] Port T_POWER_ON Value=0x5 HwInit",
+             "[15:8] Local Clock Granularity=0xa RO", "[7:2] Reserved=0x4 RsvdP",
+             "[20e] LANEEQ Lane Equalization Control (lane 1): 3947",
              "[11:8] Upstream Port 8.0 GT/s Transmitter Preset=0x9 HwInit",
              "[250] CTL Resizable BAR Control (entry 1): 00000502", "[13:8] BAR Size=0x5 RW",
              "[28:26] Max No-Snoop LatencyScale=0x3 RW", "[6] Hot-Plug Capable=0 HwInit", "[7:1] TC/VC Map=0x7f RW"})
