@@ -1,7 +1,9 @@
 /* The capability walk as the tool shows it, the PCI Express capability
- * decoded, and the Advanced Error Reporting status with the library's
- * assertions. Registers are decoded here from the raw structures the public
- * API hands out, with the field names of <linux/pci_regs.h>. */
+ * decoded, every register of the register model's structures, and the
+ * Advanced Error Reporting status with the library's assertions. Registers
+ * are decoded here from the raw structures the public API hands out, with
+ * the field names of <linux/pci_regs.h>, or from the raw image with the
+ * register model's tables. */
 #include <string.h>
 
 #include <iterator>
@@ -10,6 +12,7 @@
 
 #include <qorb_common/aer_bits.h>
 #include <qorb_common/cap_walk.h>
+#include <qorb_common/reg_model.h>
 
 #include "names.h"
 #include "qorb_py.h"
@@ -263,6 +266,49 @@ py::tuple AssertAer(Device& d, int index, bool expected, bool clear, const py::o
     return py::make_tuple(status == QORB_SUCCESS, actual, a.field);
 }
 
+/* Every register of the structures the register model places in the
+ * function (its header, then each capability the model knows, the first
+ * instance of each), decoded from the model's tables as they apply to this
+ * function: keyed "PCIE.LNKSTA" as the checklist names it ("REBAR.CTL1" for
+ * an entry of a repeated register), each with its offset, name, value and
+ * fields by name (bits, value, attribute). Reserved bits appear only when
+ * set, as "Reserved [hi:lo]". */
+py::dict Registers(Device& d)
+{
+    const std::vector<uint8_t> image = ReadImage(d);
+    const qorb_regs::Function f = qorb_regs::Describe(image.data(), static_cast<uint32_t>(image.size()));
+    const std::vector<qorb_regs::Placed> placed = qorb_regs::Place(f);
+    py::dict out;
+    for (const qorb_regs::Placed& p : placed)
+        qorb_regs::ForEachField(f, p, [&](const qorb_regs::FieldAt& fa) {
+            const uint32_t raw = f.Get(fa.offset, fa.reg->width), value = (raw & fa.Mask()) >> fa.lo;
+            std::string key = std::string(p.s->tag) + "." + fa.reg->tag;
+            if (fa.reg->stride)
+                key += std::to_string(fa.instance);
+            if (!out.contains(key)) {
+                py::dict reg;
+                reg["offset"] = fa.offset;
+                reg["name"] = fa.reg->name;
+                reg["structure"] = p.s->name;
+                reg["value"] = raw;
+                reg["fields"] = py::dict();
+                out[key.c_str()] = reg;
+            }
+            std::string name = fa.name;
+            if (qorb_regs::IsReserved(fa.attr)) {
+                if (!value)
+                    return;
+                name += " [" + std::to_string(fa.hi) + ":" + std::to_string(fa.lo) + "]";
+            }
+            py::dict field;
+            field["bits"] = py::make_tuple(fa.hi, fa.lo);
+            field["value"] = value;
+            field["attribute"] = qorb_regs::AttrName(fa.attr);
+            out[key.c_str()]["fields"][name.c_str()] = field;
+        });
+    return out;
+}
+
 } // namespace
 
 void BindCapabilities(py::class_<Device, DevicePtr>& device)
@@ -270,6 +316,7 @@ void BindCapabilities(py::class_<Device, DevicePtr>& device)
     device.def("capabilities", &Capabilities, "The capability walk, legacy list then extended list")
         .def("walk_capabilities", &RawWalk, "Both lists walked over the raw configuration image, with how each ended")
         .def("pcie", &Pcie, "The PCI Express capability, decoded")
+        .def("registers", &Registers, "Every register of the structures the register model knows, field by field")
         .def("aer_status", &AerStatus, "The AER status registers and the names of the bits set")
         .def("clear_aer", &ClearAer, "Clear every AER status bit that is set")
         .def("_assert_aer", &AssertAer);

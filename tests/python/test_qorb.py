@@ -53,6 +53,12 @@ ROWS = [  # (name, operation on the platform, expected exception or value)
     ("pcie decoded", lambda p: (p.find(slot=DUT).pcie()["offset"], p.find(slot=DUT).pcie()["max_payload"]),
      (0x70, 128)),
     ("pcie absent", lambda p: p.find(slot=HOST).pcie(), qorb.PcieCapOutOfRange),
+    ("registers: header", lambda p: {k: p.find(slot=DUT).registers()["HDR0.ID"][k] for k in ("offset", "value")},
+     {"offset": 0, "value": 0x10505153}),
+    ("registers: link", lambda p: (lambda r: (r["offset"], r["fields"]["Negotiated Link Width"]["value"]))(
+        p.find(slot=DUT).registers()["PCIE.LNKSTA"]), (0x82, 8)),
+    ("registers: field", lambda p: p.find(slot=DUT).registers()["PCIE.LNKCAP"]["fields"]["Max Link Speed"],
+     {"bits": (3, 0), "value": 3, "attribute": "RO"}),
     ("retrain, wait", lambda p: dut_after(p, lambda d: d.retrain()).wait_trained(0.5), True),
     ("retrain root port", lambda p: p.find(slot=ROOT).retrain(), qorb.StatusFailed),
     ("disable", lambda p: dut_after(p, lambda d: d.disable()).parent.pcie()["link"]["disabled"], True),
