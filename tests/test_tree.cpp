@@ -123,7 +123,8 @@ TEST(Tree, DomainsBusFfAndStateAcrossCommands) {
         {kept, "link disable -s 06:00.0;tree -s 00:02.0", 0, "+-02.0 (down; max x16 8GT/s)-[06]--\n"},
         {"[platform]\nstate = st\ndump = two.txt\n", "read -s 0:1c.0 COMMAND", 0,
             "qorbsim: st was saved for another platform; starting from power-on\n0000"},
-        {kept, "!echo junk >st;scan", 2, "qorbsim: st: not a simulator state file (delete it to start from power-on)"}};
+        {kept, "!echo junk >st;scan", 2, "qorbsim: st: not a simulator state file (delete it to start from power-on)"},
+        {kept, "!printf 'qorbsim-statf 1\\nplatform 0\\n' >st;scan", 2, "qorbsim: st: not a simulator state file"}};
     for (const auto& [ini, commands, status, expected] : rows) {
         int got = -1;
         WriteFile("qorbsim.ini", ini);
