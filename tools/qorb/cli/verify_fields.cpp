@@ -45,6 +45,37 @@ void AppendRuleName(Name& name, const FieldAt& fa, const char* what, bool bits)
     }
 }
 
+/* The same name written into a buffer in one pass (a verifier run names
+ * every rule it evaluates); its length, or size when it does not fit. */
+size_t FormatRuleName(char* out, size_t size, const FieldAt& fa, const char* what, bool bits)
+{
+    char* at = out;
+    char* const end = out + size;
+    auto put = [&](const char* text) {
+        while (*text && at < end)
+            *at++ = *text++;
+    };
+    auto number = [&](unsigned n) {
+        auto [next, ec] = std::to_chars(at, end, n);
+        at = ec == std::errc() ? next : end;
+    };
+    put(fa.where->s->tag);
+    put(".");
+    put(fa.reg->tag);
+    if (fa.reg->stride)
+        number(fa.instance);
+    put(".");
+    put(what);
+    if (bits) {
+        put("[");
+        number(fa.hi);
+        put(":");
+        number(fa.lo);
+        put("]");
+    }
+    return static_cast<size_t>(at - out);
+}
+
 } // namespace
 
 std::string RuleName(const FieldAt& fa, const char* what, bool bits)
@@ -58,7 +89,11 @@ RuleResult& Add(std::vector<RuleResult>& out, const FieldAt& fa, const char* wha
 {
     /* Filled where it stays: a verifier run makes one for every rule. */
     RuleResult& r = out.emplace_back();
-    AppendRuleName(r.rule, fa, what, bits);
+    char name[96];
+    if (size_t n = FormatRuleName(name, sizeof name, fa, what, bits); n < sizeof name)
+        r.rule.Append(std::string_view(name, n));
+    else
+        AppendRuleName(r.rule, fa, what, bits);
     r.verdict = pass ? Outcome::kPass : Outcome::kFail;
     r.structure = fa.where->s->name;
     r.reg = fa.reg->name;
