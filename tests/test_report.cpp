@@ -30,7 +30,11 @@ std::string LoopPlatform() {
         .LegacyCap(0x40, 1, 0x50)
         .LegacyCap(0x60, 5, 0x40);
     ep.PcieCap(0x50, 0, 0x60).Set32(0x5c, 0x43).Set16(0x62, 0x43);
-    return DumpText({{0, 0, 0, host}, {0, 1, 0, port}, {1, 0, 0, ep}});
+    /* 03:00.0, a switch's downstream port below 00:02.0 and 02:00.0, whose list loops the same way */
+    ConfigSpace root = port, up = port, down = ep;
+    root.Buses(0, 2, 4), up.Buses(2, 3, 4).PcieCap(0x40, 5, 0),
+        down.Buses(3, 4, 4).Set8(14, 1).Set16(10, 0x0604).Set16(0x52, 0x62);
+    return DumpText({{0, 0, 0, host}, {0, 1, 0, port}, {1, 0, 0, ep}, {0, 2, 0, root}, {2, 0, 0, up}, {3, 0, 0, down}});
 }
 } // namespace
 
@@ -106,6 +110,7 @@ protected:
         WriteFile("loop.txt", LoopPlatform()),
             WriteFile("loop.xml", "<p><DUT bus=\"1\" device=\"0\" function=\"0\"/></p>");
         WriteFile("one.xml", "<p><DUT bus=\"6\" device=\"0\" function=\"0\"/></p>");
+        WriteFile("down.xml", "<p><DUT bus=\"3\" device=\"0\" function=\"0\"/></p>");
     }
     std::string Check(const std::string& ini, const std::string& args, int* status) {
         WriteFile("qorbsim.ini", ini);
@@ -129,7 +134,10 @@ TEST_F(ReportTool, ConsoleJsonJunitAndRules) {
         {"", "--rules NONE", 0, 2, 0, 0, "qorb check: 0 passed, 0 failed, 0 skipped"},
         {"[platform]\ndump = loop.txt\n[link]\ntraining_ms = 0\n", "--platform loop.xml --no-inject", 1, 24, 0, 85,
             "PASS  CFG.1.4#1.1      01:00.0  PCI Express capability and link: present once at 50 (found by walking "
-            "the list, which loops back to 40 after it), version 2, Endpoint, link x4"}};
+            "the list, which loops back to 40 after it), version 2, Endpoint, link x4"},
+        {"[platform]\ndump = loop.txt\n[link]\ntraining_ms = 0\n",
+            "--platform down.xml --no-inject --rules 'PHYLINK.*'", 0, 4, 0, 2,
+            "PASS  PHYLINK.3.1#1.1  03:00.0  link retrain: retrained from 00:02.0; 03:00.0 answers"}};
     for (const auto& [ini, args, status, lines, longest, rules, text] : rows) {
         int got = -1;
         std::string out = Check(ini, args + " --json r.json --junit r.xml --log r.log", &got),
