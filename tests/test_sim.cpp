@@ -381,13 +381,14 @@ TEST(SimCard, PropertiesAndTheCardAboveABus) {
         say(reinterpret_cast<QORB_VOK_LIB_OPEN_INTERFACE>(dlsym(card.so, "VOK_LIB_Open_VOK_Interface"))(&vok)),
         say(z.GetUpstreamZEB(6, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, h2)),
         say(z.GetUpstreamZEB(8, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, h2)),
-        say(z.GetUpstreamZEB(9, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, nullptr)), say(z.Arm(6, 0, 0)),
+        say(z.GetUpstreamZEB(9, 0, 0, &b1, &d1, &f1, h1, &b2, &d2, &f2, nullptr)),
+        say(z.GetUpstreamZEB(9, 0, 0, nullptr, &d1, &f1, h1, &b2, &d2, &f2, h2)), say(z.Arm(6, 0, 0)),
         say(z.ChangeMode(7, 0, 0, _QORB_ZEB_OP_MODE_t(3))), say(z.ProgramCmd(7, 0, 0, nullptr)),
         say(z.ProgramCmd(7, 0, 0, &command)), say(z.ProgramCmd(7, 0, 0, &kind)), say(z.GetProperties(7, 0, 0, nullptr)),
         say(z.GetActionCount(7, 0, 0, nullptr)), say(z.GetTraceBufferSize(7, 0, 0, nullptr)), say(z.IsZEB(7, 0, 0)),
         say(z.IsZEB(8, 0, 0)), say(z.IsZEB(9, 0, 0)), say(z.IsZEB(7, 0, 1)), say(vok->IsVOK(6, 0, 0)),
         say(vok->IsVOK(3, 0, 0)), say(card.t.CloseDriver(card.ctx)), say(z.IsZEB(7, 0, 0)), say(z.Arm(7, 0, 0));
     EXPECT_EQ(say.text,
-        "0 0 2 100000 10000 1 8 3 2 1 1 10 0 7 0 0 145 8 0 0 2 1 80000016 80000016 80000003 80000003 "
+        "0 0 2 100000 10000 1 8 3 2 1 1 10 0 7 0 0 145 8 0 0 2 1 80000016 80000016 80000003 80000003 80000003 "
         "80000003 80000003 80000003 80000003 80000003 80000003 80000003 1 1 0 0 1 0 1 0 80000003 ");
 }
