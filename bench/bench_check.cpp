@@ -4,7 +4,6 @@
  * functions; next to the bare reads of every DUT's 4 KiB of configuration
  * space through the driver table. */
 #include <linux/pci_regs.h>
-#include <stdio.h>
 #include <unistd.h>
 
 #include <string>
@@ -60,18 +59,7 @@ void AddFunction(std::string& text, const Location& at)
     space[0x40 + PCI_EXP_LNKSTA] = 0x43;
     space[0x40 + PCI_EXP_LNKCAP2] = PCI_EXP_LNKCAP2_SLS_2_5GB | PCI_EXP_LNKCAP2_SLS_5_0GB | PCI_EXP_LNKCAP2_SLS_8_0GB;
     space[0x100] = PCI_EXT_CAP_ID_ERR, space[0x102] = 0x01;
-    char line[80];
-    snprintf(line, sizeof line, "%02x:%02x.%d function\n", at.bus, at.dev, at.fn);
-    text += line;
-    for (uint32_t row = 0; row < kSpace; row += 16) {
-        snprintf(line, sizeof line, "%03x:", row);
-        text += line;
-        for (uint32_t i = 0; i < 16; ++i) {
-            snprintf(line, sizeof line, " %02x", space[row + i]);
-            text += line;
-        }
-        text += "\n";
-    }
+    qorbbench::AppendDumpFunction(text, at.bus, at.dev, at.fn, space, kSpace);
 }
 
 /* The work folder with qorbsim.ini over the generated dump (or none, for

@@ -2,7 +2,6 @@
  * drivers, and the endpoint iteration, each next to what it cannot beat: the
  * driver reads alone, or lspci reading the same machine. */
 #include <linux/pci_regs.h>
-#include <stdio.h>
 #include <unistd.h>
 
 #include <string>
@@ -87,18 +86,7 @@ void AddFunction(std::string& text, int bus, int dev, int fn, uint16_t vendor, u
     space[PCI_CAPABILITY_LIST] = 0x40;
     space[0x40] = PCI_CAP_ID_EXP;
     space[0x40 + PCI_EXP_FLAGS] = static_cast<uint8_t>(0x02 | portType << 4);
-    char line[80];
-    snprintf(line, sizeof line, "%02x:%02x.%d function\n", bus, dev, fn);
-    text += line;
-    for (int row = 0; row < 256; row += 16) {
-        snprintf(line, sizeof line, "%02x:", row);
-        text += line;
-        for (int i = 0; i < 16; ++i) {
-            snprintf(line, sizeof line, " %02x", space[row + i]);
-            text += line;
-        }
-        text += "\n";
-    }
+    qorbbench::AppendDumpFunction(text, bus, dev, fn, space, sizeof space);
 }
 
 void FullMissLoop(benchmark::State& state)

@@ -91,6 +91,22 @@ const std::string& WorkDir()
     return g_workDir;
 }
 
+void AppendDumpFunction(std::string& text, int bus, int dev, int fn, const uint8_t* space, size_t length)
+{
+    char line[80];
+    snprintf(line, sizeof line, "%02x:%02x.%d function\n", bus, dev, fn);
+    text += line;
+    for (size_t row = 0; row < length; row += 16) {
+        snprintf(line, sizeof line, length > 256 ? "%03zx:" : "%02zx:", row);
+        text += line;
+        for (size_t i = 0; i < 16 && row + i < length; ++i) {
+            snprintf(line, sizeof line, " %02x", space[row + i]);
+            text += line;
+        }
+        text += "\n";
+    }
+}
+
 bool WriteBytes(const std::string& path, const void* bytes, size_t length)
 {
     FILE* f = fopen(path.c_str(), "wb");

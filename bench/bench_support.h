@@ -50,6 +50,10 @@ int RunCommand(const std::vector<std::string>& argv, const std::string& outPath)
 /* A folder under /tmp made at the first call, removed at exit. */
 const std::string& WorkDir();
 
+/* Appends one function as "lspci -xxx" (256 bytes) or "lspci -xxxx" text
+ * (4096 bytes): "BB:DD.F function", then 16 bytes a line. */
+void AppendDumpFunction(std::string& text, int bus, int dev, int fn, const uint8_t* space, size_t length);
+
 /* Writes bytes to a file; false on any failure. */
 bool WriteBytes(const std::string& path, const void* bytes, size_t length);
 
