@@ -3,6 +3,8 @@
 #define QORB_TOOL_CHECK_H
 
 #include <functional>
+#include <optional>
+#include <vector>
 
 #include "checklist.h"
 #include "platform_file.h"
@@ -26,6 +28,20 @@ struct CheckDut {
     std::string slot;
     uint8_t bus = 0, dev = 0, fn = 0;
     uint16_t vendor = 0, deviceId = 0;
+
+    /* Its configuration space (ReadConfigImage), read once when a check
+     * first asks: the read-only checks share it (4 KiB is 1,024 reads on
+     * hardware), and what they read does not change under them. The write
+     * probes and the link checks read the live registers themselves. */
+    const std::vector<uint8_t>& Image() const
+    {
+        if (!m_image)
+            m_image = ReadConfigImage(device);
+        return *m_image;
+    }
+
+private:
+    mutable std::optional<std::vector<uint8_t>> m_image;
 };
 
 struct CheckSettings {

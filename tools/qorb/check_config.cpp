@@ -43,7 +43,7 @@ int PortType(void* device, const std::vector<uint8_t>& image)
 
 void CheckConfigHeader(const CheckDut& dut, qorbcli::CheckResult& r)
 {
-    std::vector<uint8_t> image = ReadConfigImage(dut.device);
+    const std::vector<uint8_t>& image = dut.Image();
     if (image.empty()) {
         r.outcome = Outcome::kFail;
         r.message = "the configuration header cannot be read";
@@ -61,8 +61,7 @@ void CheckConfigHeader(const CheckDut& dut, qorbcli::CheckResult& r)
 
 void CheckCapabilityLists(const CheckDut& dut, qorbcli::CheckResult& r)
 {
-    std::vector<uint8_t> image = ReadConfigImage(dut.device);
-    qorbcli::CapListReport report = qorbcli::CheckCapabilityLists(image);
+    qorbcli::CapListReport report = qorbcli::CheckCapabilityLists(dut.Image());
     r.details = report.notes;
     std::string ids;
     for (uint32_t id : report.legacyIds)
@@ -91,7 +90,7 @@ void CheckPcieCapability(const CheckDut& dut, qorbcli::CheckResult& r)
      * the capability lists check's finding. */
     std::string rawNote;
     if (status != QORB_SUCCESS) {
-        qorbcli::RawPcie raw = qorbcli::FindRawPcie(ReadConfigImage(dut.device));
+        qorbcli::RawPcie raw = qorbcli::FindRawPcie(dut.Image());
         if (raw.offset && !raw.listEnd.empty()) {
             cap = raw.cap;
             offset = raw.offset;

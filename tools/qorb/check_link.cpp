@@ -100,7 +100,7 @@ bool PortFor(const CheckDut& dut, const CheckSettings& settings, LinkPort& link,
     link.port = PortOf(dut.device);
     if (link.port)
         return true;
-    int type = qorbcli::FindRawPcie(ReadConfigImage(dut.device)).PortType();
+    int type = qorbcli::FindRawPcie(dut.Image()).PortType();
     bool above = type == PCI_EXP_TYPE_ENDPOINT || type == PCI_EXP_TYPE_LEG_END || type == PCI_EXP_TYPE_UPSTREAM ||
         type == PCI_EXP_TYPE_PCI_BRIDGE || type == PCI_EXP_TYPE_DOWNSTREAM;
     _PCIE_CAPABILITY_STRUCT_t cap;

@@ -49,7 +49,7 @@ void Summarise(qorbcli::CheckResult& r, const std::string& what)
 
 void CheckRegisterRules(const CheckDut& dut, qorbcli::CheckResult& r)
 {
-    std::vector<uint8_t> image = ReadConfigImage(dut.device);
+    const std::vector<uint8_t>& image = dut.Image();
     if (image.empty()) {
         r.outcome = Outcome::kFail;
         r.message = "the configuration space cannot be read";
