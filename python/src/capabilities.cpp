@@ -12,9 +12,9 @@
 
 #include <qorb_common/aer_bits.h>
 #include <qorb_common/cap_walk.h>
-#include <qorb_common/reg_model.h>
 
 #include "names.h"
+#include "reg_decode.h"
 #include "qorb_py.h"
 
 namespace qorbpy {
@@ -275,37 +275,30 @@ py::tuple AssertAer(Device& d, int index, bool expected, bool clear, const py::o
  * set, as "Reserved [hi:lo]". */
 py::dict Registers(Device& d)
 {
-    const std::vector<uint8_t> image = ReadImage(d);
-    const qorb_regs::Function f = qorb_regs::Describe(image.data(), static_cast<uint32_t>(image.size()));
-    const std::vector<qorb_regs::Placed> placed = qorb_regs::Place(f);
     py::dict out;
-    for (const qorb_regs::Placed& p : placed)
-        qorb_regs::ForEachField(f, p, [&](const qorb_regs::FieldAt& fa) {
-            const uint32_t raw = f.Get(fa.offset, fa.reg->width), value = (raw & fa.Mask()) >> fa.lo;
-            std::string key = std::string(p.s->tag) + "." + fa.reg->tag;
-            if (fa.reg->stride)
-                key += std::to_string(fa.instance);
-            if (!out.contains(key)) {
-                py::dict reg;
-                reg["offset"] = fa.offset;
-                reg["name"] = fa.reg->name;
-                reg["structure"] = p.s->name;
-                reg["value"] = raw;
-                reg["fields"] = py::dict();
-                out[key.c_str()] = reg;
-            }
-            std::string name = fa.name;
-            if (qorb_regs::IsReserved(fa.attr)) {
-                if (!value)
-                    return;
-                name += " [" + std::to_string(fa.hi) + ":" + std::to_string(fa.lo) + "]";
-            }
+    for (const qorbcli::DecodedRegister& r : qorbcli::DecodeRegisters(ReadImage(d))) {
+        std::string key = std::string(r.structure->tag) + "." + r.reg->tag;
+        if (r.reg->stride)
+            key += std::to_string(r.instance);
+        py::dict fields;
+        for (const qorbcli::DecodedField& f : r.fields) {
+            std::string name = f.name;
+            if (qorb_regs::IsReserved(f.attr))
+                name += " [" + std::to_string(f.hi) + ":" + std::to_string(f.lo) + "]";
             py::dict field;
-            field["bits"] = py::make_tuple(fa.hi, fa.lo);
-            field["value"] = value;
-            field["attribute"] = qorb_regs::AttrName(fa.attr);
-            out[key.c_str()]["fields"][name.c_str()] = field;
-        });
+            field["bits"] = py::make_tuple(f.hi, f.lo);
+            field["value"] = f.value;
+            field["attribute"] = qorb_regs::AttrName(f.attr);
+            fields[name.c_str()] = field;
+        }
+        py::dict reg;
+        reg["offset"] = r.offset;
+        reg["name"] = r.reg->name;
+        reg["structure"] = r.structure->name;
+        reg["value"] = r.value;
+        reg["fields"] = fields;
+        out[key.c_str()] = reg;
+    }
     return out;
 }
 
