@@ -59,9 +59,6 @@ RuleResult& Add(std::vector<RuleResult>& out, const qorb_regs::FieldAt& fa, cons
 /* "[9:4]" */
 std::string Bits(unsigned lo, unsigned hi);
 RuleResult Make(const qorb_regs::FieldAt& fa, std::string rule, bool pass, uint32_t value, std::string message);
-/* The same with a message of the program's own (a literal or a table's
- * text, kept without a copy). */
-RuleResult Make(const qorb_regs::FieldAt& fa, std::string rule, bool pass, uint32_t value, const char* fixedMessage);
 uint32_t FieldValue(const qorb_regs::FieldAt& fa, uint32_t reg);
 /* A rule on no single field of the model (lists, relations); the texts
  * structure, reg, field and section live as long as the program. */

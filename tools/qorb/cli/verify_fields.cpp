@@ -18,34 +18,7 @@ using qorb_regs::FieldAt;
 
 namespace {
 
-template <typename Name>
-void AppendNumber(Name& s, unsigned n)
-{
-    char digits[12];
-    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
-    s += std::string_view(digits, static_cast<size_t>(end - digits));
-}
-
-template <typename Name>
-void AppendRuleName(Name& name, const FieldAt& fa, const char* what, bool bits)
-{
-    name += fa.where->s->tag;
-    name += '.';
-    name += fa.reg->tag;
-    if (fa.reg->stride)
-        AppendNumber(name, fa.instance);
-    name += '.';
-    name += what;
-    if (bits) {
-        name += '[';
-        AppendNumber(name, fa.hi);
-        name += ':';
-        AppendNumber(name, fa.lo);
-        name += ']';
-    }
-}
-
-/* The same name written into a buffer in one pass (a verifier run names
+/* A rule's name written into a buffer in one pass (a verifier run names
  * every rule it evaluates); its length, or size when it does not fit. */
 size_t FormatRuleName(char* out, size_t size, const FieldAt& fa, const char* what, bool bits)
 {
@@ -76,24 +49,9 @@ size_t FormatRuleName(char* out, size_t size, const FieldAt& fa, const char* wha
     return static_cast<size_t>(at - out);
 }
 
-} // namespace
-
-std::string RuleName(const FieldAt& fa, const char* what, bool bits)
+/* Where the result looked and what it saw, from the field. */
+void Fill(RuleResult& r, const FieldAt& fa, bool pass, uint32_t value)
 {
-    std::string name;
-    AppendRuleName(name, fa, what, bits);
-    return name;
-}
-
-RuleResult& Add(std::vector<RuleResult>& out, const FieldAt& fa, const char* what, bool bits, bool pass, uint32_t value)
-{
-    /* Filled where it stays: a verifier run makes one for every rule. */
-    RuleResult& r = out.emplace_back();
-    char name[96];
-    if (size_t n = FormatRuleName(name, sizeof name, fa, what, bits); n < sizeof name)
-        r.rule.Append(std::string_view(name, n));
-    else
-        AppendRuleName(r.rule, fa, what, bits);
     r.verdict = pass ? Outcome::kPass : Outcome::kFail;
     r.structure = fa.where->s->name;
     r.reg = fa.reg->name;
@@ -105,6 +63,29 @@ RuleResult& Add(std::vector<RuleResult>& out, const FieldAt& fa, const char* wha
     r.section = fa.where->s->section;
     if (fa.reg->stride)
         r.instance = static_cast<int>(fa.instance);
+}
+
+} // namespace
+
+std::string RuleName(const FieldAt& fa, const char* what, bool bits)
+{
+    /* Room for the three texts, the separators and three numbers. */
+    std::string name(strlen(fa.where->s->tag) + strlen(fa.reg->tag) + strlen(what) + 40, '\0');
+    name.resize(FormatRuleName(name.data(), name.size(), fa, what, bits));
+    return name;
+}
+
+RuleResult& Add(std::vector<RuleResult>& out, const FieldAt& fa, const char* what, bool bits, bool pass, uint32_t value)
+{
+    /* Filled where it stays, its name in place: a verifier run makes one
+     * for every rule. */
+    RuleResult& r = out.emplace_back();
+    char name[96];
+    if (size_t n = FormatRuleName(name, sizeof name, fa, what, bits); n < sizeof name)
+        r.rule.Append(std::string_view(name, n));
+    else
+        r.rule = RuleName(fa, what, bits);
+    Fill(r, fa, pass, value);
     return r;
 }
 
@@ -130,20 +111,12 @@ RuleResult Plain(std::string rule, bool pass, const char* structure, const char*
     return r;
 }
 
-RuleResult Make(const FieldAt& fa, std::string rule, bool pass, uint32_t value, const char* fixedMessage)
-{
-    RuleResult r = Plain(std::move(rule), pass, fa.where->s->name, fa.reg->name, fa.name, fa.offset, fa.lo, fa.hi,
-                         value, std::string(), fa.where->s->section);
-    r.fixedMessage = fixedMessage;
-    if (fa.reg->stride)
-        r.instance = static_cast<int>(fa.instance);
-    return r;
-}
-
 RuleResult Make(const FieldAt& fa, std::string rule, bool pass, uint32_t value, std::string message)
 {
-    RuleResult r = Make(fa, std::move(rule), pass, value, "");
-    r.SetMessage(std::move(message));
+    RuleResult r;
+    r.rule = rule;
+    Fill(r, fa, pass, value);
+    r.madeMessage = std::move(message);
     return r;
 }
 
