@@ -83,12 +83,10 @@ public:
         return *this;
     }
     RuleName& operator+=(std::string_view text) { return Append(text); }
-    RuleName& operator+=(char c) { return Append(std::string_view(&c, 1)); }
 
     std::string_view View() const { return m_long.empty() ? std::string_view(m_inline, m_size) : m_long; }
     operator std::string_view() const { return View(); }
     std::string Str() const { return std::string(View()); }
-    bool Empty() const { return View().empty(); }
 
     friend bool operator==(const RuleName& a, std::string_view b) { return a.View() == b; }
     friend std::string operator+(const RuleName& a, std::string_view b) { return a.Str().append(b); }
